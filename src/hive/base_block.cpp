@@ -1,0 +1,20 @@
+#include "hive/base_block.hpp"
+
+#include <cassert>
+
+#include "hive/layout.hpp"
+
+namespace orvane::hive {
+
+std::uint32_t base_block_checksum(utils::Bytes image) noexcept {
+    assert(image.size() >= layout::checksum + 4);
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < layout::checksummed_words; ++i) sum ^= utils::load_u32(image.data() + 4 * i);
+    return sum;
+}
+
+void store_base_block_checksum(std::span<std::uint8_t> image) noexcept {
+    utils::store_u32(image.data() + layout::checksum, base_block_checksum(image));
+}
+
+}  // namespace orvane::hive

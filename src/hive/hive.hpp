@@ -1,0 +1,66 @@
+#pragma once
+// A loaded hive: its image, its base block record and its key cache.
+//
+// Apart from the key cache, a Hive never changes after loading, so any number
+// of threads may read it at once. It is always held through a shared_ptr: by
+// the Python Hive object and by every RegistryKey object made from it.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "error/failure.hpp"
+#include "error/registry_error.hpp"
+#include "hive/base_block.hpp"
+#include "hive/hbin.hpp"
+#include "hive/hive_data.hpp"
+#include "key/key_cache.hpp"
+
+namespace orvane::hive {
+
+class RegistryKey;
+
+class Hive {
+public:
+    // Opens `path` read-only, refuses files under 4096 bytes, maps the whole
+    // file (read-only, shared) and validates it with from_data(). The file is
+    // closed before returning; the mapping lives as long as the Hive.
+    [[nodiscard]] static Result<std::shared_ptr<const Hive>> open(const std::string& path);
+
+    // Validates an image: size, "regf" signature, checksum, version (in that
+    // order). Reads only its first 512 bytes; nothing else is checked, so
+    // offsets and sizes stored in it are tested when they are used.
+    [[nodiscard]] static Result<std::shared_ptr<const Hive>> from_data(HiveData data);
+
+    Hive(const Hive&) = delete;
+    Hive& operator=(const Hive&) = delete;
+
+    utils::Bytes data() const noexcept { return data_.bytes(); }
+    const BaseBlock& base_block() const noexcept { return base_block_; }
+
+    // All hbin headers in file order. The walk stops at the first header whose
+    // signature is not "hbin" and at a bin of size 0 (which would otherwise be
+    // visited forever).
+    [[nodiscard]] Result<std::vector<HbinHeader>> hbins() const;
+
+    // The payload of the cell at `offset` (relative to the hive bins data), a
+    // view into the image. Only the image length bounds it: free and allocated
+    // cells read alike, and bins and the recorded data size are not consulted.
+    [[nodiscard]] Result<utils::Bytes> get_cell(std::uint32_t offset) const;
+
+    // The key node at `offset`, through the key cache.
+    [[nodiscard]] Checked<RegistryKey> get_key(std::uint32_t offset) const;
+
+    const key::KeyCache& key_cache() const noexcept { return key_cache_; }
+
+private:
+    Hive(HiveData data, BaseBlock base_block) noexcept
+        : data_(std::move(data)), base_block_(std::move(base_block)) {}
+
+    HiveData data_;
+    BaseBlock base_block_;
+    mutable key::KeyCache key_cache_;
+};
+
+}  // namespace orvane::hive

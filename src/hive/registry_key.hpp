@@ -1,0 +1,42 @@
+#pragma once
+// A key node read from a hive, with what can be read through it: its subkey
+// offsets and its values.
+
+#include <cstdint>
+#include <vector>
+
+#include "error/registry_error.hpp"
+#include "hive/registry_value.hpp"
+#include "key/key_node.hpp"
+
+namespace orvane::hive {
+
+class Hive;
+
+class RegistryKey {
+public:
+    RegistryKey(key::KeyNode node, std::uint32_t offset, const Hive& hive) noexcept
+        : node_(std::move(node)), offset_(offset), hive_(&hive) {}
+
+    const key::KeyNode& node() const noexcept { return node_; }
+    std::uint32_t offset() const noexcept { return offset_; }
+    const Hive& hive() const noexcept { return *hive_; }
+
+    // Appends the key node offsets named by the subkey list at `list_offset`,
+    // following root indexes depth-first in list order. 0 and 0xFFFFFFFF name
+    // no list. A root index may not name a list twice (which catches cycles),
+    // and nesting is limited, so a hostile hive cannot make this run forever.
+    // On failure `offsets` may hold a partial result.
+    [[nodiscard]] Result<void> collect_subkey_offsets(std::uint32_t list_offset,
+                                                      std::vector<std::uint32_t>& offsets) const;
+
+    // The values in value-list order (names and types; no data is read).
+    [[nodiscard]] Result<std::vector<RegistryValue>> values() const;
+
+private:
+    key::KeyNode node_;
+    std::uint32_t offset_;
+    const Hive* hive_;  // not owned; a RegistryKey never outlives its Hive
+};
+
+}  // namespace orvane::hive

@@ -1,0 +1,43 @@
+#pragma once
+// One value record ("vk" cell) of a key, and reading its data.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cell/value_type.hpp"
+#include "error/registry_error.hpp"
+
+namespace orvane::hive {
+
+class Hive;
+
+namespace vk_layout {
+inline constexpr std::size_t minimum_size = 20;
+inline constexpr std::size_t name_length = 2;
+inline constexpr std::size_t data_size = 4;
+inline constexpr std::size_t data_offset = 8;
+inline constexpr std::size_t data_type = 12;
+inline constexpr std::size_t flags = 16;
+inline constexpr std::size_t name = 20;
+inline constexpr std::uint16_t ascii_name_flag = 0x0001;
+inline constexpr std::uint32_t data_size_mask = 0x7FFFFFFF;
+inline constexpr std::uint32_t largest_single_cell = 16344;  // larger data lives in a "db" record
+}  // namespace vk_layout
+
+struct RegistryValue {
+    std::string name;  // "(default)" for an unnamed value
+    cell::ValueType value_type;
+    std::uint32_t data_size = 0;  // bit 31 cleared
+    std::uint32_t data_offset = 0;
+    std::uint16_t name_length = 0;
+    std::uint16_t flags = 0;
+    const Hive* hive = nullptr;  // not owned; a RegistryValue never outlives its Hive
+
+    // The value's bytes: inline (sizes 1 to 4), from one cell, or gathered from
+    // big-data segments. Never more than data_size bytes; fewer when the hive
+    // holds fewer.
+    [[nodiscard]] Result<std::vector<std::uint8_t>> raw_data() const;
+};
+
+}  // namespace orvane::hive

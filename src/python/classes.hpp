@@ -1,0 +1,35 @@
+#pragma once
+// The seven classes of the module: their payloads, their specs and the class
+// objects, which are created once per process when the module is first built.
+
+#include <memory>
+
+#include "hive/base_block.hpp"
+#include "hive/hbin.hpp"
+#include "hive/hive.hpp"
+#include "python/py_box.hpp"
+
+namespace orvane::python {
+
+using PyHive = PyBox<std::shared_ptr<const hive::Hive>>;
+using PyBaseBlock = PyBox<hive::BaseBlock>;
+using PyHbinHeader = PyBox<hive::HbinHeader>;
+
+struct Classes {
+    PyTypeObject* hive = nullptr;
+    PyTypeObject* registry_key = nullptr;
+    PyTypeObject* registry_value = nullptr;
+    PyTypeObject* value_data = nullptr;
+    PyTypeObject* value_type = nullptr;
+    PyTypeObject* base_block = nullptr;
+    PyTypeObject* hbin_header = nullptr;
+};
+
+// Filled by module initialisation, with the interpreter lock held.
+Classes& classes() noexcept;
+
+PyType_Spec& hive_spec();
+PyType_Spec& base_block_spec();
+PyType_Spec& hbin_header_spec();
+
+}  // namespace orvane::python

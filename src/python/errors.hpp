@@ -1,0 +1,35 @@
+#pragma once
+// Turning core failures into Python exceptions. Every function here sets the
+// Python error indicator and returns nullptr, so call sites can
+// `return raise_...(...)`.
+
+#include <exception>
+#include <string>
+
+#include "error/failure.hpp"
+#include "error/registry_error.hpp"
+#include "python/py_ref.hpp"
+
+namespace orvane::python {
+
+// Io -> OSError, every other kind -> ValueError, with the error's message.
+OwnedRef registry_error_to_py(const RegistryError& error);
+PyObject* raise_registry_error(const RegistryError& error);
+
+// An unexpected internal failure outside the guarded key methods:
+// PanicException (derived from BaseException) with the failure's text.
+PyObject* raise_panic(const std::string& text);
+
+// An unexpected internal failure inside RegistryKey.value/values/subkeys:
+// RuntimeError "Rust panic: <text>" (or "Rust panic: unknown error").
+PyObject* raise_guarded_panic(const std::string* text);
+
+// Where an internal failure surfaces decides how it is raised.
+enum class PanicStyle { Panic, Guarded };
+
+PyObject* raise_failure(const error::Failure& failure, PanicStyle style);
+
+// For a C++ exception that escaped core work (only out-of-memory is expected).
+PyObject* raise_exception(const std::exception_ptr& exception, PanicStyle style);
+
+}  // namespace orvane::python

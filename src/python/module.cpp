@@ -1,0 +1,83 @@
+// The module entry point.
+//
+// The module object is created once per process, in the first interpreter that
+// imports it; that interpreter becomes its owner and an import from any other
+// (sub-)interpreter fails with ImportError. A repeated initialisation in the
+// owner returns the same module object.
+
+#include <atomic>
+#include <cstdint>
+
+#include "python/classes.hpp"
+
+namespace orvane::python {
+
+Classes& classes() noexcept {
+    static Classes instance;
+    return instance;
+}
+
+namespace {
+
+PyModuleDef module_definition = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "orvane",
+    .m_doc = "Python module definition",
+    .m_size = 0,
+};
+
+std::atomic<std::int64_t> owner_interpreter{-1};
+PyObject* module_object = nullptr;  // owned reference, kept for the life of the process
+
+// Appends `name` to __all__ (creating the list when missing), then sets it.
+bool add_attribute(PyObject* module, const char* name, PyObject* value) {
+    OwnedRef all = OwnedRef::steal(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+        PyErr_Clear();
+        all = OwnedRef::steal(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
+    }
+    OwnedRef text = OwnedRef::steal(PyUnicode_FromString(name));
+    if (!text || PyList_Append(all.get(), text.get()) < 0) return false;
+    return PyObject_SetAttrString(module, name, value) == 0;
+}
+
+bool add_class(PyObject* module, const char* name, PyType_Spec& spec, PyTypeObject*& slot) {
+    if (slot == nullptr) {
+        slot = make_class(spec);
+        if (slot == nullptr) return false;
+    }
+    return add_attribute(module, name, reinterpret_cast<PyObject*>(slot));
+}
+
+PyObject* create_module() {
+    OwnedRef module = OwnedRef::steal(PyModule_Create(&module_definition));
+    if (!module) return nullptr;
+    Classes& c = classes();
+    OwnedRef version = OwnedRef::steal(PyUnicode_FromString("0.1.0"));
+    const bool ok = add_class(module.get(), "Hive", hive_spec(), c.hive) &&
+                    add_class(module.get(), "BaseBlock", base_block_spec(), c.base_block) &&
+                    add_class(module.get(), "HbinHeader", hbin_header_spec(), c.hbin_header) && version &&
+                    add_attribute(module.get(), "__version__", version.get());
+    return ok ? module.release() : nullptr;
+}
+
+}  // namespace
+
+}  // namespace orvane::python
+
+PyMODINIT_FUNC PyInit_orvane() {
+    using namespace orvane::python;
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id < 0) return nullptr;
+    std::int64_t expected = -1;
+    if (!owner_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+        PyErr_SetString(PyExc_ImportError,
+                        "orvane does not support sub-interpreters: it can only be imported by the main "
+                        "interpreter of a process");
+        return nullptr;
+    }
+    if (module_object == nullptr) module_object = create_module();
+    return Py_XNewRef(module_object);
+}

@@ -1,0 +1,94 @@
+// The Hive class: opening hives, the base block, the hive bins.
+
+#include <array>
+
+#include "python/arguments.hpp"
+#include "python/classes.hpp"
+#include "python/errors.hpp"
+#include "python/gil.hpp"
+
+namespace orvane::python {
+
+namespace {
+
+const std::shared_ptr<const hive::Hive>& hive_of(PyObject* self) { return PyHive::of(self); }
+
+PyObject* wrap_hive(std::shared_ptr<const hive::Hive> hive) {
+    return PyHive::create(classes().hive, std::move(hive));
+}
+
+PyObject* hive_open(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr std::array<Parameter, 1> parameters{{{"path", true}}};
+    std::array<PyObject*, 1> values{};
+    if (!parse_arguments("Hive.open", parameters, args, nargs, kwnames, values)) return nullptr;
+    const auto path = text_argument("Hive.open", "path", values[0]);
+    if (!path) return nullptr;
+
+    auto result = without_gil([&] { return hive::Hive::open(*path); });
+    if (!result) return raise_registry_error(result.error());
+    return wrap_hive(std::move(*result));
+}
+
+PyObject* hive_base_block(PyObject* self, PyObject*) {
+    return PyBaseBlock::create(classes().base_block, hive_of(self)->base_block());
+}
+
+PyObject* hive_hbins(PyObject* self, PyObject*) {
+    const std::shared_ptr<const hive::Hive> hive = hive_of(self);
+    auto result = without_gil([&] { return hive->hbins(); });
+    if (!result) return raise_registry_error(result.error());
+
+    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(result->size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < result->size(); ++i) {
+        PyObject* header = PyHbinHeader::create(classes().hbin_header, (*result)[i]);
+        if (header == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), header);
+    }
+    return list.release();
+}
+
+PyObject* hive_repr(PyObject* self) {
+    const hive::BaseBlock& block = hive_of(self)->base_block();
+    return PyUnicode_FromFormat("Hive(root_offset=0x%x, hive_length=0x%x)", block.root_cell_offset,
+                                block.hive_bins_data_size);
+}
+
+PyMethodDef hive_methods[] = {
+    {.ml_name = "open",
+     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open)),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     .ml_doc = "open(path)\n--\n\nOpen a registry hive file"},
+    {.ml_name = "base_block",
+     .ml_meth = hive_base_block,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "base_block($self)\n--\n\nGet the base block (header) information"},
+    {.ml_name = "hbins",
+     .ml_meth = hive_hbins,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "hbins($self)\n--\n\nGet all hbin headers"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot hive_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Python wrapper for Hive")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(PyHive::dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(hive_repr)},
+    {Py_tp_methods, hive_methods},
+    {0, nullptr},
+};
+
+PyType_Spec hive_type_spec = {
+    .name = "Hive",
+    .basicsize = sizeof(PyHive),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    .slots = hive_slots,
+};
+
+}  // namespace
+
+PyType_Spec& hive_spec() { return hive_type_spec; }
+
+}  // namespace orvane::python

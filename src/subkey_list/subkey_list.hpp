@@ -1,0 +1,31 @@
+#pragma once
+// A decoded subkey list cell: "li", "lf"/"lh" or "ri".
+
+#include <cstdint>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "error/registry_error.hpp"
+#include "utils/byte_reader.hpp"
+
+namespace orvane::subkey_list {
+
+struct IndexLeaf {
+    std::vector<std::uint32_t> key_offsets;
+};
+struct HashLeaf {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  // key offset, name hash
+};
+struct RootIndex {
+    std::vector<std::uint32_t> list_offsets;
+};
+
+using SubkeyList = std::variant<IndexLeaf, HashLeaf, RootIndex>;
+
+// Decodes the payload of the list cell at `offset` (the offset only goes into
+// errors): TruncatedData below 4 bytes, InvalidSubkeyListType for an unknown
+// signature, TruncatedData when the elements do not fit.
+[[nodiscard]] Result<SubkeyList> decode_subkey_list(utils::Bytes payload, std::uint32_t offset);
+
+}  // namespace orvane::subkey_list

@@ -1,0 +1,35 @@
+#pragma once
+// Code point level helpers shared by the string readers and error messages.
+// None of them can fail.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace orvane::utils {
+
+using Bytes = std::span<const std::uint8_t>;
+
+inline constexpr char32_t replacement_character = U'\uFFFD';
+
+// Appends the UTF-8 encoding of `cp` (a scalar value) to `out`.
+void append_utf8(std::string& out, char32_t cp);
+
+// Decodes one UTF-8 sequence at the front of `bytes` (non-empty). Returns the
+// code point and the number of bytes consumed; an ill-formed sequence yields
+// U+FFFD and the length of its maximal subpart (at least 1), as the Unicode
+// Standard recommends for replacement.
+struct Utf8Step {
+    char32_t code_point;
+    std::size_t length;
+    bool valid;
+};
+Utf8Step decode_utf8_step(Bytes bytes);
+
+// UTF-8 decoding with every ill-formed subsequence replaced by one U+FFFD.
+std::string utf8_lossy(Bytes bytes);
+
+bool is_printable(char32_t cp);
+bool is_grapheme_extend(char32_t cp);
+
+}  // namespace orvane::utils

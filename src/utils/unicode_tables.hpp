@@ -1,0 +1,18 @@
+#pragma once
+// Sorted, disjoint code point ranges generated from the Unicode character database.
+
+#include <cstddef>
+
+namespace orvane::utils::tables {
+
+struct CodePointRange {
+    char32_t first;
+    char32_t last;
+};
+
+extern const CodePointRange not_printable[];
+extern const std::size_t not_printable_size;
+extern const CodePointRange grapheme_extend[];
+extern const std::size_t grapheme_extend_size;
+
+}  // namespace orvane::utils::tables

@@ -1,0 +1,35 @@
+import lzma
+import os
+import sys
+from pathlib import Path
+
+import pytest
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+DATA = HERE.parent / "data"
+CORPUS = DATA / "corpus"
+
+
+@pytest.fixture(scope="session")
+def corpus_dir(tmp_path_factory):
+    """The corpus hives and logs, decompressed once per session."""
+    out = tmp_path_factory.mktemp("corpus")
+    for packed in sorted(CORPUS.glob("*.xz")):
+        (out / packed.stem).write_bytes(lzma.decompress(packed.read_bytes()))
+    return out
+
+
+@pytest.fixture
+def write_hive(tmp_path):
+    """Writes bytes (or a HiveBuilder) to a fresh file and returns its path."""
+    counter = iter(range(1_000_000))
+
+    def write(data, name=None):
+        if hasattr(data, "build"):
+            data = data.build()
+        path = tmp_path / (name or f"hive{next(counter)}")
+        path.write_bytes(data)
+        return str(path)
+
+    return write
