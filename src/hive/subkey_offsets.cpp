@@ -1,0 +1,93 @@
+#include <unordered_set>
+
+#include "hive/hive.hpp"
+#include "hive/layout.hpp"
+#include "hive/registry_key.hpp"
+#include "subkey_list/subkey_list.hpp"
+
+namespace orvane::hive {
+
+namespace {
+
+constexpr std::uint32_t no_list = 0xFFFFFFFF;
+// Real hives nest root indexes one level deep; the cap only stops hostile
+// chains before they exhaust the stack.
+constexpr unsigned max_depth = 32;
+
+template <class... Fs>
+struct Overloaded : Fs... {
+    using Fs::operator()...;
+};
+template <class... Fs>
+Overloaded(Fs...) -> Overloaded<Fs...>;
+
+// One depth-first collection over a subkey list and the lists its root
+// indexes name. A root index may name its own ancestors, or the same big leaf
+// thousands of times, so every list may be read at most once, nesting is
+// capped, and the elements read overall may not outnumber the 4-byte slots of
+// the hive bins area (which bounds overlapping lists carved out of one cell).
+class Collection {
+public:
+    Collection(const Hive& hive, std::vector<std::uint32_t>& offsets)
+        : hive_(hive),
+          offsets_(offsets),
+          entry_limit_((hive.data().size() - layout::base_block_size) / 4) {}
+
+    Result<void> collect(std::uint32_t list_offset, unsigned depth) {
+        if (list_offset == 0 || list_offset == no_list) return {};
+        if (depth > 1) {
+            if (!visited_.insert(list_offset).second) {
+                return error::unexpected(error::invalid_format(
+                    "Subkey list at offset " + error::hex(list_offset) + " is named more than once"));
+            }
+            if (depth > max_depth) {
+                return error::unexpected(error::invalid_format("Subkey lists nested deeper than " +
+                                                               std::to_string(max_depth) + " levels at offset " +
+                                                               error::hex(list_offset)));
+            }
+        }
+        ORVANE_ASSIGN_OR_RETURN(const utils::Bytes payload, hive_.get_cell(list_offset));
+        ORVANE_ASSIGN_OR_RETURN(subkey_list::SubkeyList list, subkey_list::decode_subkey_list(payload, list_offset));
+
+        const std::size_t count = std::visit(
+            Overloaded{
+                [](const subkey_list::IndexLeaf& l) { return l.key_offsets.size(); },
+                [](const subkey_list::HashLeaf& l) { return l.entries.size(); },
+                [](const subkey_list::RootIndex& l) { return l.list_offsets.size(); },
+            },
+            list);
+        entries_ += count;
+        if (entries_ > entry_limit_) {
+            return error::unexpected(error::invalid_format("Subkey lists hold more entries than the hive has room for at offset " +
+                                                           error::hex(list_offset)));
+        }
+
+        if (const auto* leaf = std::get_if<subkey_list::IndexLeaf>(&list)) {
+            offsets_.insert(offsets_.end(), leaf->key_offsets.begin(), leaf->key_offsets.end());
+        } else if (const auto* hashed = std::get_if<subkey_list::HashLeaf>(&list)) {
+            for (const auto& entry : hashed->entries) offsets_.push_back(entry.first);
+        } else {
+            const auto& index = std::get<subkey_list::RootIndex>(list);
+            // A leaf at the top needs no record; a root index must not be named again below itself.
+            if (depth == 1) visited_.insert(list_offset);
+            for (const std::uint32_t child : index.list_offsets) ORVANE_TRY(collect(child, depth + 1));
+        }
+        return {};
+    }
+
+private:
+    const Hive& hive_;
+    std::vector<std::uint32_t>& offsets_;
+    std::unordered_set<std::uint32_t> visited_;
+    std::uint64_t entries_ = 0;
+    const std::uint64_t entry_limit_;
+};
+
+}  // namespace
+
+Result<void> RegistryKey::collect_subkey_offsets(std::uint32_t list_offset, std::vector<std::uint32_t>& offsets) const {
+    Collection collection(*hive_, offsets);
+    return collection.collect(list_offset, 1);
+}
+
+}  // namespace orvane::hive
