@@ -1,0 +1,87 @@
+#include "hive/registry_value.hpp"
+
+#include <algorithm>
+
+#include "hive/hive.hpp"
+
+namespace orvane::hive {
+
+namespace {
+
+namespace vk = vk_layout;
+
+constexpr std::uint32_t no_cell = 0xFFFFFFFF;
+constexpr std::size_t inline_limit = 4;  // sizes 1 to 4 live in the data offset field itself
+
+namespace db_layout {
+inline constexpr std::size_t minimum_size = 8;
+inline constexpr std::size_t segment_count = 2;
+inline constexpr std::size_t segment_list_offset = 4;
+inline constexpr std::uint32_t segment_offset_mask = 0x7FFFFFFF;
+}  // namespace db_layout
+
+std::vector<std::uint8_t> first_bytes(utils::Bytes bytes, std::size_t limit) {
+    const auto taken = bytes.first(std::min(bytes.size(), limit));
+    return {taken.begin(), taken.end()};
+}
+
+Result<std::vector<std::uint8_t>> gather_big_data(const Hive& hive, std::uint32_t db_offset, std::uint32_t size) {
+    namespace db = db_layout;
+    ORVANE_ASSIGN_OR_RETURN(const utils::Bytes record, hive.get_cell(db_offset));
+    if (record.size() < db::minimum_size) {
+        return error::unexpected(RegistryError(error::TruncatedData{db_offset, db::minimum_size, record.size()}));
+    }
+    if (record[0] != 'd' || record[1] != 'b') {
+        return error::unexpected(error::invalid_format("Expected 'db' signature at offset " + error::hex(db_offset) +
+                                                       ", found [" + std::to_string(record[0]) + ", " +
+                                                       std::to_string(record[1]) + "]"));
+    }
+    const std::size_t count = utils::load_u16(record.data() + db::segment_count);
+    const std::uint32_t list_offset = utils::load_u32(record.data() + db::segment_list_offset);
+    // Fetched and tested even for a count of 0.
+    ORVANE_ASSIGN_OR_RETURN(const utils::Bytes list, hive.get_cell(list_offset));
+    if (list.size() < 4 * count) {
+        return error::unexpected(RegistryError(error::TruncatedData{list_offset, 4 * count, list.size()}));
+    }
+
+    // First find the segments that are needed, then copy them: the result is
+    // reserved at its exact final size, never at a size merely claimed by the
+    // record (a hostile one may claim 2 GiB).
+    std::vector<utils::Bytes> segments;
+    std::uint64_t gathered = 0;
+    for (std::size_t i = 0; i < count && gathered < size; ++i) {
+        const std::uint32_t segment_offset = utils::load_u32(list.data() + 4 * i) & db::segment_offset_mask;
+        ORVANE_ASSIGN_OR_RETURN(const utils::Bytes segment, hive.get_cell(segment_offset));
+        // Bytes of a segment beyond 16344 are slack.
+        segments.push_back(segment.first(std::min<std::size_t>(segment.size(), vk::largest_single_cell)));
+        gathered += segments.back().size();
+    }
+    std::vector<std::uint8_t> data;
+    data.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(gathered, size)));
+    for (const utils::Bytes segment : segments) {
+        const std::size_t room = size - data.size();
+        const auto taken = segment.first(std::min(segment.size(), room));
+        data.insert(data.end(), taken.begin(), taken.end());
+    }
+    return data;
+}
+
+}  // namespace
+
+Result<std::vector<std::uint8_t>> RegistryValue::raw_data() const {
+    const std::uint32_t size = data_size & vk::data_size_mask;
+    if (size >= 1 && size <= inline_limit) {
+        // The field's bytes as they lie in the file, low-order byte first.
+        std::uint8_t field[4];
+        utils::store_u32(field, data_offset);
+        return std::vector<std::uint8_t>(field, field + size);
+    }
+    if (size == 0 || data_offset == 0 || data_offset == no_cell) return std::vector<std::uint8_t>();
+    if (size <= vk::largest_single_cell) {
+        ORVANE_ASSIGN_OR_RETURN(const utils::Bytes cell, hive->get_cell(data_offset));
+        return first_bytes(cell, size);  // a shorter cell gives fewer bytes, not an error
+    }
+    return gather_big_data(*hive, data_offset, size);
+}
+
+}  // namespace orvane::hive
