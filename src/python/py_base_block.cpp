@@ -63,7 +63,7 @@ PyType_Slot base_block_slots[] = {
 };
 
 PyType_Spec base_block_type_spec = {
-    .name = "BaseBlock",
+    .name = "orvane.BaseBlock",
     .basicsize = sizeof(PyBaseBlock),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,

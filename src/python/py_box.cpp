@@ -1,5 +1,7 @@
 #include "python/py_box.hpp"
 
+#include <cstring>
+
 namespace orvane::python {
 
 PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
@@ -8,13 +10,14 @@ PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
 }
 
 PyTypeObject* make_class(PyType_Spec& spec) {
+    // The spec names the class "orvane.<Name>" so that CPython sets __module__
+    // (a name without a dot draws a DeprecationWarning, an import failure under
+    // -W error); the type's own name is then pointed at the bare class name,
+    // inside the same buffer, which lives as long as the type.
     OwnedRef type = OwnedRef::steal(PyType_FromSpec(&spec));
     if (!type) return nullptr;
-    // The type's name stays bare; __module__ lets help() and repr() place it.
     auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
-    OwnedRef module_name = OwnedRef::steal(PyUnicode_FromString("orvane"));
-    if (!module_name || PyDict_SetItemString(tp->tp_dict, "__module__", module_name.get()) < 0) return nullptr;
-    PyType_Modified(tp);
+    if (const char* dot = std::strrchr(tp->tp_name, '.')) tp->tp_name = dot + 1;
     return reinterpret_cast<PyTypeObject*>(type.release());
 }
 

@@ -38,7 +38,7 @@ PyType_Slot hbin_header_slots[] = {
 };
 
 PyType_Spec hbin_header_type_spec = {
-    .name = "HbinHeader",
+    .name = "orvane.HbinHeader",
     .basicsize = sizeof(PyHbinHeader),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,

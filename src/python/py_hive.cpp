@@ -80,7 +80,7 @@ PyType_Slot hive_slots[] = {
 };
 
 PyType_Spec hive_type_spec = {
-    .name = "Hive",
+    .name = "orvane.Hive",
     .basicsize = sizeof(PyHive),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
