@@ -89,6 +89,10 @@ Result<std::vector<HbinHeader>> Hive::hbins() const {
 
         const std::uint32_t stored_offset = load_u32(p + layout::hbin_offset);
         if (stored_offset != static_cast<std::uint32_t>(position)) {
+            // Windows leaves bins of an earlier, larger hive behind the recorded
+            // end of the hive bins data; such a leftover ends the list.
+            const std::uint32_t recorded_end = base_block_.hive_bins_data_size;
+            if (recorded_end != 0 && position >= recorded_end) break;
             return error::unexpected(error::invalid_format("Hbin offset mismatch: expected " + error::hex(position) +
                                                            ", found " + error::hex(stored_offset)));
         }

@@ -39,9 +39,12 @@ public:
     utils::Bytes data() const noexcept { return data_.bytes(); }
     const BaseBlock& base_block() const noexcept { return base_block_; }
 
-    // All hbin headers in file order. The walk stops at the first header whose
-    // signature is not "hbin" and at a bin of size 0 (which would otherwise be
-    // visited forever).
+    // All hbin headers in file order, walking the whole image (not just the
+    // recorded hive bins data size). The walk stops at the first header whose
+    // signature is not "hbin", at a bin of size 0 (which would otherwise be
+    // visited forever), and at a header past the recorded data size whose
+    // offset field is wrong (slack left by Windows); inside the recorded data
+    // such a header is an error.
     [[nodiscard]] Result<std::vector<HbinHeader>> hbins() const;
 
     // The payload of the cell at `offset` (relative to the hive bins data), a

@@ -78,6 +78,18 @@ INSTANTIATE_TEST_SUITE_P(
                      return b.build();
                  },
                  "ok", {{0, 100}, {100, 3996}}},
+        // Past the recorded data size, a stale header ends the list; inside it,
+        // or when no size is recorded, it is an error.
+        WalkCase{"stale_bin_past_recorded_size_ends_walk",
+                 [] { ImageBuilder b; b.add_hbin(); b.add_hbin(); b.u32_at(8192 + 4, 0x13b2000).u32_at(40, 0x1000);
+                      return b.build(); },
+                 "ok", {{0, 4096}}},
+        WalkCase{"stale_bin_inside_recorded_size_fails",
+                 [] { ImageBuilder b; b.add_hbin(); b.add_hbin(); b.u32_at(8192 + 4, 0x13b2000); return b.build(); },
+                 "Invalid format: Hbin offset mismatch: expected 0x1000, found 0x13b2000", {}},
+        WalkCase{"mismatch_with_no_recorded_size_fails",
+                 [] { ImageBuilder b; b.add_hbin(); b.u32_at(4096 + 4, 0x10).u32_at(40, 0); return b.build(); },
+                 "Invalid format: Hbin offset mismatch: expected 0x0, found 0x10", {}},
         // A bin of size 0 ends the list there instead of being visited forever.
         WalkCase{"zero_size_bin_ends_walk",
                  [] { ImageBuilder b; b.add_hbin(); b.add_hbin(); b.u32_at(4096 + 4096 + 8, 0); return b.build(); },
