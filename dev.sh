@@ -45,7 +45,7 @@ setup_python() {
 }
 
 setup() {
-  apt_install build-essential libgtest-dev xz-utils binutils
+  apt_install build-essential libgtest-dev xz-utils binutils liblzma-dev
   setup_python
 }
 
