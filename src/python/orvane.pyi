@@ -12,10 +12,15 @@ class Hive:
     @staticmethod
     def open(path: str) -> Hive:
         """Open a registry hive file"""
+    @staticmethod
+    def open_with_logs(hive_path: str, log1_path: str | None = None, log2_path: str | None = None) -> Hive:
+        """Open a registry hive with transaction logs applied"""
     def base_block(self) -> BaseBlock:
         """Get the base block (header) information"""
     def hbins(self) -> list[HbinHeader]:
         """Get all hbin headers"""
+    def save(self, path: str) -> None:
+        """Save the hive to a file"""
 
 @final
 class BaseBlock:
