@@ -1,0 +1,190 @@
+// The key cache: hits, misses, failures that are not cached, poisoning, and
+// concurrent get_key calls on one hive.
+
+#include <gtest/gtest.h>
+
+#include <latch>
+#include <thread>
+
+#include "hive/registry_key.hpp"
+#include "record_builders.hpp"
+
+namespace orvane::key {
+
+// Reaches into the cache to poison it, or to make its next insertion fail
+// with the lock held.
+struct KeyCacheTestAccess {
+    static void poison(KeyCache& cache) { cache.poisoned_.store(true); }
+    // The next insertion then asks for more buckets than can ever be
+    // allocated, and the map throws std::bad_alloc before touching memory.
+    static void starve(KeyCache& cache) { cache.nodes_.max_load_factor(1e-18f); }
+};
+
+namespace {
+
+using testing::ascii;
+using testing::ByteVector;
+using testing::ImageBuilder;
+
+constexpr const char* kPoisoned = "key cache lock poisoned: PoisonError { .. }";
+
+KeyCache& cache_of(const hive::Hive& hive) { return const_cast<KeyCache&>(hive.key_cache()); }
+
+std::string outcome(const Checked<hive::RegistryKey>& key) {
+    if (key.has_value()) return "name=" + key->node().name;
+    if (const auto* e = key.error().registry_error()) return e->message();
+    return "internal: " + key.error().internal_failure()->text;
+}
+
+struct TwoKeys {
+    ByteVector image;
+    std::uint32_t root = 0, child = 0, bad = 0;
+};
+TwoKeys two_keys() {
+    TwoKeys t;
+    ImageBuilder b;
+    t.root = testing::add_key(b, "Root");
+    t.child = testing::add_key(b, "Child");
+    t.bad = b.add_cell(testing::Vk().payload());  // a value record, too short for a key node
+    t.image = b.build();
+    return t;
+}
+
+TEST(KeyCache, HitEqualsFreshDecodeAndIsStoredOnce) {
+    const TwoKeys t = two_keys();
+    const auto hive = *testing::load(t.image);
+    EXPECT_EQ(hive->key_cache().size(), 0u);
+    const auto first = hive->get_key(t.root);
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(hive->key_cache().size(), 1u);
+    const auto second = hive->get_key(t.root);
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(hive->key_cache().size(), 1u);
+    EXPECT_EQ(second->node(), first->node());
+    EXPECT_EQ(second->offset(), t.root);
+    EXPECT_EQ(second->node(), *decode_key_node(*hive->get_cell(t.root), t.root));
+}
+
+TEST(KeyCache, HitDoesNotReadTheImage) {
+    const TwoKeys t = two_keys();
+    // Keep a writable alias of the buffer to show a hit is served from the map.
+    auto buffer = std::make_shared<std::vector<std::uint8_t>>(t.image);
+    const auto hive = *hive::Hive::from_data(hive::HiveData(hive::HiveData::Buffer(buffer)));
+    ASSERT_EQ(outcome(hive->get_key(t.root)), "name=Root");
+    (*buffer)[testing::payload_position(t.root, 76)] = 'B';
+    EXPECT_EQ(outcome(hive->get_key(t.root)), "name=Root");
+    // A miss reads the image as it is now.
+    (*buffer)[testing::payload_position(t.child, 76)] = 'W';
+    EXPECT_EQ(outcome(hive->get_key(t.child)), "name=Whild");
+}
+
+TEST(KeyCache, FailedDecodesAreNotCached) {
+    const TwoKeys t = two_keys();
+    const auto hive = *testing::load(t.image);
+    const std::string truncated = "Truncated data at offset 0xd0: expected 76 bytes, got 28 bytes";
+    ASSERT_EQ(t.bad, 0xd0u);
+    EXPECT_EQ(outcome(hive->get_key(t.bad)), truncated);
+    EXPECT_EQ(outcome(hive->get_key(0xFFFFFFFF)), "Invalid offset 0xffffffff (hive size: 0x0)");
+    EXPECT_EQ(hive->key_cache().size(), 0u);
+    EXPECT_EQ(outcome(hive->get_key(t.child)), "name=Child");
+    EXPECT_EQ(outcome(hive->get_key(t.bad)), truncated);
+    EXPECT_EQ(hive->key_cache().size(), 1u);
+}
+
+TEST(KeyCache, PoisonedCacheFailsHitsAndMisses) {
+    const TwoKeys t = two_keys();
+    const auto hive = *testing::load(t.image);
+    ASSERT_TRUE(hive->get_key(t.root).has_value());
+    KeyCacheTestAccess::poison(cache_of(*hive));
+    EXPECT_TRUE(hive->key_cache().poisoned());
+    for (const std::uint32_t offset : {t.root, t.child, t.bad, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(offset);
+        const auto key = hive->get_key(offset);
+        ASSERT_FALSE(key.has_value());
+        EXPECT_EQ(key.error().registry_error(), nullptr);
+        EXPECT_EQ(outcome(key), std::string("internal: ") + kPoisoned);
+    }
+}
+
+TEST(KeyCache, PoisonedFindAndInsertReportTheFixedText) {
+    KeyCache cache;
+    ASSERT_TRUE(cache.insert(1, KeyNode{}).has_value());
+    KeyCacheTestAccess::poison(cache);
+    const auto found = cache.find(1);
+    ASSERT_FALSE(found.has_value());
+    EXPECT_EQ(found.error().text, kPoisoned);
+    const auto inserted = cache.insert(2, KeyNode{});
+    ASSERT_FALSE(inserted.has_value());
+    EXPECT_EQ(inserted.error().text, kPoisoned);
+    EXPECT_EQ(cache.size(), 1u);
+}
+
+TEST(KeyCache, FaultWhileInsertingPoisonsForGood) {
+    const TwoKeys t = two_keys();
+    const auto hive = *testing::load(t.image);
+    ASSERT_TRUE(hive->get_key(t.root).has_value());
+    KeyCacheTestAccess::starve(cache_of(*hive));
+    EXPECT_THROW((void)hive->get_key(t.child), std::bad_alloc);
+    EXPECT_TRUE(hive->key_cache().poisoned());
+    EXPECT_EQ(outcome(hive->get_key(t.root)), std::string("internal: ") + kPoisoned);
+    EXPECT_EQ(outcome(hive->get_key(t.child)), std::string("internal: ") + kPoisoned);
+}
+
+TEST(KeyCache, ReplacingAnEntryKeepsOneEqualNode) {
+    KeyCache cache;
+    KeyNode node;
+    node.name = "same";
+    ASSERT_TRUE(cache.insert(7, node).has_value());
+    ASSERT_TRUE(cache.insert(7, node).has_value());
+    EXPECT_EQ(cache.size(), 1u);
+    const auto found = cache.find(7);
+    ASSERT_TRUE(found.has_value() && found->has_value());
+    EXPECT_EQ(**found, node);
+    EXPECT_FALSE(cache.find(8)->has_value());
+}
+
+TEST(KeyCache, ManyThreadsOnOneHiveSeeEqualKeys) {
+    constexpr int kKeys = 300;
+    constexpr int kThreads = 8;
+    ImageBuilder b;
+    b.add_cell(testing::Nk().payload());  // the root, at 0x20
+    std::vector<std::uint32_t> offsets;
+    std::vector<std::string> names;
+    for (int i = 0; i < kKeys; ++i) {
+        names.push_back("key" + std::to_string(i));
+        offsets.push_back(testing::add_key(b, names.back(), 0, testing::kNoCell, 0, testing::kNoCell));
+    }
+    offsets.push_back(0xFFFFFFFF);  // a failure mixed in
+    const auto hive = *testing::load(b.build());
+
+    std::latch start(kThreads);
+    std::vector<std::vector<std::string>> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            for (int round = 0; round < 3; ++round) {
+                // Half the threads walk backwards, so misses on one offset race.
+                for (std::size_t i = 0; i < offsets.size(); ++i) {
+                    const std::size_t j = t % 2 == 0 ? i : offsets.size() - 1 - i;
+                    const auto key = hive->get_key(offsets[j]);
+                    if (round == 2) seen[t].push_back(std::to_string(j) + ":" + outcome(key));
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+
+    std::vector<std::string> forward, backward;
+    for (std::size_t j = 0; j < offsets.size(); ++j) {
+        forward.push_back(std::to_string(j) + ":" +
+                          (j < names.size() ? "name=" + names[j] : "Invalid offset 0xffffffff (hive size: 0x0)"));
+    }
+    backward.assign(forward.rbegin(), forward.rend());
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen[t], t % 2 == 0 ? forward : backward) << "thread " << t;
+    EXPECT_EQ(hive->key_cache().size(), static_cast<std::size_t>(kKeys));
+    EXPECT_FALSE(hive->key_cache().poisoned());
+}
+
+}  // namespace
+}  // namespace orvane::key
