@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "hive/layout.hpp"
 #include "transaction_log/layout.hpp"
 #include "transaction_log/replay.hpp"
+#include "transaction_log/windows_recovery.hpp"
 #include "utils/file.hpp"
 
 namespace orvane::transaction_log {
@@ -13,6 +15,7 @@ namespace {
 
 enum class LogFormat {
     Incremental,   // "HvLE" header followed by "DIRT" blocks
+    Windows,       // "regf": a log written by Windows, which starts with a base block copy
     Unrecognised,  // anything else: ignored
 };
 
@@ -22,17 +25,23 @@ LogFormat detect_format(utils::Bytes content) {
         return content.size() >= 4 && std::equal(signature, signature + 4, content.begin());
     };
     if (is(layout::hvle_signature)) return LogFormat::Incremental;
+    if (is(hive::layout::regf_signature)) return LogFormat::Windows;
     return LogFormat::Unrecognised;
 }
 
-// Reads the log at `path` once and adds what it holds to `logs`. Every failure
-// only means the log is not used.
-void collect_log(const std::string& path, std::vector<TransactionLog>& logs) {
-    const auto content = utils::read_whole_file(path);
+// Reads the log at `path` once and adds what it holds to `logs`, or keeps a
+// Windows log whole in `windows_logs`. Every failure only means the log is not
+// used.
+void collect_log(const std::string& path, std::vector<TransactionLog>& logs,
+                 std::vector<std::vector<std::uint8_t>>& windows_logs) {
+    auto content = utils::read_whole_file(path);
     if (!content) return;
     switch (detect_format(*content)) {
         case LogFormat::Incremental:
             if (auto log = TransactionLog::parse(*content)) logs.push_back(std::move(*log));
+            return;
+        case LogFormat::Windows:
+            windows_logs.push_back(std::move(*content));
             return;
         case LogFormat::Unrecognised:
             return;
@@ -47,8 +56,15 @@ Result<std::shared_ptr<const hive::Hive>> open_with_logs(const std::string& hive
     ORVANE_ASSIGN_OR_RETURN(std::vector<std::uint8_t> image, utils::read_whole_file(hive_path));
 
     std::vector<TransactionLog> logs;  // log1's first, so equal sequences keep it first
-    if (log1) collect_log(*log1, logs);
-    if (log2) collect_log(*log2, logs);
+    std::vector<std::vector<std::uint8_t>> windows_logs;
+    if (log1) collect_log(*log1, logs, windows_logs);
+    if (log2) collect_log(*log2, logs, windows_logs);
+    // Windows logs bring the hive up to date first (they never fail: a log
+    // that cannot be used is left out); "HvLE" logs are replayed on the result.
+    if (!windows_logs.empty()) {
+        const std::vector<utils::Bytes> views(windows_logs.begin(), windows_logs.end());
+        static_cast<void>(recover_from_windows_logs(image, views));
+    }
     if (!logs.empty()) ORVANE_TRY(apply_logs(image, logs));
 
     return hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));

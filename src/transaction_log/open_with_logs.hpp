@@ -16,6 +16,10 @@ namespace orvane::transaction_log {
 // this reader understands is ignored, as if its path had not been given. With
 // no usable log the image is loaded exactly as read.
 //
+// A log starting with "regf" was written by Windows: when the hive is dirty,
+// recover_from_windows_logs() brings it up to date from such logs before any
+// "HvLE" log is replayed. Windows logs never cause an error.
+//
 // Io when the hive file cannot be read; the errors of apply_logs and of
 // from_data otherwise. A failed replay yields no hive at all.
 [[nodiscard]] Result<std::shared_ptr<const hive::Hive>> open_with_logs(const std::string& hive_path,
