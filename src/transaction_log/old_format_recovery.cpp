@@ -104,7 +104,7 @@ void recover_old_format(State& state) {
     // A log that cannot place a single sector leaves the hive as it was.
     if (!complete && walk.dirty_sectors == 0) return;
 
-    grow_image(state.image, hl::base_block_size + std::uint64_t{log.hive_bins_data_size});
+    grow_image(state.image, hl::base_block_size + walk.end);
     std::uint64_t taken = 0;
     for (std::uint64_t s = 0; s < walk.end / wl::sector_size; ++s) {
         if (!log.bitmap.dirty(s)) continue;
@@ -116,9 +116,12 @@ void recover_old_format(State& state) {
     }
     log_report.applied = report.sectors_applied = static_cast<std::size_t>(taken);
 
+    // Only a whole log makes the hive clean. After a partial one the sequence
+    // numbers stay apart, so the hive still shows as dirty, and the hive bins
+    // data size is the hive's own (or, rebuilt, the extent of sound bins).
     BaseBlockUpdate update{.primary_sequence = state.primary_sequence,
                            .secondary_sequence = state.secondary_sequence,
-                           .hive_bins_data_size = log.hive_bins_data_size,
+                           .hive_bins_data_size = utils::load_u32(state.image.data() + hl::hive_bins_data_size),
                            .locked = std::nullopt,
                            .primary_file_type = false};
     if (!state.base_block_valid) {
@@ -126,10 +129,15 @@ void recover_old_format(State& state) {
         report.base_block_from_log = true;
         update.primary_sequence = log.sequence;
         update.secondary_sequence = log.sequence - 1;
+        update.hive_bins_data_size = static_cast<std::uint32_t>(walk.end);
     }
-    // Only a whole log makes the hive clean; after a partial one the sequence
-    // numbers stay apart, so the hive still shows as dirty.
-    if (complete) update.secondary_sequence = update.primary_sequence;
+    if (complete) {
+        // Vista-and-later logs carry the number the hive's write was to reach,
+        // older ones the number before it; the hive's primary number is right
+        // for both.
+        update.secondary_sequence = update.primary_sequence;
+        update.hive_bins_data_size = log.hive_bins_data_size;
+    }
     update_base_block(state.image, update);
     report.recovered = complete;
 }
