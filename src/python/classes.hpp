@@ -4,14 +4,21 @@
 
 #include <memory>
 
+#include "cell/value_data.hpp"
+#include "cell/value_type.hpp"
 #include "hive/base_block.hpp"
 #include "hive/hbin.hpp"
 #include "hive/hive.hpp"
+#include "python/key_payloads.hpp"
 #include "python/py_box.hpp"
 
 namespace orvane::python {
 
 using PyHive = PyBox<std::shared_ptr<const hive::Hive>>;
+using PyRegistryKey = PyBox<KeyHandle>;
+using PyRegistryValue = PyBox<OwnedValue>;
+using PyValueData = PyBox<cell::ValueData>;
+using PyValueType = PyBox<cell::ValueType>;
 using PyBaseBlock = PyBox<hive::BaseBlock>;
 using PyHbinHeader = PyBox<hive::HbinHeader>;
 
@@ -29,6 +36,10 @@ struct Classes {
 Classes& classes() noexcept;
 
 PyType_Spec& hive_spec();
+PyType_Spec& registry_key_spec();
+PyType_Spec& registry_value_spec();
+PyType_Spec& value_data_spec();
+PyType_Spec& value_type_spec();
 PyType_Spec& base_block_spec();
 PyType_Spec& hbin_header_spec();
 

@@ -57,6 +57,10 @@ PyObject* create_module() {
     Classes& c = classes();
     OwnedRef version = OwnedRef::steal(PyUnicode_FromString("0.1.0"));
     const bool ok = add_class(module.get(), "Hive", hive_spec(), c.hive) &&
+                    add_class(module.get(), "RegistryKey", registry_key_spec(), c.registry_key) &&
+                    add_class(module.get(), "RegistryValue", registry_value_spec(), c.registry_value) &&
+                    add_class(module.get(), "ValueData", value_data_spec(), c.value_data) &&
+                    add_class(module.get(), "ValueType", value_type_spec(), c.value_type) &&
                     add_class(module.get(), "BaseBlock", base_block_spec(), c.base_block) &&
                     add_class(module.get(), "HbinHeader", hbin_header_spec(), c.hbin_header) && version &&
                     add_attribute(module.get(), "__version__", version.get());

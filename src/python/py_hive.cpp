@@ -6,6 +6,8 @@
 #include "python/classes.hpp"
 #include "python/errors.hpp"
 #include "python/gil.hpp"
+#include "python/guarded.hpp"
+#include "python/py_registry_key.hpp"
 
 namespace orvane::python {
 
@@ -31,6 +33,16 @@ PyObject* hive_open(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
 
 PyObject* hive_base_block(PyObject* self, PyObject*) {
     return PyBaseBlock::create(classes().base_block, hive_of(self)->base_block());
+}
+
+PyObject* hive_root_key(PyObject* self, PyObject*) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const std::shared_ptr<const hive::Hive> hive = hive_of(self);
+        auto key = without_gil_catching([&] { return hive->get_key(hive->base_block().root_cell_offset); });
+        if (!key) return raise_exception(key.error(), PanicStyle::Panic);
+        if (!*key) return raise_failure(key->error(), PanicStyle::Panic);
+        return new_registry_key(hive, KeySnapshot::of(**key));
+    });
 }
 
 PyObject* hive_hbins(PyObject* self, PyObject*) {
@@ -63,6 +75,10 @@ PyMethodDef hive_methods[] = {
      .ml_meth = hive_base_block,
      .ml_flags = METH_NOARGS,
      .ml_doc = "base_block($self)\n--\n\nGet the base block (header) information"},
+    {.ml_name = "root_key",
+     .ml_meth = hive_root_key,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "root_key($self)\n--\n\nGet the root key of the hive"},
     {.ml_name = "hbins",
      .ml_meth = hive_hbins,
      .ml_flags = METH_NOARGS,

@@ -33,3 +33,20 @@ def write_hive(tmp_path):
         return str(path)
 
     return write
+
+
+@pytest.fixture
+def open_tree(write_hive):
+    """Writes a key tree (a hive_builder.Key) or a HiveBuilder to a file and
+    opens it as an orvane.Hive."""
+    import orvane
+    from hive_builder import HiveBuilder
+
+    def open_(tree):
+        builder = tree
+        if not isinstance(tree, HiveBuilder):
+            builder = HiveBuilder()
+            builder.tree(tree)
+        return orvane.Hive.open(write_hive(builder))
+
+    return open_

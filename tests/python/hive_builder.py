@@ -4,6 +4,13 @@ A default HiveBuilder is a valid, empty hive: a base block ("regf", version
 1.5, sequence 1/1, root cell offset 0x20) and no bins. Tests add bins and
 cells, then break one thing (a field, a size word, the checksum) to get each
 damaged case. Nothing written here has to be valid.
+
+Key trees: the record writers (key, subkey_list, value_list, vk, value,
+data_cell, big_data) place one record each and return its cell offset; or
+describe a tree with Key and Value and write it at once:
+
+    b = HiveBuilder()
+    b.tree(Key("ROOT", [Value("Path", REG_SZ, sz("C:\\"))], [Key("Software")]))
 """
 
 from __future__ import annotations
@@ -11,6 +18,15 @@ from __future__ import annotations
 import struct
 
 BASE = 4096
+
+NK_ASCII = 0x0020  # key name stored one byte per character
+VK_ASCII = 0x0001  # value name stored one byte per character
+NONE_OFFSET = 0xFFFFFFFF
+LARGEST_SINGLE_CELL = 16344  # larger data goes through a "db" record
+
+REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN = range(6)
+REG_LINK, REG_MULTI_SZ, REG_RESOURCE_LIST, REG_FULL_RESOURCE_DESCRIPTOR = range(6, 10)
+REG_RESOURCE_REQUIREMENTS_LIST, REG_QWORD = 10, 11
 
 
 def checksum(image: bytes | bytearray) -> int:
@@ -82,6 +98,60 @@ class HiveBuilder:
         self._next_cell += total
         return offset
 
+    # Key tree records. Each writer places one cell and returns its cell offset;
+    # keyword arguments override stored fields, so a test can write inconsistent
+    # or damaged records.
+    def key(self, name: str | bytes = "", **fields) -> int:
+        """An "nk" cell; see nk_payload for the fields."""
+        return self.add_cell(nk_payload(name, **fields))
+
+    def subkey_list(self, kind: str, offsets, *, count: int | None = None) -> int:
+        """An "li", "lf", "lh" or "ri" cell naming `offsets` (hashes are zero)."""
+        n = len(offsets) if count is None else count
+        element = "<II" if kind in ("lf", "lh") else "<I"
+        body = b"".join(struct.pack(element, o, 0) if element == "<II" else struct.pack(element, o) for o in offsets)
+        return self.add_cell(kind.encode() + struct.pack("<H", n) + body)
+
+    def value_list(self, offsets) -> int:
+        return self.add_cell(b"".join(struct.pack("<I", o) for o in offsets))
+
+    def vk(self, name: str | bytes, value_type: int, data_size: int, data_offset: int, **fields) -> int:
+        """A raw "vk" cell; its data (if any) must already be placed."""
+        return self.add_cell(vk_payload(name, value_type, data_size, data_offset, **fields))
+
+    def data_cell(self, data: bytes) -> int:
+        return self.add_cell(data)
+
+    def big_data(self, data: bytes, *, segment_size: int = LARGEST_SINGLE_CELL) -> int:
+        """A "db" record, its segment list and one cell per segment."""
+        segments = [self.add_cell(data[i:i + segment_size]) for i in range(0, len(data), segment_size)]
+        segment_list = self.add_cell(b"".join(struct.pack("<I", s) for s in segments))
+        return self.add_cell(b"db" + struct.pack("<HI", len(segments), segment_list))
+
+    def value(self, name: str | bytes, value_type: int, data: bytes = b"", **fields) -> int:
+        """A "vk" cell with its data placed where the format puts data of that
+        size: inline (1 to 4 bytes), one cell, or big data."""
+        size = len(data)
+        if size == 0:
+            offset = NONE_OFFSET
+        elif size <= 4:
+            offset = int.from_bytes(data.ljust(4, b"\0"), "little")
+        elif size <= LARGEST_SINGLE_CELL:
+            offset = self.data_cell(data)
+        else:
+            offset = self.big_data(data)
+        return self.vk(name, value_type, size, offset, **fields)
+
+    def tree(self, root: Key) -> int:
+        """Writes a whole key tree (children first) and makes `root` the root key."""
+        offset = root.write(self)
+        self.root(offset)
+        return offset
+
+    def exact_cell(self, payload: bytes) -> int:
+        """A cell whose size word gives exactly this payload length (no rounding)."""
+        return self.add_cell(payload, size_word=-(len(payload) + 4))
+
     def build(self, *, fix_checksum: bool = True) -> bytes:
         image = bytearray(self.image)
         if fix_checksum:
@@ -93,3 +163,83 @@ class HiveBuilder:
         with open(path, "wb") as f:
             f.write(data)
         return str(path)
+
+
+# Key tree records: payload encoders and a declarative tree. Children are
+# written before their parents (a parent names its lists by offset).
+
+
+def sz(text: str) -> bytes:
+    """REG_SZ data as Windows stores it: UTF-16LE with a terminating NUL."""
+    return utf16(text + "\0")
+
+
+def multi_sz(*texts: str) -> bytes:
+    return utf16("".join(t + "\0" for t in texts) + "\0")
+
+
+def _encode_name(name: str | bytes, ascii_flag: int, flags: int | None) -> tuple[bytes, int]:
+    """Name bytes and flags: ASCII names one byte per character, others UTF-16LE."""
+    if isinstance(name, bytes):
+        return name, ascii_flag if flags is None else flags
+    if flags is None:
+        flags = ascii_flag if name.isascii() else 0
+    return (name.encode("utf-8") if flags & ascii_flag else utf16(name)), flags
+
+
+def nk_payload(name: str | bytes = "", *, flags: int | None = None, last_written: int = 0,
+               subkey_count: int = 0, subkey_list: int = NONE_OFFSET, value_count: int = 0,
+               value_list: int = NONE_OFFSET, parent: int = 0, name_length: int | None = None) -> bytes:
+    raw, flags = _encode_name(name, NK_ASCII, flags)
+    fixed = struct.pack(
+        "<2sHQIIIIIIIIIIIIIIIHH", b"nk", flags, last_written, 0, parent, subkey_count, 0, subkey_list,
+        NONE_OFFSET, value_count, value_list, NONE_OFFSET, NONE_OFFSET, 0, 0, 0, 0, 0,
+        len(raw) if name_length is None else name_length, 0)
+    assert len(fixed) == 76
+    return fixed + raw
+
+
+def vk_payload(name: str | bytes, value_type: int, data_size: int, data_offset: int, *,
+               flags: int | None = None, name_length: int | None = None) -> bytes:
+    raw, flags = _encode_name(name, VK_ASCII, flags)
+    fixed = struct.pack("<2sHIIIHH", b"vk", len(raw) if name_length is None else name_length,
+                        data_size & 0xFFFFFFFF, data_offset & 0xFFFFFFFF, value_type & 0xFFFFFFFF, flags, 0)
+    return fixed + raw
+
+
+
+
+class Value:
+    """One value of a Key written by HiveBuilder.tree."""
+
+    def __init__(self, name: str | bytes, value_type: int, data: bytes = b"", **fields) -> None:
+        self.name, self.value_type, self.data, self.fields = name, value_type, data, fields
+
+    def write(self, builder: HiveBuilder) -> int:
+        return builder.value(self.name, self.value_type, self.data, **self.fields)
+
+
+class Key:
+    """A key to write with HiveBuilder.tree: a name, values, subkeys and any
+    nk field override (last_written, flags, ...). `list_kind` picks the
+    subkey list signature; "ri" splits the subkeys over two "li" lists."""
+
+    def __init__(self, name: str | bytes = "", values=(), subkeys=(), *, list_kind: str = "lf", **fields) -> None:
+        self.name, self.values, self.subkeys = name, list(values), list(subkeys)
+        self.list_kind, self.fields = list_kind, fields
+
+    def write(self, builder: HiveBuilder) -> int:
+        children = [k.write(builder) for k in self.subkeys]
+        fields = dict(self.fields)
+        if children:
+            if self.list_kind == "ri":
+                half = (len(children) + 1) // 2
+                leaves = [builder.subkey_list("li", part) for part in (children[:half], children[half:]) if part]
+                fields.setdefault("subkey_list", builder.subkey_list("ri", leaves))
+            else:
+                fields.setdefault("subkey_list", builder.subkey_list(self.list_kind, children))
+            fields.setdefault("subkey_count", len(children))
+        if self.values:
+            fields.setdefault("value_list", builder.value_list([v.write(builder) for v in self.values]))
+            fields.setdefault("value_count", len(self.values))
+        return builder.key(self.name, **fields)

@@ -1,0 +1,43 @@
+#pragma once
+// What RegistryKey and RegistryValue objects hold. Neither refers to a Python
+// object; only KeyHandle refers to the hive, through the shared handle that
+// keeps it loaded.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cell/value_type.hpp"
+#include "hive/hive.hpp"
+#include "hive/registry_key.hpp"
+
+namespace orvane::python {
+
+// A key's name and counts as read when its object was made; never refreshed
+// (a loaded image does not change).
+struct KeySnapshot {
+    std::uint32_t offset = 0;
+    std::string name;
+    std::uint32_t subkey_count = 0;
+    std::uint32_t value_count = 0;
+
+    static KeySnapshot of(const hive::RegistryKey& key) {
+        const key::KeyNode& node = key.node();
+        return {key.offset(), node.name, node.subkey_count, node.value_count};
+    }
+};
+
+struct KeyHandle {
+    std::shared_ptr<const hive::Hive> hive;
+    KeySnapshot key;
+};
+
+// A value, copied out of the hive whole: it needs no hive afterwards.
+struct OwnedValue {
+    std::string name;
+    cell::ValueType value_type;
+    std::vector<std::uint8_t> data;
+};
+
+}  // namespace orvane::python

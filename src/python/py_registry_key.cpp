@@ -1,0 +1,249 @@
+// The RegistryKey class: one key node of a hive, its values and its subkeys.
+//
+// The object holds the shared hive handle, the key's cell offset and a
+// snapshot of its name and counts. Every method that reads the hive fetches
+// the node again through the hive's key cache.
+
+#include "python/py_registry_key.hpp"
+
+#include <array>
+#include <string_view>
+
+#include "error/failure.hpp"
+#include "python/arguments.hpp"
+#include "python/classes.hpp"
+#include "python/convert.hpp"
+#include "python/errors.hpp"
+#include "python/guarded.hpp"
+
+namespace orvane::python {
+
+namespace {
+
+using error::Failure;
+
+// 100-nanosecond intervals per second, and seconds from 1601-01-01 to 1970-01-01.
+constexpr std::uint64_t intervals_per_second = 10'000'000;
+constexpr std::int64_t seconds_1601_to_1970 = 11'644'473'600;
+
+const KeyHandle& handle_of(PyObject* self) { return PyRegistryKey::of(self); }
+
+template <class T>
+Checked<T> failed(RegistryError error) {
+    return error::unexpected(Failure(std::move(error)));
+}
+
+// Equal under ASCII case folding: only A-Z map onto a-z; every other byte
+// (each byte of a non-ASCII character included) must match exactly.
+bool equal_ascii_case_folded(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (fold(a[i]) != fold(b[i])) return false;
+    }
+    return true;
+}
+
+OwnedValue owned(hive::RegistryValue&& value, std::vector<std::uint8_t> data) {
+    return {std::move(value.name), value.value_type, std::move(data)};
+}
+
+// The hive work of value(name), run without the interpreter lock.
+Checked<OwnedValue> find_value(const hive::Hive& hive, std::uint32_t offset, std::string_view name) {
+    auto key = hive.get_key(offset);
+    if (!key) return error::unexpected(std::move(key).error());
+    auto values = key->values();
+    if (!values) return failed<OwnedValue>(std::move(values).error());
+    for (hive::RegistryValue& value : *values) {
+        if (!equal_ascii_case_folded(value.name, name)) continue;
+        auto data = value.raw_data();
+        if (!data) return failed<OwnedValue>(std::move(data).error());
+        return owned(std::move(value), std::move(*data));
+    }
+    return failed<OwnedValue>(error::NotFound{"Value '" + std::string(name) + "'"});
+}
+
+// The hive work of values(): a value whose data cannot be read gets no bytes.
+Checked<std::vector<OwnedValue>> read_values(const hive::Hive& hive, std::uint32_t offset) {
+    auto key = hive.get_key(offset);
+    if (!key) return error::unexpected(std::move(key).error());
+    auto values = key->values();
+    if (!values) return failed<std::vector<OwnedValue>>(std::move(values).error());
+    std::vector<OwnedValue> result;
+    result.reserve(values->size());  // the records are already in memory
+    for (hive::RegistryValue& value : *values) {
+        auto data = value.raw_data();
+        result.push_back(owned(std::move(value), data ? std::move(*data) : std::vector<std::uint8_t>{}));
+    }
+    return result;
+}
+
+// The hive work of subkeys(): every subkey node, before any object is built.
+Checked<std::vector<KeySnapshot>> read_subkeys(const hive::Hive& hive, std::uint32_t offset) {
+    auto key = hive.get_key(offset);
+    if (!key) return error::unexpected(std::move(key).error());
+    std::vector<KeySnapshot> result;
+    if (key->node().subkey_count == 0) return result;
+    std::vector<std::uint32_t> offsets;
+    if (auto collected = key->collect_subkey_offsets(key->node().subkey_list_offset, offsets); !collected) {
+        return failed<std::vector<KeySnapshot>>(std::move(collected).error());
+    }
+    result.reserve(offsets.size());  // bounded by the list cells actually read
+    for (const std::uint32_t subkey_offset : offsets) {
+        auto subkey = hive.get_key(subkey_offset);
+        if (!subkey) return error::unexpected(std::move(subkey).error());
+        result.push_back(KeySnapshot::of(*subkey));
+    }
+    return result;
+}
+
+// Runs `work(hive, offset)` unlocked under the guard of value/values/subkeys,
+// then hands a success to `build` with the lock held.
+template <class Work, class Build>
+PyObject* guarded_read(PyObject* self, Work&& work, Build&& build) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        // The call's own clone keeps the hive alive while the lock is released.
+        const std::shared_ptr<const hive::Hive> hive = handle_of(self).hive;
+        const std::uint32_t offset = handle_of(self).key.offset;
+        auto outcome = without_gil_catching([&] { return work(*hive, offset); });
+        if (!outcome) return raise_exception(outcome.error(), PanicStyle::Guarded);
+        if (!*outcome) return raise_failure(outcome->error(), PanicStyle::Guarded);
+        return build(hive, std::move(**outcome));
+    });
+}
+
+PyObject* key_name(PyObject* self, PyObject*) { return to_str(handle_of(self).key.name); }
+
+PyObject* key_subkey_count(PyObject* self, PyObject*) {
+    return PyLong_FromUnsignedLong(handle_of(self).key.subkey_count);
+}
+
+PyObject* key_value_count(PyObject* self, PyObject*) {
+    return PyLong_FromUnsignedLong(handle_of(self).key.value_count);
+}
+
+PyObject* key_subkeys(PyObject* self, PyObject*) {
+    return guarded_read(self, read_subkeys,
+                        [](const std::shared_ptr<const hive::Hive>& hive, std::vector<KeySnapshot> keys) -> PyObject* {
+                            OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(keys.size())));
+                            if (!list) return nullptr;
+                            for (std::size_t i = 0; i < keys.size(); ++i) {
+                                PyObject* key = new_registry_key(hive, std::move(keys[i]));
+                                if (key == nullptr) return nullptr;
+                                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), key);
+                            }
+                            return list.release();
+                        });
+}
+
+PyObject* key_values(PyObject* self, PyObject*) {
+    return guarded_read(self, read_values,
+                        [](const std::shared_ptr<const hive::Hive>&, std::vector<OwnedValue> values) -> PyObject* {
+                            OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+                            if (!list) return nullptr;
+                            for (std::size_t i = 0; i < values.size(); ++i) {
+                                PyObject* value = PyRegistryValue::create(classes().registry_value,
+                                                                          std::move(values[i]));
+                                if (value == nullptr) return nullptr;
+                                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), value);
+                            }
+                            return list.release();
+                        });
+}
+
+PyObject* key_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr std::array<Parameter, 1> parameters{{{"name", true}}};
+    std::array<PyObject*, 1> arguments{};
+    if (!parse_arguments("RegistryKey.value", parameters, args, nargs, kwnames, arguments)) return nullptr;
+    // Copied while the lock is held: no Python object is touched once it is released.
+    const auto name = text_argument("RegistryKey.value", "name", arguments[0]);
+    if (!name) return nullptr;
+    return guarded_read(
+        self, [&](const hive::Hive& hive, std::uint32_t offset) { return find_value(hive, offset, *name); },
+        [](const std::shared_ptr<const hive::Hive>&, OwnedValue value) {
+            return PyRegistryValue::create(classes().registry_value, std::move(value));
+        });
+}
+
+PyObject* key_last_written_timestamp(PyObject* self, PyObject*) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const KeyHandle& handle = handle_of(self);
+        auto key = handle.hive->get_key(handle.key.offset);
+        if (!key) return raise_failure(key.error(), PanicStyle::Panic);
+        const std::uint64_t written = key->node().last_written;
+        if (written == 0) Py_RETURN_NONE;
+        const auto seconds = static_cast<std::int64_t>(written / intervals_per_second);
+        return PyLong_FromLongLong(seconds - seconds_1601_to_1970);
+    });
+}
+
+PyObject* key_repr(PyObject* self) {
+    return catching(PanicStyle::Panic, [&] {
+        const KeySnapshot& key = handle_of(self).key;
+        const std::string text = "RegistryKey(name='" + key.name + "', subkeys=" + std::to_string(key.subkey_count) +
+                                 ", values=" + std::to_string(key.value_count) + ")";
+        return to_str(text);
+    });
+}
+
+PyMethodDef key_methods[] = {
+    {.ml_name = "name",
+     .ml_meth = key_name,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "name($self)\n--\n\nGet the key name"},
+    {.ml_name = "subkey_count",
+     .ml_meth = key_subkey_count,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "subkey_count($self)\n--\n\nGet the number of subkeys"},
+    {.ml_name = "value_count",
+     .ml_meth = key_value_count,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "value_count($self)\n--\n\nGet the number of values"},
+    {.ml_name = "subkeys",
+     .ml_meth = key_subkeys,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "subkeys($self)\n--\n\nGet all subkeys"},
+    {.ml_name = "values",
+     .ml_meth = key_values,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "values($self)\n--\n\nGet all values"},
+    {.ml_name = "value",
+     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(key_value)),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = "value($self, name)\n--\n\nGet a specific value by name"},
+    {.ml_name = "last_written_timestamp",
+     .ml_meth = key_last_written_timestamp,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "last_written_timestamp($self)\n--\n\nGet the last write timestamp as Unix timestamp (seconds since "
+               "epoch)"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot key_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Python wrapper for RegistryKey\n\n"
+                                  "Stores a shared handle to its hive and the cell offset of its key node.")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(PyRegistryKey::dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(key_repr)},
+    {Py_tp_str, reinterpret_cast<void*>(key_repr)},
+    {Py_tp_methods, key_methods},
+    {0, nullptr},
+};
+
+PyType_Spec key_type_spec = {
+    .name = "orvane.RegistryKey",
+    .basicsize = sizeof(PyRegistryKey),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    .slots = key_slots,
+};
+
+}  // namespace
+
+PyObject* new_registry_key(std::shared_ptr<const hive::Hive> hive, KeySnapshot key) {
+    return PyRegistryKey::create(classes().registry_key, KeyHandle{std::move(hive), std::move(key)});
+}
+
+PyType_Spec& registry_key_spec() { return key_type_spec; }
+
+}  // namespace orvane::python

@@ -1,0 +1,85 @@
+// The RegistryValue class: a self-contained copy of one value (name, type and
+// raw bytes). It never goes back to the hive; data() decodes on each call.
+
+#include "python/classes.hpp"
+#include "python/convert.hpp"
+#include "python/errors.hpp"
+#include "python/guarded.hpp"
+
+namespace orvane::python {
+
+namespace {
+
+const OwnedValue& value_of(PyObject* self) { return PyRegistryValue::of(self); }
+
+PyObject* value_name(PyObject* self, PyObject*) { return to_str(value_of(self).name); }
+
+PyObject* value_value_type(PyObject* self, PyObject*) {
+    return PyValueType::create(classes().value_type, value_of(self).value_type);
+}
+
+PyObject* value_data(PyObject* self, PyObject*) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const OwnedValue& value = value_of(self);
+        auto decoded = cell::ValueData::decode(value.value_type, value.data);
+        if (!decoded) return raise_registry_error(decoded.error());
+        return PyValueData::create(classes().value_data, std::move(*decoded));
+    });
+}
+
+PyObject* value_raw_data(PyObject* self, PyObject*) { return to_bytes(value_of(self).data); }
+
+PyObject* value_data_size(PyObject* self, PyObject*) { return PyLong_FromSize_t(value_of(self).data.size()); }
+
+PyObject* value_repr(PyObject* self) {
+    return catching(PanicStyle::Panic, [&] { return to_str("RegistryValue(name='" + value_of(self).name + "')"); });
+}
+
+PyMethodDef value_methods[] = {
+    {.ml_name = "name",
+     .ml_meth = value_name,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "name($self)\n--\n\nGet the value name"},
+    {.ml_name = "value_type",
+     .ml_meth = value_value_type,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "value_type($self)\n--\n\nGet the value type"},
+    {.ml_name = "data",
+     .ml_meth = value_data,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "data($self)\n--\n\nGet the parsed value data"},
+    {.ml_name = "raw_data",
+     .ml_meth = value_raw_data,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "raw_data($self)\n--\n\nGet the raw value data as bytes"},
+    {.ml_name = "data_size",
+     .ml_meth = value_data_size,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "data_size($self)\n--\n\nGet the data size in bytes"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot value_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Python wrapper for RegistryValue\n\n"
+                                  "Stores owned copies of the value's name, type and raw data.")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(PyRegistryValue::dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(value_repr)},
+    {Py_tp_str, reinterpret_cast<void*>(value_repr)},
+    {Py_tp_methods, value_methods},
+    {0, nullptr},
+};
+
+PyType_Spec registry_value_type_spec = {
+    .name = "orvane.RegistryValue",
+    .basicsize = sizeof(PyRegistryValue),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    .slots = value_slots,
+};
+
+}  // namespace
+
+PyType_Spec& registry_value_spec() { return registry_value_type_spec; }
+
+}  // namespace orvane::python

@@ -1,0 +1,148 @@
+// The ValueData class: one decoded value, owning its texts and bytes, with
+// type tests, typed getters and a printable form.
+
+#include "python/classes.hpp"
+#include "python/convert.hpp"
+#include "python/errors.hpp"
+#include "python/guarded.hpp"
+
+namespace orvane::python {
+
+namespace {
+
+using namespace cell;
+
+const ValueData& data_of(PyObject* self) { return PyValueData::of(self); }
+
+template <class... Kinds>
+bool holds(PyObject* self) {
+    return (data_of(self).get_if<Kinds>() || ...);
+}
+
+template <class... Kinds>
+PyObject* is_kind(PyObject* self) {
+    return PyBool_FromLong(holds<Kinds...>(self));
+}
+
+PyObject* not_a(const char* text) {
+    PyErr_SetString(PyExc_ValueError, text);
+    return nullptr;
+}
+
+PyObject* data_is_none(PyObject* self, PyObject*) { return is_kind<NoData>(self); }
+PyObject* data_is_string(PyObject* self, PyObject*) { return is_kind<StringData, ExpandStringData>(self); }
+PyObject* data_is_binary(PyObject* self, PyObject*) { return is_kind<BinaryData>(self); }
+PyObject* data_is_dword(PyObject* self, PyObject*) { return is_kind<DwordData, DwordBigEndianData>(self); }
+PyObject* data_is_qword(PyObject* self, PyObject*) { return is_kind<QwordData>(self); }
+PyObject* data_is_multi_string(PyObject* self, PyObject*) { return is_kind<MultiStringData>(self); }
+
+PyObject* data_as_string(PyObject* self, PyObject*) {
+    if (const auto* s = data_of(self).get_if<StringData>()) return to_str(s->text);
+    if (const auto* s = data_of(self).get_if<ExpandStringData>()) return to_str(s->text);
+    return not_a("Not a string value");
+}
+
+PyObject* data_as_binary(PyObject* self, PyObject*) {
+    if (const auto* b = data_of(self).get_if<BinaryData>()) return to_bytes(b->bytes);
+    return not_a("Not a binary value");
+}
+
+PyObject* data_as_dword(PyObject* self, PyObject*) {
+    if (const auto* d = data_of(self).get_if<DwordData>()) return PyLong_FromUnsignedLong(d->value);
+    if (const auto* d = data_of(self).get_if<DwordBigEndianData>()) return PyLong_FromUnsignedLong(d->value);
+    return not_a("Not a DWORD value");
+}
+
+PyObject* data_as_qword(PyObject* self, PyObject*) {
+    if (const auto* q = data_of(self).get_if<QwordData>()) return PyLong_FromUnsignedLongLong(q->value);
+    return not_a("Not a QWORD value");
+}
+
+PyObject* data_as_multi_string(PyObject* self, PyObject*) {
+    const auto* m = data_of(self).get_if<MultiStringData>();
+    if (m == nullptr) return not_a("Not a multi-string value");
+    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(m->texts.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < m->texts.size(); ++i) {
+        PyObject* text = to_str(m->texts[i]);
+        if (text == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);
+    }
+    return list.release();
+}
+
+PyObject* data_repr(PyObject* self) {
+    return catching(PanicStyle::Panic, [&] { return to_str(data_of(self).to_display_string()); });
+}
+
+PyMethodDef data_methods[] = {
+    {.ml_name = "is_none",
+     .ml_meth = data_is_none,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "is_none($self)\n--\n\nCheck if this is a None value"},
+    {.ml_name = "is_string",
+     .ml_meth = data_is_string,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "is_string($self)\n--\n\nCheck if this is a String value"},
+    {.ml_name = "is_binary",
+     .ml_meth = data_is_binary,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "is_binary($self)\n--\n\nCheck if this is a Binary value"},
+    {.ml_name = "is_dword",
+     .ml_meth = data_is_dword,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "is_dword($self)\n--\n\nCheck if this is a DWORD value"},
+    {.ml_name = "is_qword",
+     .ml_meth = data_is_qword,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "is_qword($self)\n--\n\nCheck if this is a QWORD value"},
+    {.ml_name = "is_multi_string",
+     .ml_meth = data_is_multi_string,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "is_multi_string($self)\n--\n\nCheck if this is a MultiString value"},
+    {.ml_name = "as_string",
+     .ml_meth = data_as_string,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "as_string($self)\n--\n\nGet as string (if applicable)"},
+    {.ml_name = "as_binary",
+     .ml_meth = data_as_binary,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "as_binary($self)\n--\n\nGet as binary data (if applicable)"},
+    {.ml_name = "as_dword",
+     .ml_meth = data_as_dword,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "as_dword($self)\n--\n\nGet as DWORD (if applicable)"},
+    {.ml_name = "as_qword",
+     .ml_meth = data_as_qword,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "as_qword($self)\n--\n\nGet as QWORD (if applicable)"},
+    {.ml_name = "as_multi_string",
+     .ml_meth = data_as_multi_string,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "as_multi_string($self)\n--\n\nGet as multi-string (if applicable)"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot data_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Python wrapper for ValueData")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(PyValueData::dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(data_repr)},
+    {Py_tp_str, reinterpret_cast<void*>(data_repr)},
+    {Py_tp_methods, data_methods},
+    {0, nullptr},
+};
+
+PyType_Spec data_type_spec = {
+    .name = "orvane.ValueData",
+    .basicsize = sizeof(PyValueData),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    .slots = data_slots,
+};
+
+}  // namespace
+
+PyType_Spec& value_data_spec() { return data_type_spec; }
+
+}  // namespace orvane::python
