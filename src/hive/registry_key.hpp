@@ -25,7 +25,9 @@ public:
     // Appends the key node offsets named by the subkey list at `list_offset`,
     // following root indexes depth-first in list order. 0 and 0xFFFFFFFF name
     // no list. A root index may not name a list twice (which catches cycles),
-    // and nesting is limited, so a hostile hive cannot make this run forever.
+    // nesting is limited to 32 levels, and the elements read may not outnumber
+    // the 4-byte slots of the hive bins data (lists carved out of each other),
+    // so a hostile hive can make this neither run forever nor exhaust memory.
     // On failure `offsets` may hold a partial result.
     [[nodiscard]] Result<void> collect_subkey_offsets(std::uint32_t list_offset,
                                                       std::vector<std::uint32_t>& offsets) const;
