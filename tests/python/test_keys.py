@@ -3,7 +3,10 @@ lifetimes and threads."""
 
 import gc
 import inspect
+import os
+import subprocess
 import sys
+import textwrap
 import threading
 import time
 
@@ -364,3 +367,50 @@ class TestThreads:
             stop.set()
             spinner.join()
         assert max(during) > 0, during
+
+
+class TestInternalFailure:
+    @pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                        reason="AddressSanitizer's shadow memory does not fit under an address-space limit")
+    def test_a_poisoned_key_cache(self, tmp_path):
+        # 200,000 subkeys with short names: under an address-space limit the
+        # allocation that fails is the key cache's own, with its lock held, which
+        # poisons the cache for good. The guarded methods then raise
+        # RuntimeError, root_key and last_written_timestamp PanicException.
+        b = HiveBuilder()
+        kids = [b.key(f"k{i}") for i in range(200_000)]
+        leaves = [b.subkey_list("li", kids[i:i + 50_000]) for i in range(0, len(kids), 50_000)]
+        b.root(b.key("ROOT", subkey_count=len(kids), subkey_list=b.subkey_list("ri", leaves)))
+        path = b.write(tmp_path / "many")
+        code = textwrap.dedent(f"""
+            import resource, orvane
+            hive = orvane.Hive.open({path!r})
+            root = hive.root_key()
+            with open("/proc/self/statm") as f:
+                used = int(f.read().split()[0]) * resource.getpagesize()
+            resource.setrlimit(resource.RLIMIT_AS, (used + 14 * 1024 * 1024, resource.RLIM_INFINITY))
+            def show(call):
+                try:
+                    call()
+                    print("no failure")
+                except BaseException as error:
+                    print(type(error).__name__, isinstance(error, Exception), str(error))
+            show(root.subkeys)
+            resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+            for call in (root.subkeys, root.values, lambda: root.value("x"), hive.root_key,
+                         root.last_written_timestamp):
+                show(call)
+            print(root)
+        """)
+        out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+        poisoned = "key cache lock poisoned: PoisonError { .. }"
+        assert out.stdout.splitlines()[:6] == [
+            "RuntimeError True Rust panic: std::bad_alloc",
+            f"RuntimeError True Rust panic: {poisoned}",
+            f"RuntimeError True Rust panic: {poisoned}",
+            f"RuntimeError True Rust panic: {poisoned}",
+            f"PanicException False {poisoned}",
+            f"PanicException False {poisoned}",
+        ], out.stderr
+        # The snapshot needs no hive work and still answers.
+        assert out.stdout.splitlines()[6].startswith("RegistryKey(name='ROOT', subkeys=200000, values=0)")

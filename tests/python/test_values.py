@@ -2,6 +2,7 @@
 damaged records, snapshots and internal failures."""
 
 import inspect
+import os
 import struct
 import subprocess
 import sys
@@ -310,6 +311,8 @@ class TestDecodeErrors:
 
 
 class TestInternalFailure:
+    @pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                        reason="AddressSanitizer's shadow memory does not fit under an address-space limit")
     def test_running_out_of_memory_inside_values(self, tmp_path):
         # A 48 MB value read under an address-space limit far below that: the
         # allocation for its bytes fails inside the unlocked section.
