@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "hive/hive.hpp"
+#include "hive/layout.hpp"
 
 namespace orvane::hive {
 
@@ -44,12 +45,19 @@ Result<std::vector<std::uint8_t>> gather_big_data(const Hive& hive, std::uint32_
         return error::unexpected(RegistryError(error::TruncatedData{list_offset, 4 * count, list.size()}));
     }
 
+    // Distinct segments are distinct cells, so a sound value never holds more
+    // bytes than the hive bins area. A list naming one cell over and over could
+    // otherwise turn a 300 KiB file into 1 GiB of data for every read; such a
+    // value is cut at that length, as a value with too few segments is.
+    const std::uint64_t limit =
+        std::min<std::uint64_t>(size, hive.data().size() - std::min(hive.data().size(), layout::base_block_size));
+
     // First find the segments that are needed, then copy them: the result is
     // reserved at its exact final size, never at a size merely claimed by the
     // record (a hostile one may claim 2 GiB).
     std::vector<utils::Bytes> segments;
     std::uint64_t gathered = 0;
-    for (std::size_t i = 0; i < count && gathered < size; ++i) {
+    for (std::size_t i = 0; i < count && gathered < limit; ++i) {
         const std::uint32_t segment_offset = utils::load_u32(list.data() + 4 * i) & db::segment_offset_mask;
         ORVANE_ASSIGN_OR_RETURN(const utils::Bytes segment, hive.get_cell(segment_offset));
         // Bytes of a segment beyond 16344 are slack.
@@ -57,9 +65,9 @@ Result<std::vector<std::uint8_t>> gather_big_data(const Hive& hive, std::uint32_
         gathered += segments.back().size();
     }
     std::vector<std::uint8_t> data;
-    data.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(gathered, size)));
+    data.reserve(static_cast<std::size_t>(std::min(gathered, limit)));
     for (const utils::Bytes segment : segments) {
-        const std::size_t room = size - data.size();
+        const std::size_t room = static_cast<std::size_t>(limit) - data.size();
         const auto taken = segment.first(std::min(segment.size(), room));
         data.insert(data.end(), taken.begin(), taken.end());
     }
