@@ -1,0 +1,326 @@
+#pragma once
+// What the fuzz targets do with one input, shared with the C++ test that
+// replays the inputs once found to crash (tests/cpp/fuzz_regression_test.cpp).
+//
+// Every function here drives the core over hostile bytes and swallows every
+// error: the only failures that count are crashes, sanitizer reports, hangs
+// and runaway memory. Each returns a few counts so tests can check that a walk
+// really went through a hive and that its output stayed bounded.
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <unordered_set>
+#include <vector>
+
+#include "cell/value_data.hpp"
+#include "cell/value_type.hpp"
+#include "error/registry_error.hpp"
+#include "hive/base_block.hpp"
+#include "hive/hive.hpp"
+#include "hive/layout.hpp"
+#include "hive/registry_key.hpp"
+#include "hive/registry_value.hpp"
+#include "transaction_log/marvin32.hpp"
+#include "transaction_log/replay.hpp"
+#include "transaction_log/transaction_log.hpp"
+#include "transaction_log/windows_log_layout.hpp"
+#include "transaction_log/windows_recovery.hpp"
+#include "utils/byte_reader.hpp"
+#include "utils/strings.hpp"
+
+namespace orvane::fuzz {
+
+using utils::Bytes;
+using ByteVector = std::vector<std::uint8_t>;
+
+struct WalkCounts {
+    bool loaded = false;
+    std::size_t hbins = 0;
+    std::size_t keys = 0;     // key nodes decoded
+    std::size_t values = 0;   // value records read
+    std::size_t largest_raw_data = 0;  // the most bytes one raw_data() call returned
+    std::size_t errors = 0;   // errors met and swallowed
+};
+
+namespace detail {
+
+inline void count_error(WalkCounts& counts, bool failed) {
+    if (failed) ++counts.errors;
+}
+
+inline void walk_values(const hive::RegistryKey& key, WalkCounts& counts) {
+    auto values = key.values();
+    if (!values) return count_error(counts, true);
+    // Many records may name the same data; reading it once is enough to cover
+    // the decoders and keeps one input from copying the same bytes forever.
+    std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> seen;
+    for (const hive::RegistryValue& value : *values) {
+        ++counts.values;
+        (void)value.value_type.name();
+        if (!seen.emplace(value.data_offset, value.data_size, value.value_type.code()).second) continue;
+        auto raw = value.raw_data();
+        if (!raw) {
+            count_error(counts, true);
+            continue;
+        }
+        counts.largest_raw_data = std::max(counts.largest_raw_data, raw->size());
+        auto data = cell::ValueData::decode(value.value_type, *raw);
+        if (!data) {
+            count_error(counts, true);
+            continue;
+        }
+        (void)data->to_display_string();
+    }
+}
+
+}  // namespace detail
+
+// Every hbin header, then every key reachable from the root (each key node
+// once, whatever the subkey lists say, so cycles end) with its subkey
+// offsets, values, raw data, decoded data and display text.
+inline WalkCounts walk_hive(const hive::Hive& hive) {
+    WalkCounts counts;
+    counts.loaded = true;
+    if (auto hbins = hive.hbins()) {
+        counts.hbins = hbins->size();
+    } else {
+        detail::count_error(counts, true);
+    }
+
+    // Offsets outside the image are tried but never recorded, so the visited
+    // set stays within the image's size however many entries the lists hold.
+    const std::uint64_t image_size = hive.data().size();
+    const std::uint32_t root = hive.base_block().root_cell_offset;
+    std::unordered_set<std::uint32_t> seen_keys{root};
+    std::unordered_set<std::uint32_t> seen_value_lists;
+    std::vector<std::uint32_t> pending{root};
+    std::vector<std::uint32_t> subkeys;
+    while (!pending.empty()) {
+        const std::uint32_t offset = pending.back();
+        pending.pop_back();
+        auto key = hive.get_key(offset);
+        if (!key) {
+            detail::count_error(counts, true);
+            continue;
+        }
+        ++counts.keys;
+        // A second fetch is answered by the key cache.
+        detail::count_error(counts, !hive.get_key(offset));
+        const key::KeyNode& node = key->node();
+
+        subkeys.clear();
+        // Read even when the count says 0: the list is what a hostile hive controls.
+        // A failed collection still walks what it gathered before the failure.
+        detail::count_error(counts, !key->collect_subkey_offsets(node.subkey_list_offset, subkeys));
+        for (const std::uint32_t child : subkeys) {
+            if (std::uint64_t{child} + hive::layout::base_block_size >= image_size) {
+                detail::count_error(counts, !hive.get_key(child));
+            } else if (seen_keys.insert(child).second) {
+                pending.push_back(child);
+            }
+        }
+        if (seen_value_lists.insert(node.value_list_offset).second) detail::walk_values(*key, counts);
+    }
+    return counts;
+}
+
+// Loads `input` as a hive image, its checksum put right first (a mutated byte
+// in the base block would otherwise stop nearly every input at the checksum),
+// and walks it.
+inline WalkCounts walk_hive_image(Bytes input) {
+    ByteVector image(input.begin(), input.end());
+    if (image.size() >= 512) hive::store_base_block_checksum(image);
+    auto loaded = hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
+    if (!loaded) return WalkCounts{};
+    return walk_hive(**loaded);
+}
+
+// A small, sound hive for the logs to be replayed into: a root key with one
+// subkey and one value, in one 4096-byte bin.
+inline ByteVector small_hive(std::uint32_t primary_sequence = 1, std::uint32_t secondary_sequence = 1) {
+    ByteVector image(8192, 0);
+    const auto put16 = [&](std::size_t at, std::uint16_t v) {
+        image[at] = static_cast<std::uint8_t>(v);
+        image[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    };
+    const auto put32 = [&](std::size_t at, std::uint32_t v) { utils::store_u32(image.data() + at, v); };
+    const auto put_text = [&](std::size_t at, std::string_view text) {
+        std::copy(text.begin(), text.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    put_text(0, "regf");
+    put32(4, primary_sequence);
+    put32(8, secondary_sequence);
+    put32(20, 1);
+    put32(24, 5);
+    put32(32, 1);
+    put32(36, 0x20);      // root key
+    put32(40, 0x1000);    // hive bins data size
+    put32(44, 1);
+    put_text(4096, "hbin");
+    put32(4096 + 8, 0x1000);
+
+    // Cells at hive bins offsets 0x20 (root), 0x80 (subkey), 0xE0 ("lf" list),
+    // 0x100 (value list), 0x110 ("vk").
+    const auto nk = [&](std::size_t cell, std::string_view name, std::uint32_t subkeys, std::uint32_t list,
+                        std::uint32_t values, std::uint32_t value_list) {
+        const std::size_t at = 4096 + cell;
+        put32(at, static_cast<std::uint32_t>(-96));
+        put_text(at + 4, "nk");
+        put16(at + 6, 0x0020);
+        put32(at + 4 + 20, subkeys);
+        put32(at + 4 + 28, list);
+        put32(at + 4 + 32, 0xFFFFFFFF);
+        put32(at + 4 + 36, values);
+        put32(at + 4 + 40, value_list);
+        put16(at + 4 + 72, static_cast<std::uint16_t>(name.size()));
+        put_text(at + 4 + 76, name);
+    };
+    nk(0x20, "ROOT", 1, 0xE0, 1, 0x100);
+    nk(0x80, "Software", 0, 0xFFFFFFFF, 0, 0xFFFFFFFF);
+    put32(4096 + 0xE0, static_cast<std::uint32_t>(-16));
+    put_text(4096 + 0xE4, "lf");
+    put16(4096 + 0xE6, 1);
+    put32(4096 + 0xE8, 0x80);
+    put32(4096 + 0x100, static_cast<std::uint32_t>(-16));
+    put32(4096 + 0x104, 0x110);
+    put32(4096 + 0x110, static_cast<std::uint32_t>(-32));
+    put_text(4096 + 0x114, "vk");
+    put16(4096 + 0x116, 4);             // name length
+    put32(4096 + 0x118, 0x80000004);    // 4 bytes, inline
+    put32(4096 + 0x11C, 0x00000001);
+    put32(4096 + 0x120, 4);             // REG_DWORD
+    put16(4096 + 0x124, 0x0001);        // ASCII name
+    put_text(4096 + 0x128, "Mode");
+    put32(4096 + 0x130, 0x1000 - 0x130);  // the rest of the bin is one free cell
+    hive::store_base_block_checksum(image);
+    return image;
+}
+
+// Puts right what a fuzzer cannot guess in a Windows log: the checksum of its
+// base block copy and the two Marvin32 hashes of every entry whose header
+// reads as one, so mutations reach the recovery behind those checks.
+inline ByteVector with_windows_hashes(Bytes input) {
+    namespace wl = transaction_log::windows_layout;
+    ByteVector log(input.begin(), input.end());
+    if (log.size() < wl::base_block_copy_size) return log;
+    hive::store_base_block_checksum(log);
+    std::uint64_t at = wl::first_entry;
+    while (utils::fits(log.size(), at, wl::entry_header_size)) {
+        std::uint8_t* entry = log.data() + at;
+        if (!std::equal(wl::entry_signature, wl::entry_signature + 4, entry)) break;
+        const std::uint32_t size = utils::load_u32(entry + wl::entry_size);
+        if (size < wl::entry_header_size || !utils::fits(log.size(), at, size)) break;
+        const std::uint64_t data_hash =
+            transaction_log::marvin32(Bytes(entry + wl::entry_header_size, size - wl::entry_header_size));
+        std::memcpy(entry + wl::entry_data_hash, &data_hash, sizeof data_hash);
+        const std::uint64_t header_hash = transaction_log::marvin32(Bytes(entry, wl::entry_data_hash + 8));
+        std::memcpy(entry + wl::entry_header_hash, &header_hash, sizeof header_hash);
+        at += size;
+    }
+    return log;
+}
+
+struct LogCounts {
+    bool parsed = false;
+    std::size_t pages = 0;
+    bool replayed = false;  // apply_logs succeeded
+    WalkCounts replayed_walk;
+    std::size_t recovered = 0;  // entries or sectors Windows recovery applied, over both runs
+    WalkCounts recovered_walk;  // after Windows recovery
+};
+
+// The input as an "HvLE"/"DIRT" log: parsed, replayed into a small hive
+// (alone and as both logs), loaded and walked. Then as a Windows log: checked
+// hashes are put right and it recovers a dirty small hive, alone and paired
+// with itself, which is loaded and walked.
+inline LogCounts replay_log(Bytes input) {
+    LogCounts counts;
+    if (auto log = transaction_log::TransactionLog::parse(input)) {
+        counts.parsed = true;
+        counts.pages = log->dirty_pages.size();
+        for (const std::size_t copies : {1, 2}) {
+            ByteVector image = small_hive();
+            const std::vector<transaction_log::TransactionLog> logs(copies, *log);
+            if (!transaction_log::apply_logs(image, logs)) continue;
+            counts.replayed = true;
+            auto loaded = hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
+            if (loaded) counts.replayed_walk = walk_hive(**loaded);
+        }
+    }
+
+    const ByteVector windows_log = with_windows_hashes(input);
+    // A hive interrupted mid-write (primary = secondary + 1), at the sequence
+    // number the log starts from, so its entries are not older than the hive.
+    const std::uint32_t sequence = windows_log.size() >= 8 ? utils::load_u32(windows_log.data() + 4) : 1;
+    for (const std::size_t copies : {1, 2}) {
+        ByteVector image = small_hive(sequence + 1, sequence);
+        const std::vector<Bytes> logs(copies, Bytes(windows_log));
+        const auto report = transaction_log::recover_from_windows_logs(image, logs);
+        counts.recovered += report.entries_applied + report.sectors_applied;
+        auto loaded = hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
+        if (loaded) counts.recovered_walk = walk_hive(**loaded);
+    }
+    return counts;
+}
+
+// The string readers, read_u32, value decoding and the rendering of every
+// error message, over the input and slices of it.
+inline std::size_t read_strings(Bytes input) {
+    std::size_t produced = 0;
+    std::array<std::uint8_t, 64> fixed{};
+    std::copy_n(input.begin(), std::min<std::size_t>(input.size(), fixed.size()), fixed.begin());
+    produced += utils::read_fixed_ascii(fixed).size();
+    produced += utils::read_ascii_string(input).size();
+    if (auto text = utils::read_utf16_string(input, 0)) produced += text->size();
+    const std::size_t half = input.size() / 2;
+    if (auto text = utils::read_utf16_string(input.subspan(half), static_cast<std::uint32_t>(half))) {
+        produced += text->size();
+    }
+    for (const std::size_t position : {std::size_t{0}, half, input.size(), input.size() + 1, ~std::size_t{0}}) {
+        if (auto word = utils::read_u32(input, position)) produced += *word & 1;
+    }
+
+    // Numbers for the messages come from the input's first bytes.
+    std::array<std::uint8_t, 8> head{};
+    std::copy_n(input.begin(), std::min<std::size_t>(input.size(), head.size()), head.begin());
+    const std::uint32_t a = utils::load_u32(head.data());
+    const std::uint64_t b = utils::load_u64(head.data());
+    const std::string_view raw(reinterpret_cast<const char*>(input.data()), input.size());
+    const std::string_view first4 = raw.substr(0, std::min<std::size_t>(raw.size(), 4));
+    const RegistryError errors[] = {
+        error::io_error_from_errno(static_cast<int>(a)),
+        error::io_error_text(std::string(raw)),
+        error::invalid_signature("regf", first4),
+        error::invalid_signature(raw, raw),
+        error::invalid_format(std::string(raw)),
+        error::InvalidOffset{a, b},
+        error::InvalidCellSize{static_cast<std::int32_t>(a), a},
+        error::NotFound{std::string(raw)},
+        error::InvalidUtf16{a},
+        error::HiveTooSmall{b, a},
+        error::ChecksumMismatch{a, static_cast<std::uint32_t>(b >> 32)},
+        error::UnsupportedVersion{a, static_cast<std::uint32_t>(b >> 32)},
+        error::TruncatedData{a, b, ~b},
+        error::InvalidSubkeyListType{{head[0], head[1]}},
+    };
+    for (const RegistryError& e : errors) produced += e.message().size();
+    produced += error::hex(b).size();
+
+    // Value data under the type named by the first four bytes, and under each known type.
+    const Bytes rest = input.subspan(std::min<std::size_t>(input.size(), 4));
+    for (std::uint32_t code = 0; code <= 12; ++code) {
+        const cell::ValueType type = cell::ValueType::from_code(code == 12 ? a : code);
+        produced += type.name().size();
+        if (auto data = cell::ValueData::decode(type, rest)) produced += data->to_display_string().size();
+    }
+    return produced;
+}
+
+}  // namespace orvane::fuzz
