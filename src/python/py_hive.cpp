@@ -7,6 +7,7 @@
 #include "python/errors.hpp"
 #include "python/gil.hpp"
 #include "python/guarded.hpp"
+#include "python/py_hive_logs.hpp"
 #include "python/py_registry_key.hpp"
 
 namespace orvane::python {
@@ -71,6 +72,11 @@ PyMethodDef hive_methods[] = {
      .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open)),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      .ml_doc = "open(path)\n--\n\nOpen a registry hive file"},
+    {.ml_name = "open_with_logs",
+     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open_with_logs)),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     .ml_doc = "open_with_logs(hive_path, log1_path=None, log2_path=None)\n--\n\n"
+               "Open a registry hive with transaction logs applied"},
     {.ml_name = "base_block",
      .ml_meth = hive_base_block,
      .ml_flags = METH_NOARGS,
@@ -83,6 +89,10 @@ PyMethodDef hive_methods[] = {
      .ml_meth = hive_hbins,
      .ml_flags = METH_NOARGS,
      .ml_doc = "hbins($self)\n--\n\nGet all hbin headers"},
+    {.ml_name = "save",
+     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_save)),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = "save($self, path)\n--\n\nSave the hive to a file"},
     {nullptr, nullptr, 0, nullptr},
 };
 
