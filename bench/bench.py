@@ -1,0 +1,281 @@
+#!/usr/bin/env python3
+"""Benchmarks: opening, full walks, memory and scaling, on the corpus hives and
+on large synthetic hives (bench/make_hive.py, written to a temporary folder).
+
+    ./dev.sh bench                 everything (a few minutes)
+    ./dev.sh bench --quick         smaller hives and fewer rounds
+
+Reports, for each hive: the time of Hive.open, a full walk from Python
+(bench/walk.py) and in C++ alone (bench/cpp_walk.cpp), keys and values per
+second, and memory measured in a fresh process (resident anonymous and
+file-backed memory after opening and after a full walk, and the peak). Then how
+the walk time grows from 25k to 200k keys, what a second thread or process
+brings, the open-time figures of bench/open_hive.py, and the time to recover
+UsrClass.dat from its two Windows logs. BENCHMARKS.md records one run.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import lzma
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+import orvane  # noqa: E402
+import walk as walk_bench  # noqa: E402
+
+CORPUS = HERE.parent / "tests" / "data" / "corpus"
+CORPUS_HIVES = ["NTUSER.DAT", "UsrClass.dat", "amcache.hve", "SAM", "SECURITY", "BCD"]
+
+
+# The walk of bench/walk.py, from given keys, with the hive kept by the caller.
+def walk_keys(keys: list) -> tuple[int, int]:
+    key_count = value_count = 0
+    stack = list(keys)
+    while stack:
+        key = stack.pop()
+        key_count += 1
+        key.name(), key.last_written_timestamp(), key.subkey_count(), key.value_count()
+        for value in key.values():
+            value_count += 1
+            value.name(), value.value_type(), value.raw_data()
+            try:
+                value.data()
+            except ValueError:
+                pass
+        stack.extend(reversed(key.subkeys()))
+    return key_count, value_count
+
+
+def proc_status() -> dict[str, int]:
+    """Resident memory of this process in bytes: RssAnon, RssFile, VmHWM."""
+    fields = {}
+    for line in Path("/proc/self/status").read_text().splitlines():
+        name, _, rest = line.partition(":")
+        if name in ("RssAnon", "RssFile", "VmHWM", "VmRSS"):
+            fields[name] = int(rest.split()[0]) * 1024
+    return fields
+
+
+def measure_memory(path: str, warm_up: str) -> dict[str, int]:
+    """Run in a fresh process: memory before and after opening, after a full
+    walk (hive and key cache still alive), and the peak. A small hive is walked
+    first, so that the module's own code pages are in before the baseline."""
+    walk_keys([orvane.Hive.open(warm_up).root_key()])
+    before = proc_status()
+    hive = orvane.Hive.open(path)
+    opened = proc_status()
+    keys, values = walk_keys([hive.root_key()])
+    walked = proc_status()
+    return {"keys": keys, "values": values, "size": os.path.getsize(path),
+            "open_anon": opened["RssAnon"] - before["RssAnon"], "open_file": opened["RssFile"] - before["RssFile"],
+            "walk_anon": walked["RssAnon"] - before["RssAnon"], "walk_file": walked["RssFile"] - before["RssFile"],
+            "peak": walked["VmHWM"] - before["VmRSS"]}
+
+
+def memory_in_child(path: str, warm_up: str) -> dict[str, int]:
+    out = subprocess.run([sys.executable, __file__, "--memory-of", path, warm_up], check=True, capture_output=True,
+                         text=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))).stdout
+    return json.loads(out)
+
+
+def time_open(path: str, rounds: int = 2000) -> float:
+    orvane.Hive.open(path)
+    samples = []
+    for _ in range(5):
+        start = time.perf_counter()
+        for _ in range(rounds):
+            orvane.Hive.open(path)
+        samples.append((time.perf_counter() - start) / rounds)
+    return statistics.median(samples)
+
+
+def best_of(rounds: int, fn, *args) -> float:
+    best = float("inf")
+    for _ in range(rounds):
+        start = time.perf_counter()
+        fn(*args)
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def in_threads(jobs: list) -> float:
+    """Runs each job (a no-argument callable) in its own thread; the wall time."""
+    threads = [threading.Thread(target=job) for job in jobs]
+    start = time.perf_counter()
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return time.perf_counter() - start
+
+
+def walk_in_processes(path: str, count: int) -> float:
+    """Wall time of `count` processes each opening and walking `path` (after start-up)."""
+    code = ("import sys, time; sys.path.insert(0, %r); import walk; sys.stdin.readline(); "
+            "walk.walk(%r); print('done', flush=True)") % (str(HERE), path)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    procs = [subprocess.Popen([sys.executable, "-c", code], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              text=True, env=env) for _ in range(count)]
+    time.sleep(1.0)  # let each import orvane before the clock starts
+    start = time.perf_counter()
+    for p in procs:
+        p.stdin.write("go\n")
+        p.stdin.flush()
+    for p in procs:
+        p.stdout.readline()
+    elapsed = time.perf_counter() - start
+    for p in procs:
+        p.wait()
+    return elapsed
+
+
+def mib(n: int) -> str:
+    return f"{n / 2**20:.1f}"
+
+
+def table(header: list[str], rows: list[list[str]]) -> None:
+    print("| " + " | ".join(header) + " |")
+    print("|" + "|".join("---" for _ in header) + "|")
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+    print()
+
+
+def machine() -> None:
+    model = next((line.split(":", 1)[1].strip() for line in Path("/proc/cpuinfo").read_text().splitlines()
+                  if line.startswith("model name")), platform.processor())
+    print(f"Machine: {os.cpu_count()} CPUs (nproc), {model}; Python {platform.python_version()}; "
+          f"orvane {orvane.__version__}; load average at start {os.getloadavg()[0]:.2f}\n")
+
+
+def make_hives(folder: Path, sizes: list[int]) -> dict[int, str]:
+    paths = {}
+    for keys in sizes:
+        path = folder / f"synthetic-{keys}.hive"
+        out = subprocess.run([sys.executable, str(HERE / "make_hive.py"), str(path), "--keys", str(keys)],
+                             check=True, capture_output=True, text=True).stdout
+        print(f"- generated {out.strip()}")
+        paths[keys] = str(path)
+    print()
+    return paths
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="hives up to 50k keys and fewer rounds")
+    parser.add_argument("--cpp-walk", help="path of the cpp_walk program (default: built beside orvane)")
+    parser.add_argument("--memory-of", nargs=2, help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.memory_of:
+        print(json.dumps(measure_memory(*args.memory_of)))
+        return 0
+
+    sizes = [6_250, 12_500, 25_000, 50_000] if args.quick else [25_000, 50_000, 100_000, 200_000]
+    rounds = 2 if args.quick else 3
+    program = walk_bench.find_cpp_walk(args.cpp_walk)
+    machine()
+    with tempfile.TemporaryDirectory() as scratch:
+        folder = Path(scratch)
+        for name in CORPUS_HIVES + ["UsrClass.dat.LOG1", "UsrClass.dat.LOG2"]:
+            (folder / name).write_bytes(lzma.decompress((CORPUS / f"{name}.xz").read_bytes()))
+        print("Synthetic hives (bench/make_hive.py):")
+        synthetic = make_hives(folder, sizes)
+        largest = synthetic[sizes[-1]]
+        hives = [(name, str(folder / name)) for name in CORPUS_HIVES] + [(f"synthetic {sizes[-1] // 1000}k", largest)]
+
+        print("## Open and full walk\n")
+        rows = []
+        for name, path in hives:
+            keys, values, py = walk_bench.time_python(path, rounds)
+            cpp_keys, cpp_values, cpp = walk_bench.time_cpp(program, path, rounds)
+            assert (keys, values) == (cpp_keys, cpp_values), (name, keys, values, cpp_keys, cpp_values)
+            opened = time_open(path, 200 if args.quick else 2000)
+            rows.append([name, f"{os.path.getsize(path) / 2**20:.1f}", f"{keys:,}", f"{values:,}",
+                         f"{opened * 1e6:.1f}", f"{py * 1e3:.1f}", f"{cpp * 1e3:.1f}", f"{py / cpp:.1f}",
+                         f"{keys / py:,.0f}", f"{values / py:,.0f}", f"{keys / cpp:,.0f}", f"{values / cpp:,.0f}"])
+        table(["hive", "MiB", "keys", "values", "open µs", "walk py ms", "walk c++ ms", "py/c++",
+               "py keys/s", "py values/s", "c++ keys/s", "c++ values/s"], rows)
+
+        print("## Memory (fresh process per hive, SECURITY walked first; deltas from just before Hive.open)\n")
+        rows = []
+        for name, path in hives:
+            m = memory_in_child(path, str(folder / "SECURITY"))
+            rows.append([name, mib(m["size"]), mib(m["open_anon"]), mib(m["open_file"]), mib(m["walk_anon"]),
+                         mib(m["walk_file"]), mib(m["peak"]), f"{m['walk_anon'] / m['keys']:.0f}"])
+        table(["hive", "file MiB", "open: anon MiB", "open: file MiB", "walked: anon MiB", "walked: file MiB",
+               "peak RSS MiB", "anon bytes per key"], rows)
+
+        print("## Scaling of the full walk\n")
+        rows = []
+        base = None
+        for keys_wanted, path in synthetic.items():
+            keys, values, py = walk_bench.time_python(path, rounds)
+            _, _, cpp = walk_bench.time_cpp(program, path, rounds)
+            per_key = (py / (keys + values), cpp / (keys + values))
+            base = base or per_key
+            rows.append([f"{keys:,}", f"{values:,}", f"{py:.2f}", f"{cpp:.3f}",
+                         f"{per_key[0] * 1e9:.0f}", f"{per_key[1] * 1e9:.0f}",
+                         f"{per_key[0] / base[0]:.2f}", f"{per_key[1] / base[1]:.2f}"])
+        table(["keys", "values", "py s", "c++ s", "py ns per key+value", "c++ ns per key+value",
+               "py vs smallest", "c++ vs smallest"], rows)
+
+        print("## Threads and processes (Python walk)\n")
+        hive = orvane.Hive.open(largest)
+        walk_keys([hive.root_key()])  # warm the page cache and this hive's key cache
+        groups = hive.root_key().subkeys()
+        halves = [groups[0::2], groups[1::2]]
+        one = best_of(rounds, walk_keys, groups)
+        two = min(in_threads([lambda h=h: walk_keys(h) for h in halves]) for _ in range(rounds))
+        other = orvane.Hive.open(largest)
+        other_groups = other.root_key().subkeys()
+        walk_keys(other_groups)
+        both_sequential = one + best_of(rounds, walk_keys, other_groups)
+        both_threads = min(in_threads([lambda: walk_keys(groups), lambda: walk_keys(other_groups)])
+                           for _ in range(rounds))
+        one_process = min(walk_in_processes(largest, 1) for _ in range(rounds))
+        two_processes = min(walk_in_processes(largest, 2) for _ in range(rounds))
+        table(["case", "wall s", "speed-up"], [
+            ["one hive, 1 thread", f"{one:.2f}", "1.00"],
+            ["one hive, 2 threads (half the subtrees each)", f"{two:.2f}", f"{one / two:.2f}"],
+            ["two hives, one after the other", f"{both_sequential:.2f}", "1.00"],
+            ["two hives, 2 threads", f"{both_threads:.2f}", f"{both_sequential / both_threads:.2f}"],
+            ["one process (open + walk)", f"{one_process:.2f}", "1.00"],
+            ["two processes, one hive each", f"{two_processes:.2f}", f"{2 * one_process / two_processes:.2f}"],
+        ])
+
+        print("## Windows log recovery (UsrClass.dat with LOG1 and LOG2)\n")
+        usr, log1, log2 = (str(folder / n) for n in ("UsrClass.dat", "UsrClass.dat.LOG1", "UsrClass.dat.LOG2"))
+        recover = best_of(5, orvane.Hive.open_with_logs, usr, log1, log2)
+        plain = best_of(5, orvane.Hive.open_with_logs, usr)
+        recovered = orvane.Hive.open_with_logs(usr, log1, log2)
+        keys, values = walk_keys([recovered.root_key()])
+        block = recovered.base_block()
+        table(["case", "ms"], [
+            ["open_with_logs, no logs (read into memory)", f"{plain * 1e3:.1f}"],
+            ["open_with_logs, both logs (recovery)", f"{recover * 1e3:.1f}"],
+        ])
+        print(f"Recovered: sequence numbers {block.primary_sequence}/{block.secondary_sequence}, "
+              f"hive bins data size {block.hive_bins_data_size:#x}, {keys} keys, {values} values.\n")
+
+    print("## Hive.open against file size (bench/open_hive.py)\n")
+    print("```")
+    print(subprocess.run([sys.executable, str(HERE / "open_hive.py")], check=True, capture_output=True,
+                         text=True).stdout.rstrip())
+    print("```")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
