@@ -45,7 +45,8 @@ struct WalkCounts {
     std::size_t hbins = 0;
     std::size_t keys = 0;     // key nodes decoded
     std::size_t values = 0;   // value records read
-    std::size_t largest_raw_data = 0;  // the most bytes one raw_data() call returned
+    std::size_t largest_raw_data = 0;     // the most bytes one raw_data() call returned
+    std::size_t largest_value_names = 0;  // the most name bytes one values() call returned
     std::size_t errors = 0;   // errors met and swallowed
 };
 
@@ -61,6 +62,9 @@ inline void walk_values(const hive::RegistryKey& key, WalkCounts& counts) {
     // Many records may name the same data; reading it once is enough to cover
     // the decoders and keeps one input from copying the same bytes forever.
     std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> seen;
+    std::size_t name_bytes = 0;
+    for (const hive::RegistryValue& value : *values) name_bytes += value.name.size();
+    counts.largest_value_names = std::max(counts.largest_value_names, name_bytes);
     for (const hive::RegistryValue& value : *values) {
         ++counts.values;
         (void)value.value_type.name();

@@ -53,12 +53,23 @@ Result<std::vector<RegistryValue>> RegistryKey::values() const {
     if (list.size() < needed) {
         return error::unexpected(RegistryError(error::TruncatedData{list_offset, needed, list.size()}));
     }
+    // The names of distinct records fit in the image, even grown by decoding
+    // (UTF-16 to UTF-8 at most 1.5 times, a replaced byte 3 times). Only a
+    // list naming the same long-named records over and over goes past that,
+    // and it would otherwise cost memory in the square of the file's size.
+    const std::uint64_t name_budget = std::uint64_t{3} * hive_->data().size();
+    std::uint64_t name_bytes = 0;
     std::vector<RegistryValue> values;
     values.reserve(count);  // the list cell holds all `count` entries
     for (std::size_t i = 0; i < count; ++i) {
         // No entry is special: 0 and 0xFFFFFFFF go to get_cell like any other.
         const std::uint32_t vk_offset = utils::load_u32(list.data() + 4 * i);
         ORVANE_ASSIGN_OR_RETURN(RegistryValue value, read_value(*hive_, vk_offset));
+        name_bytes += value.name.size();
+        if (name_bytes > name_budget) {
+            return error::unexpected(error::invalid_format("Value list at offset " + error::hex(list_offset) +
+                                                           " names more than the hive holds"));
+        }
         values.push_back(std::move(value));
     }
     return values;
