@@ -13,6 +13,7 @@ namespace vk = vk_layout;
 
 constexpr std::uint32_t no_cell = 0xFFFFFFFF;
 constexpr std::size_t inline_limit = 4;  // sizes 1 to 4 live in the data offset field itself
+constexpr std::uint32_t legacy_minor_version = 3;  // hives without big-data records
 
 namespace db_layout {
 inline constexpr std::size_t minimum_size = 8;
@@ -88,6 +89,12 @@ Result<std::vector<std::uint8_t>> RegistryValue::raw_data() const {
     if (size <= vk::largest_single_cell) {
         ORVANE_ASSIGN_OR_RETURN(const utils::Bytes cell, hive->get_cell(data_offset));
         return first_bytes(cell, size);  // a shorter cell gives fewer bytes, not an error
+    }
+    if (hive->base_block().minor_version <= legacy_minor_version) {
+        // Version 1.3 hives predate big-data records and keep a large value in
+        // one plain cell: read it so, unless the cell really is a "db" record.
+        ORVANE_ASSIGN_OR_RETURN(const utils::Bytes cell, hive->get_cell(data_offset));
+        if (cell.size() < 2 || cell[0] != 'd' || cell[1] != 'b') return first_bytes(cell, size);
     }
     return gather_big_data(*hive, data_offset, size);
 }

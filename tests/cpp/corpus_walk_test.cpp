@@ -133,15 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
     Corpus, CorpusWalkTest,
     ::testing::Values(
         // Both version 1.3 hives keep a value of more than 16344 bytes in one
-        // plain cell; such data is only read through a "db" record.
-        CorpusCase{"NTUSER.DAT.xz",
-                   {1812, 4094, 202845,
-                    {"data of StartPage2\\ProgramsCache: Invalid format: Expected 'db' signature at offset 0x6a020, "
-                     "found [19, 0]"}}},
-        CorpusCase{"UsrClass.dat.xz",
-                   {6205, 12369, 1057316,
-                    {"data of TrayNotify\\IconStreams: Invalid format: Expected 'db' signature at offset 0x265020, "
-                     "found [20, 0]"}}},
+        // plain cell (ProgramsCache, IconStreams), read whole.
+        CorpusCase{"NTUSER.DAT.xz", {1812, 4094, 276160, {}}},
+        CorpusCase{"UsrClass.dat.xz", {6205, 12369, 1080296, {}}},
         CorpusCase{"amcache.hve.xz", {2105, 17539, 909574, {}}},
         CorpusCase{"SAM.xz", {65, 70, 9682, {}}},
         CorpusCase{"SECURITY.xz", {100, 109, 5946, {}}},

@@ -372,3 +372,43 @@ TEST(RawData, OutlivesTheHive) {
 
 }  // namespace
 }  // namespace orvane::hive
+
+namespace orvane::hive {
+namespace {
+
+// Version 1.3 hives have no big-data records: a large value lies in one cell.
+struct LegacyCase {
+    const char* name;
+    std::uint32_t minor_version;
+    bool db_record;
+    std::string expected;  // "whole", "gathered" or the error text
+};
+
+class LegacyBigDataTest : public ::testing::TestWithParam<LegacyCase> {};
+
+TEST_P(LegacyBigDataTest, Reads) {
+    const ByteVector payload = pattern(20000, 5);
+    DataTree tree = GetParam().db_record ? big(20000, {pattern(16344, 1), pattern(3656, 2)}) : in_cell(20000, payload);
+    testing::put_u32(tree.image, 24, GetParam().minor_version);
+    hive::store_base_block_checksum(tree.image);
+    const auto data = read_data(tree);
+    std::string outcome = data.has_value() ? "" : data.error().message();
+    if (data.has_value() && *data == payload) outcome = "whole";
+    ByteVector gathered = pattern(16344, 1);
+    const ByteVector tail = pattern(3656, 2);
+    gathered.insert(gathered.end(), tail.begin(), tail.end());
+    if (data.has_value() && *data == gathered) outcome = "gathered";
+    EXPECT_EQ(outcome, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LegacyBigDataTest,
+    ::testing::Values(LegacyCase{"v1_3_plain_cell", 3, false, "whole"},
+                      LegacyCase{"v1_3_db_record", 3, true, "gathered"},
+                      LegacyCase{"v1_4_plain_cell", 4, false,
+                                 "Invalid format: Expected 'db' signature at offset 0x20, found [5, 6]"},
+                      LegacyCase{"v1_5_db_record", 5, true, "gathered"}),
+    [](const auto& case_info) { return std::string(case_info.param.name); });
+
+}  // namespace
+}  // namespace orvane::hive
