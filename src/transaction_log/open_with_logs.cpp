@@ -29,12 +29,16 @@ LogFormat detect_format(utils::Bytes content) {
     return LogFormat::Unrecognised;
 }
 
+// No log of either format comes near this; a path naming an endless device is
+// given up after it.
+constexpr std::uint64_t largest_log_file = std::uint64_t{1} << 30;
+
 // Reads the log at `path` once and adds what it holds to `logs`, or keeps a
 // Windows log whole in `windows_logs`. Every failure only means the log is not
 // used.
 void collect_log(const std::string& path, std::vector<TransactionLog>& logs,
                  std::vector<std::vector<std::uint8_t>>& windows_logs) {
-    auto content = utils::read_whole_file(path);
+    auto content = utils::read_whole_file(path, largest_log_file);
     if (!content) return;
     switch (detect_format(*content)) {
         case LogFormat::Incremental:

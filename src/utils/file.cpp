@@ -1,5 +1,6 @@
 #include "utils/file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,16 +33,21 @@ Result<std::uint64_t> file_length(const FileDescriptor& fd) {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-Result<std::vector<std::uint8_t>> read_whole_file(const std::string& path) {
+Result<std::vector<std::uint8_t>> read_whole_file(const std::string& path, std::uint64_t limit) {
     ORVANE_ASSIGN_OR_RETURN(FileDescriptor fd, open_read_only(path));
     ORVANE_ASSIGN_OR_RETURN(const std::uint64_t expected, file_length(fd));
+    if (expected > limit) return error::unexpected(error::io_error_from_errno(EFBIG));
 
-    // The length is a hint only: the file may change while it is read.
+    // The length is a hint only: the file may change while it is read, and
+    // devices and pipes report none.
     std::vector<std::uint8_t> content;
     content.resize(static_cast<std::size_t>(expected) + 1);
     std::size_t filled = 0;
     for (;;) {
-        if (filled == content.size()) content.resize(content.size() * 2 + 4096);
+        if (filled == content.size()) {
+            if (filled > limit) return error::unexpected(error::io_error_from_errno(EFBIG));
+            content.resize(static_cast<std::size_t>(std::min<std::uint64_t>(content.size() * 2 + 4096, limit + 1)));
+        }
         const ssize_t n = ::read(fd.get(), content.data() + filled, content.size() - filled);
         if (n < 0) {
             if (errno == EINTR) continue;

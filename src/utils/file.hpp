@@ -43,7 +43,14 @@ RegistryError nul_in_path();
 // The file's length. Io with the OS error on failure.
 [[nodiscard]] Result<std::uint64_t> file_length(const FileDescriptor& fd);
 
-// Reads the whole file into memory (read retried on EINTR). Io on failure.
-[[nodiscard]] Result<std::vector<std::uint8_t>> read_whole_file(const std::string& path);
+// Larger hive files cannot be addressed by cell offsets, so nothing larger is
+// ever read into memory.
+inline constexpr std::uint64_t largest_readable_file = 0x100001000;  // 4 GiB + the base block
+
+// Reads the whole file into memory (read retried on EINTR). Io on failure, and
+// Io "File too large (os error 27)" past `limit` bytes, so that a device or
+// pipe that never ends (/dev/zero) cannot take all memory.
+[[nodiscard]] Result<std::vector<std::uint8_t>> read_whole_file(const std::string& path,
+                                                                 std::uint64_t limit = largest_readable_file);
 
 }  // namespace orvane::utils
