@@ -24,8 +24,8 @@ struct LogPage {
     ByteVector data;
 };
 
-struct LogEntrySpec {
-    LogEntrySpec(std::uint32_t sequence_, std::uint32_t hive_bins_data_size_, std::vector<LogPage> pages_,
+struct LogEntryContents {
+    LogEntryContents(std::uint32_t sequence_, std::uint32_t hive_bins_data_size_, std::vector<LogPage> pages_,
                  std::uint32_t flags_ = 0)
         : sequence(sequence_), hive_bins_data_size(hive_bins_data_size_), pages(std::move(pages_)), flags(flags_) {}
 
@@ -66,23 +66,23 @@ public:
     }
 
     // Appends an entry and returns its offset in the log.
-    std::size_t entry(const LogEntrySpec& spec) {
+    std::size_t entry(const LogEntryContents& contents) {
         const std::size_t at = bytes_.size();
         ByteVector body;
-        for (const LogPage& page : spec.pages) {
+        for (const LogPage& page : contents.pages) {
             const std::size_t r = body.size();
             put_u32(body, r, page.offset);
-            put_u32(body, r + 4, spec.size_of_reference.value_or(static_cast<std::uint32_t>(page.data.size())));
+            put_u32(body, r + 4, contents.size_of_reference.value_or(static_cast<std::uint32_t>(page.data.size())));
         }
-        for (const LogPage& page : spec.pages) put_bytes(body, body.size(), page.data);
+        for (const LogPage& page : contents.pages) put_bytes(body, body.size(), page.data);
         const std::size_t padded = (40 + body.size() + 511) / 512 * 512;
         bytes_.resize(at + padded, 0);
         put_bytes(bytes_, at, ascii("HvLE"));
-        put_u32(bytes_, at + 4, spec.size.value_or(static_cast<std::uint32_t>(padded)));
-        put_u32(bytes_, at + 8, spec.flags);
-        put_u32(bytes_, at + 12, spec.sequence);
-        put_u32(bytes_, at + 16, spec.hive_bins_data_size);
-        put_u32(bytes_, at + 20, spec.page_count.value_or(static_cast<std::uint32_t>(spec.pages.size())));
+        put_u32(bytes_, at + 4, contents.size.value_or(static_cast<std::uint32_t>(padded)));
+        put_u32(bytes_, at + 8, contents.flags);
+        put_u32(bytes_, at + 12, contents.sequence);
+        put_u32(bytes_, at + 16, contents.hive_bins_data_size);
+        put_u32(bytes_, at + 20, contents.page_count.value_or(static_cast<std::uint32_t>(contents.pages.size())));
         put_bytes(bytes_, at + 40, body);
         rehash_entry(bytes_, at);
         return at;

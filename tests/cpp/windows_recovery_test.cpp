@@ -13,7 +13,7 @@ namespace orvane::transaction_log {
 namespace {
 
 using testing::ByteVector;
-using testing::LogEntrySpec;
+using testing::LogEntryContents;
 using testing::WindowsLogBuilder;
 using testing::put_u32;
 
@@ -44,7 +44,7 @@ ByteVector dirty_hive(std::uint32_t primary = 5, std::uint32_t secondary = 4) {
 
 // The entries: 5 rewrites bin 0, 6 bin 1, 7 adds a third bin (the hive grows
 // to 0x3000), 8 rewrites bin 0 again and sets the KTM-locked flag.
-LogEntrySpec entry(std::uint32_t sequence) {
+LogEntryContents entry(std::uint32_t sequence) {
     switch (sequence) {
         case 5: return {5, 0x2000, {{0, bin(0, 0x50)}}};
         case 6: return {6, 0x2000, {{0x1000, bin(0x1000, 0x60)}}};
@@ -326,9 +326,9 @@ INSTANTIATE_TEST_SUITE_P(
                  {3, 7, after7, {walked, walked}, {WalkEnd::end_of_log, WalkEnd::bad_page_references}}},
         EdgeCase{"page_sizes_overflow_32_bits",
                  [](ByteVector&, Logs& l) {
-                     LogEntrySpec spec(9, 0x3000, {{0, {}}, {0, {}}});
-                     spec.size_of_reference = 0x80000000;
-                     l.log2.entry(spec);
+                     LogEntryContents contents(9, 0x3000, {{0, {}}, {0, {}}});
+                     contents.size_of_reference = 0x80000000;
+                     l.log2.entry(contents);
                      return both(l);
                  },
                  {4, 8, after8, {walked, walked}, {WalkEnd::end_of_log, WalkEnd::bad_page_references}}},
