@@ -122,47 +122,49 @@ PyObject* key_value_count(PyObject* self, PyObject*) {
     return PyLong_FromUnsignedLong(handle_of(self).key.value_count);
 }
 
-PyObject* key_subkeys(PyObject* self, PyObject*) {
-    return guarded_read(self, read_subkeys,
-                        [](const std::shared_ptr<const hive::Hive>& hive, std::vector<KeySnapshot> keys) -> PyObject* {
-                            OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(keys.size())));
-                            if (!list) return nullptr;
-                            for (std::size_t i = 0; i < keys.size(); ++i) {
-                                PyObject* key = new_registry_key(hive, std::move(keys[i]));
-                                if (key == nullptr) return nullptr;
-                                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), key);
-                            }
-                            return list.release();
-                        });
+// The lists are filled only after all hive work is done, with the lock held.
+PyObject* key_list(const std::shared_ptr<const hive::Hive>& hive, std::vector<KeySnapshot> keys) {
+    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(keys.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        PyObject* key = new_registry_key(hive, std::move(keys[i]));
+        if (key == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), key);
+    }
+    return list.release();
 }
 
-PyObject* key_values(PyObject* self, PyObject*) {
-    return guarded_read(self, read_values,
-                        [](const std::shared_ptr<const hive::Hive>&, std::vector<OwnedValue> values) -> PyObject* {
-                            OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-                            if (!list) return nullptr;
-                            for (std::size_t i = 0; i < values.size(); ++i) {
-                                PyObject* value = PyRegistryValue::create(classes().registry_value,
-                                                                          std::move(values[i]));
-                                if (value == nullptr) return nullptr;
-                                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), value);
-                            }
-                            return list.release();
-                        });
+PyObject* value_list(const std::shared_ptr<const hive::Hive>&, std::vector<OwnedValue> values) {
+    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* value = PyRegistryValue::create(classes().registry_value, std::move(values[i]));
+        if (value == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), value);
+    }
+    return list.release();
 }
+
+PyObject* one_value(const std::shared_ptr<const hive::Hive>&, OwnedValue value) {
+    return PyRegistryValue::create(classes().registry_value, std::move(value));
+}
+
+PyObject* key_subkeys(PyObject* self, PyObject*) { return guarded_read(self, read_subkeys, key_list); }
+
+PyObject* key_values(PyObject* self, PyObject*) { return guarded_read(self, read_values, value_list); }
 
 PyObject* key_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr std::array<Parameter, 1> parameters{{{"name", true}}};
     std::array<PyObject*, 1> arguments{};
     if (!parse_arguments("RegistryKey.value", parameters, args, nargs, kwnames, arguments)) return nullptr;
-    // Copied while the lock is held: no Python object is touched once it is released.
-    const auto name = text_argument("RegistryKey.value", "name", arguments[0]);
-    if (!name) return nullptr;
-    return guarded_read(
-        self, [&](const hive::Hive& hive, std::uint32_t offset) { return find_value(hive, offset, *name); },
-        [](const std::shared_ptr<const hive::Hive>&, OwnedValue value) {
-            return PyRegistryValue::create(classes().registry_value, std::move(value));
-        });
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        // Copied while the lock is held: no Python object is touched once it is released.
+        const auto name = text_argument("RegistryKey.value", "name", arguments[0]);
+        if (!name) return nullptr;
+        return guarded_read(
+            self, [&](const hive::Hive& hive, std::uint32_t offset) { return find_value(hive, offset, *name); },
+            one_value);
+    });
 }
 
 PyObject* key_last_written_timestamp(PyObject* self, PyObject*) {
