@@ -16,12 +16,4 @@ private:
     PyThreadState* state_;
 };
 
-// Runs `work` with the interpreter lock released and returns its result. The
-// lock is taken back before the result (or an exception) leaves.
-template <class Work>
-auto without_gil(Work&& work) -> decltype(work()) {
-    ReleasedGil released;
-    return work();
-}
-
 }  // namespace orvane::python

@@ -1,6 +1,7 @@
 // The BaseBlock class: a read-only snapshot of a hive's base block.
 
 #include "python/classes.hpp"
+#include "python/guarded.hpp"
 #include "utils/unicode.hpp"
 
 namespace orvane::python {
@@ -10,8 +11,10 @@ namespace {
 const hive::BaseBlock& block_of(PyObject* self) { return PyBaseBlock::of(self); }
 
 PyObject* signature_text(PyObject* self) {
-    const std::string text = utils::utf8_lossy(block_of(self).signature);
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return catching(PanicStyle::Panic, [&] {
+        const std::string text = utils::utf8_lossy(block_of(self).signature);
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    });
 }
 
 PyObject* get_signature(PyObject* self, void*) { return signature_text(self); }

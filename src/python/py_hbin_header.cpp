@@ -1,6 +1,7 @@
 // The HbinHeader class: a read-only snapshot of one hive bin header.
 
 #include "python/classes.hpp"
+#include "python/guarded.hpp"
 #include "utils/unicode.hpp"
 
 namespace orvane::python {
@@ -10,8 +11,10 @@ namespace {
 const hive::HbinHeader& header_of(PyObject* self) { return PyHbinHeader::of(self); }
 
 PyObject* get_signature(PyObject* self, void*) {
-    const std::string text = utils::utf8_lossy(header_of(self).signature);
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return catching(PanicStyle::Panic, [&] {
+        const std::string text = utils::utf8_lossy(header_of(self).signature);
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    });
 }
 PyObject* get_offset(PyObject* self, void*) { return PyLong_FromUnsignedLong(header_of(self).offset); }
 PyObject* get_size(PyObject* self, void*) { return PyLong_FromUnsignedLong(header_of(self).size); }

@@ -5,7 +5,6 @@
 #include "python/arguments.hpp"
 #include "python/classes.hpp"
 #include "python/errors.hpp"
-#include "python/gil.hpp"
 #include "python/guarded.hpp"
 #include "python/py_hive_logs.hpp"
 #include "python/py_registry_key.hpp"
@@ -24,16 +23,20 @@ PyObject* hive_open(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     static constexpr std::array<Parameter, 1> parameters{{{"path", true}}};
     std::array<PyObject*, 1> values{};
     if (!parse_arguments("Hive.open", parameters, args, nargs, kwnames, values)) return nullptr;
-    const auto path = text_argument("Hive.open", "path", values[0]);
-    if (!path) return nullptr;
-
-    auto result = without_gil([&] { return hive::Hive::open(*path); });
-    if (!result) return raise_registry_error(result.error());
-    return wrap_hive(std::move(*result));
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const auto path = text_argument("Hive.open", "path", values[0]);
+        if (!path) return nullptr;
+        auto result = without_gil_catching([&] { return hive::Hive::open(*path); });
+        if (!result) return raise_exception(result.error(), PanicStyle::Panic);
+        if (!*result) return raise_registry_error(result->error());
+        return wrap_hive(std::move(**result));
+    });
 }
 
 PyObject* hive_base_block(PyObject* self, PyObject*) {
-    return PyBaseBlock::create(classes().base_block, hive_of(self)->base_block());
+    return catching(PanicStyle::Panic, [&] {
+        return PyBaseBlock::create(classes().base_block, hive_of(self)->base_block());
+    });
 }
 
 PyObject* hive_root_key(PyObject* self, PyObject*) {
@@ -47,18 +50,22 @@ PyObject* hive_root_key(PyObject* self, PyObject*) {
 }
 
 PyObject* hive_hbins(PyObject* self, PyObject*) {
-    const std::shared_ptr<const hive::Hive> hive = hive_of(self);
-    auto result = without_gil([&] { return hive->hbins(); });
-    if (!result) return raise_registry_error(result.error());
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const std::shared_ptr<const hive::Hive> hive = hive_of(self);
+        auto outcome = without_gil_catching([&] { return hive->hbins(); });
+        if (!outcome) return raise_exception(outcome.error(), PanicStyle::Panic);
+        if (!*outcome) return raise_registry_error(outcome->error());
+        const std::vector<hive::HbinHeader>& headers = **outcome;
 
-    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(result->size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < result->size(); ++i) {
-        PyObject* header = PyHbinHeader::create(classes().hbin_header, (*result)[i]);
-        if (header == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), header);
-    }
-    return list.release();
+        OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(headers.size())));
+        if (!list) return nullptr;
+        for (std::size_t i = 0; i < headers.size(); ++i) {
+            PyObject* header = PyHbinHeader::create(classes().hbin_header, headers[i]);
+            if (header == nullptr) return nullptr;
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), header);
+        }
+        return list.release();
+    });
 }
 
 PyObject* hive_repr(PyObject* self) {

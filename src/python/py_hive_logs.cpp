@@ -19,34 +19,38 @@ PyObject* hive_open_with_logs(PyObject*, PyObject* const* args, Py_ssize_t nargs
         {{"hive_path", true}, {"log1_path", false}, {"log2_path", false}}};
     std::array<PyObject*, 3> values{};
     if (!parse_arguments(function, parameters, args, nargs, kwnames, values)) return nullptr;
-    const auto hive_path = text_argument(function, "hive_path", values[0]);
-    if (!hive_path) return nullptr;
-    std::optional<std::string> log1;
-    std::optional<std::string> log2;
-    if (!optional_text_argument(function, "log1_path", values[1], log1)) return nullptr;
-    if (!optional_text_argument(function, "log2_path", values[2], log2)) return nullptr;
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const auto hive_path = text_argument(function, "hive_path", values[0]);
+        if (!hive_path) return nullptr;
+        std::optional<std::string> log1;
+        std::optional<std::string> log2;
+        if (!optional_text_argument(function, "log1_path", values[1], log1)) return nullptr;
+        if (!optional_text_argument(function, "log2_path", values[2], log2)) return nullptr;
 
-    // Replay may allocate up to the limits of a damaged log; running out of
-    // memory there becomes a Python exception, not an unwind through CPython.
-    auto result = without_gil_catching([&] { return transaction_log::open_with_logs(*hive_path, log1, log2); });
-    if (!result) return raise_exception(result.error(), PanicStyle::Panic);
-    if (!*result) return raise_registry_error(result->error());
-    return PyHive::create(classes().hive, std::move(**result));
+        // Replay may allocate up to the limits of a damaged log; running out of
+        // memory there becomes a Python exception, not an unwind through CPython.
+        auto result = without_gil_catching([&] { return transaction_log::open_with_logs(*hive_path, log1, log2); });
+        if (!result) return raise_exception(result.error(), PanicStyle::Panic);
+        if (!*result) return raise_registry_error(result->error());
+        return PyHive::create(classes().hive, std::move(**result));
+    });
 }
 
 PyObject* hive_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr std::array<Parameter, 1> parameters{{{"path", true}}};
     std::array<PyObject*, 1> values{};
     if (!parse_arguments("Hive.save", parameters, args, nargs, kwnames, values)) return nullptr;
-    const auto path = text_argument("Hive.save", "path", values[0]);
-    if (!path) return nullptr;
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const auto path = text_argument("Hive.save", "path", values[0]);
+        if (!path) return nullptr;
 
-    // Our own reference keeps the hive alive while the lock is released.
-    const std::shared_ptr<const hive::Hive> hive = PyHive::of(self);
-    auto result = without_gil_catching([&] { return transaction_log::save(*hive, *path); });
-    if (!result) return raise_exception(result.error(), PanicStyle::Panic);
-    if (!*result) return raise_registry_error(result->error());
-    Py_RETURN_NONE;
+        // Our own reference keeps the hive alive while the lock is released.
+        const std::shared_ptr<const hive::Hive> hive = PyHive::of(self);
+        auto result = without_gil_catching([&] { return transaction_log::save(*hive, *path); });
+        if (!result) return raise_exception(result.error(), PanicStyle::Panic);
+        if (!*result) return raise_registry_error(result->error());
+        Py_RETURN_NONE;
+    });
 }
 
 }  // namespace orvane::python

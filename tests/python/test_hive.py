@@ -242,3 +242,31 @@ class TestInterpreterLock:
             stop.set()
             spinner.join()
         assert max(during) > 1000, during
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer's shadow memory does not fit under an address-space limit")
+def test_out_of_memory_in_hbins_is_a_panic_exception_not_a_crash(write_hive):
+    # A million bins need 40 MB of headers; under a tighter address-space limit
+    # the walk's allocation fails, which must surface as PanicException.
+    count = 1_000_000
+    bins = bytearray(32 * count)
+    for i in range(count):
+        struct.pack_into("<4sII", bins, 32 * i, b"hbin", 32 * i, 32)
+    path = write_hive(HiveBuilder().build() + bytes(bins))
+    code = textwrap.dedent(f"""
+        import resource, orvane
+        hive = orvane.Hive.open({path!r})
+        with open("/proc/self/statm") as f:
+            used = int(f.read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (used + 16 * 1024 * 1024, resource.RLIM_INFINITY))
+        try:
+            hive.hbins()
+            print("no failure")
+        except BaseException as error:
+            print(type(error).__name__, isinstance(error, Exception), error)
+        resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+        print(len(hive.hbins()))
+    """)
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert out.stdout.splitlines() == ["PanicException False std::bad_alloc", str(count)], out.stderr
