@@ -2,18 +2,12 @@
 
 #include <cstdio>
 
+#include "utils/overloaded.hpp"
 #include "utils/strings.hpp"
 
 namespace orvane::cell {
 
 namespace {
-
-template <class... Fs>
-struct Overloaded : Fs... {
-    using Fs::operator()...;
-};
-template <class... Fs>
-Overloaded(Fs...) -> Overloaded<Fs...>;
 
 Result<void> require(utils::Bytes bytes, std::size_t needed) {
     if (bytes.size() < needed) {
@@ -98,7 +92,7 @@ Result<ValueData> ValueData::decode(ValueType type, utils::Bytes bytes) {
 
 std::string ValueData::to_display_string() const {
     return std::visit(
-        Overloaded{
+        utils::Overloaded{
             [](const NoData&) -> std::string { return "(none)"; },
             [](const StringData& d) { return d.text; },
             [](const ExpandStringData& d) { return d.text; },

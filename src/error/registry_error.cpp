@@ -4,17 +4,11 @@
 #include <span>
 
 #include "utils/unicode.hpp"
+#include "utils/overloaded.hpp"
 
 namespace orvane::error {
 
 namespace {
-
-template <class... Fs>
-struct Overloaded : Fs... {
-    using Fs::operator()...;
-};
-template <class... Fs>
-Overloaded(Fs...) -> Overloaded<Fs...>;
 
 // The C library's text for an error number, whichever strerror_r it provides.
 std::string describe_errno(int os_error) {
@@ -73,7 +67,7 @@ std::string hex(std::uint64_t value) {
 std::string RegistryError::message() const {
     using std::to_string;
     return std::visit(
-        Overloaded{
+        utils::Overloaded{
             [](const Io& e) {
                 if (e.os_error == 0) return e.text;
                 return describe_errno(e.os_error) + " (os error " + to_string(e.os_error) + ")";

@@ -2,41 +2,17 @@
 // its subkey lists, every value with its raw data and decoded data.
 
 #include <gtest/gtest.h>
-#include <lzma.h>
 
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <unordered_set>
 
 #include "cell/value_data.hpp"
 #include "hive/registry_key.hpp"
+#include "corpus.hpp"
 #include "image_builder.hpp"
 
 namespace orvane::hive {
 namespace {
-
-std::vector<std::uint8_t> decompress_xz(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    EXPECT_TRUE(file.good()) << path;
-    const std::vector<std::uint8_t> packed{std::istreambuf_iterator<char>(file), {}};
-    lzma_stream stream = LZMA_STREAM_INIT;
-    EXPECT_EQ(lzma_stream_decoder(&stream, UINT64_MAX, 0), LZMA_OK);
-    std::vector<std::uint8_t> out(packed.size() * 8);
-    stream.next_in = packed.data();
-    stream.avail_in = packed.size();
-    lzma_ret ret = LZMA_OK;
-    while (ret == LZMA_OK) {
-        if (stream.total_out == out.size()) out.resize(out.size() * 2);
-        stream.next_out = out.data() + stream.total_out;
-        stream.avail_out = out.size() - stream.total_out;
-        ret = lzma_code(&stream, LZMA_FINISH);
-    }
-    EXPECT_EQ(ret, LZMA_STREAM_END) << path;
-    out.resize(stream.total_out);
-    lzma_end(&stream);
-    return out;
-}
 
 struct WalkCounts {
     std::size_t keys = 0;
@@ -108,7 +84,7 @@ struct CorpusCase {
 class CorpusWalkTest : public ::testing::TestWithParam<CorpusCase> {};
 
 TEST_P(CorpusWalkTest, ReachesEveryKeyAndValue) {
-    const auto image = decompress_xz(std::string(ORVANE_TEST_DATA_DIR) + "/corpus/" + GetParam().file);
+    const auto image = testing::corpus_file(GetParam().file);
     const auto hive = testing::load(image);
     ASSERT_TRUE(hive.has_value()) << hive.error().message();
     const WalkCounts counts = walk(**hive);
@@ -118,7 +94,7 @@ TEST_P(CorpusWalkTest, ReachesEveryKeyAndValue) {
 }
 
 TEST_P(CorpusWalkTest, ConcurrentWalksAgree) {
-    const auto image = decompress_xz(std::string(ORVANE_TEST_DATA_DIR) + "/corpus/" + GetParam().file);
+    const auto image = testing::corpus_file(GetParam().file);
     const auto hive = testing::load(image);
     ASSERT_TRUE(hive.has_value()) << hive.error().message();
     constexpr int kThreads = 3;
@@ -134,12 +110,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Both version 1.3 hives keep a value of more than 16344 bytes in one
         // plain cell (ProgramsCache, IconStreams), read whole.
-        CorpusCase{"NTUSER.DAT.xz", {1812, 4094, 276160, {}}},
-        CorpusCase{"UsrClass.dat.xz", {6205, 12369, 1080296, {}}},
-        CorpusCase{"amcache.hve.xz", {2105, 17539, 909574, {}}},
-        CorpusCase{"SAM.xz", {65, 70, 9682, {}}},
-        CorpusCase{"SECURITY.xz", {100, 109, 5946, {}}},
-        CorpusCase{"BCD.xz", {132, 103, 5209, {}}}),
+        CorpusCase{"NTUSER.DAT", {1812, 4094, 276160, {}}},
+        CorpusCase{"UsrClass.dat", {6205, 12369, 1080296, {}}},
+        CorpusCase{"amcache.hve", {2105, 17539, 909574, {}}},
+        CorpusCase{"SAM", {65, 70, 9682, {}}},
+        CorpusCase{"SECURITY", {100, 109, 5946, {}}},
+        CorpusCase{"BCD", {132, 103, 5209, {}}}),
     [](const auto& case_info) {
         std::string name = case_info.param.file;
         return name.substr(0, name.find('.'));

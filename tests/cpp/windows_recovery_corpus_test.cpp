@@ -2,13 +2,11 @@
 // (sequence 256/255) with LOG1 (entries 287-290) and LOG2 (entries 291-300).
 
 #include <gtest/gtest.h>
-#include <lzma.h>
 
-#include <fstream>
-#include <iterator>
 #include <unordered_set>
 
 #include "hive/registry_key.hpp"
+#include "corpus.hpp"
 #include "image_builder.hpp"
 #include "transaction_log/windows_recovery.hpp"
 
@@ -16,29 +14,7 @@ namespace orvane::transaction_log {
 namespace {
 
 using testing::ByteVector;
-
-ByteVector corpus_file(const std::string& name) {
-    const std::string path = std::string(ORVANE_TEST_DATA_DIR) + "/corpus/" + name + ".xz";
-    std::ifstream file(path, std::ios::binary);
-    EXPECT_TRUE(file.good()) << path;
-    const ByteVector packed{std::istreambuf_iterator<char>(file), {}};
-    lzma_stream stream = LZMA_STREAM_INIT;
-    EXPECT_EQ(lzma_stream_decoder(&stream, UINT64_MAX, 0), LZMA_OK);
-    ByteVector out(packed.size() * 8);
-    stream.next_in = packed.data();
-    stream.avail_in = packed.size();
-    lzma_ret ret = LZMA_OK;
-    while (ret == LZMA_OK) {
-        if (stream.total_out == out.size()) out.resize(out.size() * 2);
-        stream.next_out = out.data() + stream.total_out;
-        stream.avail_out = out.size() - stream.total_out;
-        ret = lzma_code(&stream, LZMA_FINISH);
-    }
-    EXPECT_EQ(ret, LZMA_STREAM_END) << path;
-    out.resize(stream.total_out);
-    lzma_end(&stream);
-    return out;
-}
+using testing::corpus_file;
 
 struct Corpus {
     ByteVector hive = corpus_file("UsrClass.dat");

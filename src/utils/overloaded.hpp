@@ -1,0 +1,13 @@
+#pragma once
+
+namespace orvane::utils {
+
+// Builds one visitor for std::visit out of several lambdas.
+template <class... Fs>
+struct Overloaded : Fs... {
+    using Fs::operator()...;
+};
+template <class... Fs>
+Overloaded(Fs...) -> Overloaded<Fs...>;
+
+}  // namespace orvane::utils
