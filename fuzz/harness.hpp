@@ -43,11 +43,11 @@ using ByteVector = std::vector<std::uint8_t>;
 struct WalkCounts {
     bool loaded = false;
     std::size_t hbins = 0;
-    std::size_t keys = 0;     // key nodes decoded
-    std::size_t values = 0;   // value records read
+    std::size_t keys = 0;                 // key nodes decoded
+    std::size_t values = 0;               // value records read
     std::size_t largest_raw_data = 0;     // the most bytes one raw_data() call returned
     std::size_t largest_value_names = 0;  // the most name bytes one values() call returned
-    std::size_t errors = 0;   // errors met and swallowed
+    std::size_t errors = 0;               // errors met and swallowed
 };
 
 namespace detail {
