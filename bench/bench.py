@@ -141,6 +141,16 @@ def walk_in_processes(path: str, count: int) -> float:
     return elapsed
 
 
+def cpp_threads(cpp_walk: Path, path: str, rounds: int) -> dict[str, float]:
+    """Runs bench/cpp_threads.cpp (built beside cpp_walk when missing)."""
+    program = Path(cpp_walk).parent / "cpp_threads"
+    if not program.exists():
+        subprocess.run(["cmake", "--build", str(Path(cpp_walk).parent.parent), "--target", "cpp_threads"],
+                       check=True, stdout=subprocess.DEVNULL)
+    out = subprocess.run([str(program), path, str(rounds)], check=True, capture_output=True, text=True).stdout
+    return {name: float(value) for name, value in (item.split("=") for item in out.split())}
+
+
 def mib(n: int) -> str:
     return f"{n / 2**20:.1f}"
 
@@ -183,7 +193,7 @@ def main() -> int:
         return 0
 
     sizes = [6_250, 12_500, 25_000, 50_000] if args.quick else [25_000, 50_000, 100_000, 200_000]
-    rounds = 2 if args.quick else 3
+    rounds = 2 if args.quick else 5
     program = walk_bench.find_cpp_walk(args.cpp_walk)
     machine()
     with tempfile.TemporaryDirectory() as scratch:
@@ -231,7 +241,7 @@ def main() -> int:
         table(["keys", "values", "py s", "c++ s", "py ns per key+value", "c++ ns per key+value",
                "py vs smallest", "c++ vs smallest"], rows)
 
-        print("## Threads and processes (Python walk)\n")
+        print("## Threads and processes\n")
         hive = orvane.Hive.open(largest)
         walk_keys([hive.root_key()])  # warm the page cache and this hive's key cache
         groups = hive.root_key().subkeys()
@@ -246,25 +256,37 @@ def main() -> int:
                            for _ in range(rounds))
         one_process = min(walk_in_processes(largest, 1) for _ in range(rounds))
         two_processes = min(walk_in_processes(largest, 2) for _ in range(rounds))
+        cpp = cpp_threads(program, largest, rounds)
         table(["case", "wall s", "speed-up"], [
-            ["one hive, 1 thread", f"{one:.2f}", "1.00"],
-            ["one hive, 2 threads (half the subtrees each)", f"{two:.2f}", f"{one / two:.2f}"],
-            ["two hives, one after the other", f"{both_sequential:.2f}", "1.00"],
-            ["two hives, 2 threads", f"{both_threads:.2f}", f"{both_sequential / both_threads:.2f}"],
-            ["one process (open + walk)", f"{one_process:.2f}", "1.00"],
-            ["two processes, one hive each", f"{two_processes:.2f}", f"{2 * one_process / two_processes:.2f}"],
+            ["Python: one hive, 1 thread", f"{one:.2f}", "1.00"],
+            ["Python: one hive, 2 threads (half the subtrees each)", f"{two:.2f}", f"{one / two:.2f}"],
+            ["Python: two hives, one after the other", f"{both_sequential:.2f}", "1.00"],
+            ["Python: two hives, 2 threads", f"{both_threads:.2f}", f"{both_sequential / both_threads:.2f}"],
+            ["Python: one process (open + walk)", f"{one_process:.2f}", "1.00"],
+            ["Python: two processes, one hive each", f"{two_processes:.2f}", f"{2 * one_process / two_processes:.2f}"],
+            ["C++: one hive, 1 thread (empty key cache)", f"{cpp['one_thread']:.2f}", "1.00"],
+            ["C++: one hive, 2 threads (empty key cache)", f"{cpp['two_threads']:.2f}",
+             f"{cpp['one_thread'] / cpp['two_threads']:.2f}"],
+            ["C++: one hive, 1 thread (full key cache)", f"{cpp['one_thread_warm']:.2f}", "1.00"],
+            ["C++: one hive, 2 threads (full key cache)", f"{cpp['two_threads_warm']:.2f}",
+             f"{cpp['one_thread_warm'] / cpp['two_threads_warm']:.2f}"],
+            ["C++: two hives, one after the other", f"{cpp['two_hives_sequential']:.2f}", "1.00"],
+            ["C++: two hives, 2 threads", f"{cpp['two_hives_parallel']:.2f}",
+             f"{cpp['two_hives_sequential'] / cpp['two_hives_parallel']:.2f}"],
         ])
 
         print("## Windows log recovery (UsrClass.dat with LOG1 and LOG2)\n")
         usr, log1, log2 = (str(folder / n) for n in ("UsrClass.dat", "UsrClass.dat.LOG1", "UsrClass.dat.LOG2"))
-        recover = best_of(5, orvane.Hive.open_with_logs, usr, log1, log2)
-        plain = best_of(5, orvane.Hive.open_with_logs, usr)
+        recover = best_of(20, orvane.Hive.open_with_logs, usr, log1, log2)
+        plain = best_of(20, orvane.Hive.open_with_logs, usr)
+        mapped = best_of(20, orvane.Hive.open, usr)
         recovered = orvane.Hive.open_with_logs(usr, log1, log2)
         keys, values = walk_keys([recovered.root_key()])
         block = recovered.base_block()
         table(["case", "ms"], [
-            ["open_with_logs, no logs (read into memory)", f"{plain * 1e3:.1f}"],
-            ["open_with_logs, both logs (recovery)", f"{recover * 1e3:.1f}"],
+            ["Hive.open (mapped)", f"{mapped * 1e3:.2f}"],
+            ["open_with_logs, no logs (read into memory)", f"{plain * 1e3:.2f}"],
+            ["open_with_logs, both logs (recovery)", f"{recover * 1e3:.2f}"],
         ])
         print(f"Recovered: sequence numbers {block.primary_sequence}/{block.secondary_sequence}, "
               f"hive bins data size {block.hive_bins_data_size:#x}, {keys} keys, {values} values.\n")
