@@ -69,11 +69,23 @@ Checked<std::vector<OwnedValue>> read_values(const hive::Hive& hive, std::uint32
     if (!key) return error::unexpected(std::move(key).error());
     auto values = key->values();
     if (!values) return failed<std::vector<OwnedValue>>(std::move(values).error());
+    // Distinct values keep their data in distinct cells, so a sound key's
+    // values never hold more bytes together than the image. A list naming the
+    // same record over and over could make one call copy the image's length
+    // again and again; once that much has been read, the values left get no
+    // bytes, as a value whose data cannot be read.
+    const std::uint64_t limit = hive.data().size();
+    std::uint64_t read = 0;
     std::vector<OwnedValue> result;
     result.reserve(values->size());  // the records are already in memory
     for (hive::RegistryValue& value : *values) {
-        auto data = value.raw_data();
-        result.push_back(owned(std::move(value), data ? std::move(*data) : std::vector<std::uint8_t>{}));
+        std::vector<std::uint8_t> bytes;
+        if (read <= limit) {
+            auto data = value.raw_data();
+            if (data) read += data->size();
+            if (data && read <= limit) bytes = std::move(*data);
+        }
+        result.push_back(owned(std::move(value), std::move(bytes)));
     }
     return result;
 }
@@ -88,10 +100,20 @@ Checked<std::vector<KeySnapshot>> read_subkeys(const hive::Hive& hive, std::uint
     if (auto collected = key->collect_subkey_offsets(key->node().subkey_list_offset, offsets); !collected) {
         return failed<std::vector<KeySnapshot>>(std::move(collected).error());
     }
+    // As in RegistryKey::values: the names of distinct keys fit in three times
+    // the image (decoding grows a name at most threefold), and only a list
+    // naming the same long-named key over and over goes past that.
+    const std::uint64_t name_budget = std::uint64_t{3} * hive.data().size();
+    std::uint64_t name_bytes = 0;
     result.reserve(offsets.size());  // bounded by the list cells actually read
     for (const std::uint32_t subkey_offset : offsets) {
         auto subkey = hive.get_key(subkey_offset);
         if (!subkey) return error::unexpected(std::move(subkey).error());
+        name_bytes += subkey->node().name.size();
+        if (name_bytes > name_budget) {
+            return failed<std::vector<KeySnapshot>>(error::invalid_format(
+                "Subkey list at offset " + error::hex(key->node().subkey_list_offset) + " names more than the hive holds"));
+        }
         result.push_back(KeySnapshot::of(*subkey));
     }
     return result;
