@@ -4,6 +4,7 @@
 #include "hive/layout.hpp"
 #include "hive/registry_key.hpp"
 #include "subkey_list/subkey_list.hpp"
+#include "utils/overloaded.hpp"
 
 namespace orvane::hive {
 
@@ -13,13 +14,6 @@ constexpr std::uint32_t no_list = 0xFFFFFFFF;
 // Real hives nest root indexes one level deep; the cap only stops hostile
 // chains before they exhaust the stack.
 constexpr unsigned max_depth = 32;
-
-template <class... Fs>
-struct Overloaded : Fs... {
-    using Fs::operator()...;
-};
-template <class... Fs>
-Overloaded(Fs...) -> Overloaded<Fs...>;
 
 // One depth-first collection over a subkey list and the lists its root
 // indexes name. A root index may name its own ancestors, or the same big leaf
@@ -50,7 +44,7 @@ public:
         ORVANE_ASSIGN_OR_RETURN(subkey_list::SubkeyList list, subkey_list::decode_subkey_list(payload, list_offset));
 
         const std::size_t count = std::visit(
-            Overloaded{
+            utils::Overloaded{
                 [](const subkey_list::IndexLeaf& l) { return l.key_offsets.size(); },
                 [](const subkey_list::HashLeaf& l) { return l.entries.size(); },
                 [](const subkey_list::RootIndex& l) { return l.list_offsets.size(); },
