@@ -10,7 +10,7 @@ PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
 }
 
 PyTypeObject* make_class(PyType_Spec& spec) {
-    // The spec names the class "orvane.<Name>" so that CPython sets __module__
+    // Each class is declared as "orvane.<Name>" so that CPython sets __module__
     // (a name without a dot draws a DeprecationWarning, an import failure under
     // -W error); the type's own name is then pointed at the bare class name,
     // inside the same buffer, which lives as long as the type.

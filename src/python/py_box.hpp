@@ -37,7 +37,7 @@ struct PyBox {
 // The tp_new of every class: instances come only from the module.
 PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 
-// Builds a class from its spec (named "orvane.<Name>"); the type's name is the
+// Builds a class from its type slots (declared as "orvane.<Name>"); the type's name is the
 // bare class name and its __module__ "orvane". The class is kept for the life
 // of the process. Returns nullptr with an exception set on failure.
 PyTypeObject* make_class(PyType_Spec& spec);
