@@ -15,17 +15,7 @@ venv="$root/.venv"
 # Separate build folders let several checkouts or workers build side by side.
 build_dir="${ORVANE_BUILD_DIR:-$root/build/dev}"
 asan_dir="${ORVANE_ASAN_BUILD_DIR:-$root/build/asan}"
-log() { printf '\033[1m== %s\033[0m\n' "$*" >&2; }
-
-apt_install() {
-  local missing=()
-  for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  log "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" >/dev/null
-}
+. "$root/scripts/shell-helpers.sh"
 
 setup_python() {
   local python

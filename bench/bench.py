@@ -21,7 +21,6 @@ import json
 import lzma
 import os
 import platform
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -34,6 +33,7 @@ sys.path.insert(0, str(HERE))
 
 import orvane  # noqa: E402
 import walk as walk_bench  # noqa: E402
+from open_hive import time_open  # noqa: E402
 
 CORPUS = HERE.parent / "tests" / "data" / "corpus"
 CORPUS_HIVES = ["NTUSER.DAT", "UsrClass.dat", "amcache.hve", "SAM", "SECURITY", "BCD"]
@@ -88,17 +88,6 @@ def memory_in_child(path: str, warm_up: str) -> dict[str, int]:
     out = subprocess.run([sys.executable, __file__, "--memory-of", path, warm_up], check=True, capture_output=True,
                          text=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))).stdout
     return json.loads(out)
-
-
-def time_open(path: str, rounds: int = 2000) -> float:
-    orvane.Hive.open(path)
-    samples = []
-    for _ in range(5):
-        start = time.perf_counter()
-        for _ in range(rounds):
-            orvane.Hive.open(path)
-        samples.append((time.perf_counter() - start) / rounds)
-    return statistics.median(samples)
 
 
 def best_of(rounds: int, fn, *args) -> float:

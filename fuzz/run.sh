@@ -25,23 +25,13 @@ jobs=${ORVANE_FUZZ_JOBS:-1}
 build="${ORVANE_FUZZ_BUILD_DIR:-$root/build/fuzz}"
 replay_build="${ORVANE_FUZZ_REPLAY_BUILD_DIR:-$root/build/fuzz-replay}"
 targets=(fuzz_hive fuzz_transaction_log fuzz_strings)
-log() { printf '\033[1m== %s\033[0m\n' "$*" >&2; }
+. "$root/scripts/shell-helpers.sh"
 
 max_len() {
   case $1 in
     fuzz_strings) echo 4096 ;;
     *) echo 65536 ;;
   esac
-}
-
-apt_install() {
-  local missing=()
-  for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  log "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # clang with its libFuzzer and sanitizer runtimes; cmake and ninja from the

@@ -3,11 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <unordered_set>
-
-#include "hive/registry_key.hpp"
 #include "corpus.hpp"
 #include "image_builder.hpp"
+#include "tree_walk.hpp"
 #include "transaction_log/windows_recovery.hpp"
 
 namespace orvane::transaction_log {
@@ -31,41 +29,6 @@ RecoveryReport recover(ByteVector& image, const std::vector<const ByteVector*>& 
     std::vector<utils::Bytes> views;
     for (const ByteVector* log : logs) views.emplace_back(*log);
     return recover_from_windows_logs(image, views);
-}
-
-// Keys and values reachable from the root; anything unreadable is counted too.
-struct Counts {
-    std::size_t keys = 0;
-    std::size_t values = 0;
-    std::size_t failures = 0;
-};
-
-Counts count_tree(const hive::Hive& hive) {
-    Counts counts;
-    std::vector<std::uint32_t> pending{hive.base_block().root_cell_offset};
-    std::unordered_set<std::uint32_t> seen;
-    while (!pending.empty()) {
-        const std::uint32_t offset = pending.back();
-        pending.pop_back();
-        if (!seen.insert(offset).second) continue;
-        const auto key = hive.get_key(offset);
-        if (!key.has_value()) {
-            ++counts.failures;
-            continue;
-        }
-        ++counts.keys;
-        if (key->node().subkey_count != 0 &&
-            !key->collect_subkey_offsets(key->node().subkey_list_offset, pending).has_value()) {
-            ++counts.failures;
-        }
-        const auto values = key->values();
-        if (values.has_value()) {
-            counts.values += values->size();
-        } else {
-            ++counts.failures;
-        }
-    }
-    return counts;
 }
 
 std::uint32_t u32(const ByteVector& bytes, std::size_t at) { return utils::load_u32(bytes.data() + at); }
@@ -97,10 +60,10 @@ TEST_P(UsrClassBothLogs, RecoversToTheReferenceFigures) {
 
     const auto hive = testing::load(image);
     ASSERT_TRUE(hive.has_value()) << hive.error().message();
-    const Counts counts = count_tree(**hive);
+    const testing::WalkCounts counts = testing::walk(**hive);
     EXPECT_EQ(counts.keys, 6238u);
     EXPECT_EQ(counts.values, 12531u);
-    EXPECT_EQ(counts.failures, 0u);
+    EXPECT_EQ(counts.failures, std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(EitherOrder, UsrClassBothLogs, ::testing::Bool(),
@@ -126,7 +89,7 @@ TEST(UsrClassRecovery, SecondLogAloneAppliesItsEntries) {
     EXPECT_TRUE(report.may_be_incomplete);
     const auto hive = testing::load(image);
     ASSERT_TRUE(hive.has_value());
-    count_tree(**hive);  // whatever it finds, the walk ends
+    testing::walk(**hive);  // whatever it finds, the walk ends
 }
 
 TEST(UsrClassRecovery, WithoutLogsTheHiveStaysAsRead) {
