@@ -32,7 +32,7 @@
 #include "transaction_log/transaction_log.hpp"
 #include "transaction_log/windows_log_layout.hpp"
 #include "transaction_log/windows_recovery.hpp"
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 #include "utils/strings.hpp"
 
 namespace orvane::fuzz {
@@ -217,9 +217,10 @@ inline ByteVector with_windows_hashes(Bytes input) {
     hive::store_base_block_checksum(log);
     std::uint64_t at = wl::first_entry;
     while (utils::fits(log.size(), at, wl::entry_header_size)) {
+        const utils::ByteView view(log);
+        if (!view.has_signature(at, wl::entry_signature)) break;
+        const std::uint32_t size = *view.u32(at + wl::entry_size);
         std::uint8_t* entry = log.data() + at;
-        if (!std::equal(wl::entry_signature, wl::entry_signature + 4, entry)) break;
-        const std::uint32_t size = utils::load_u32(entry + wl::entry_size);
         if (size < wl::entry_header_size || !utils::fits(log.size(), at, size)) break;
         const std::uint64_t data_hash =
             transaction_log::marvin32(Bytes(entry + wl::entry_header_size, size - wl::entry_header_size));
@@ -262,7 +263,7 @@ inline LogCounts replay_log(Bytes input) {
     const ByteVector windows_log = with_windows_hashes(input);
     // A hive interrupted mid-write (primary = secondary + 1), at the sequence
     // number the log starts from, so its entries are not older than the hive.
-    const std::uint32_t sequence = windows_log.size() >= 8 ? utils::load_u32(windows_log.data() + 4) : 1;
+    const std::uint32_t sequence = windows_log.size() >= 8 ? *utils::ByteView(windows_log).u32(4) : 1;
     for (const std::size_t copies : {1, 2}) {
         ByteVector image = small_hive(sequence + 1, sequence);
         const std::vector<Bytes> logs(copies, Bytes(windows_log));
@@ -274,7 +275,7 @@ inline LogCounts replay_log(Bytes input) {
     return counts;
 }
 
-// The string readers, read_u32, value decoding and the rendering of every
+// The string readers, the checked view, value decoding and the rendering of every
 // error message, over the input and slices of it.
 inline std::size_t read_strings(Bytes input) {
     std::size_t produced = 0;
@@ -288,14 +289,14 @@ inline std::size_t read_strings(Bytes input) {
         produced += text->size();
     }
     for (const std::size_t position : {std::size_t{0}, half, input.size(), input.size() + 1, ~std::size_t{0}}) {
-        if (auto word = utils::read_u32(input, position)) produced += *word & 1;
+        if (auto word = utils::ByteView(input).u32(position)) produced += *word & 1;
     }
 
     // Numbers for the messages come from the input's first bytes.
     std::array<std::uint8_t, 8> head{};
     std::copy_n(input.begin(), std::min<std::size_t>(input.size(), head.size()), head.begin());
-    const std::uint32_t a = utils::load_u32(head.data());
-    const std::uint64_t b = utils::load_u64(head.data());
+    const std::uint32_t a = *utils::ByteView(head).u32(0);
+    const std::uint64_t b = *utils::ByteView(head).u64(0);
     const std::string_view raw(reinterpret_cast<const char*>(input.data()), input.size());
     const std::string_view first4 = raw.substr(0, std::min<std::size_t>(raw.size(), 4));
     const RegistryError errors[] = {

@@ -2,19 +2,12 @@
 
 #include <cstdio>
 
-#include "utils/overloaded.hpp"
+#include "base/overloaded.hpp"
 #include "utils/strings.hpp"
 
 namespace orvane::cell {
 
 namespace {
-
-Result<void> require(utils::Bytes bytes, std::size_t needed) {
-    if (bytes.size() < needed) {
-        return error::unexpected(RegistryError(error::TruncatedData{0, needed, bytes.size()}));
-    }
-    return {};
-}
 
 // The text split at every U+0000 (a zero byte in UTF-8, which no other
 // character contains), with empty pieces dropped.
@@ -68,18 +61,24 @@ Result<ValueData> ValueData::decode(ValueType type, utils::Bytes bytes) {
         case Kind::Binary:
             return ValueData(BinaryData{{bytes.begin(), bytes.end()}});
         case Kind::Dword:
-            ORVANE_TRY(require(bytes, 4));
-            return ValueData(DwordData{utils::load_u32(bytes.data())});
+        {
+            ORVANE_ASSIGN_OR_RETURN(const std::uint32_t value, utils::ByteView(bytes).u32(0));
+            return ValueData(DwordData{value});
+        }
         case Kind::DwordBigEndian:
-            ORVANE_TRY(require(bytes, 4));
-            return ValueData(DwordBigEndianData{__builtin_bswap32(utils::load_u32(bytes.data()))});
+        {
+            ORVANE_ASSIGN_OR_RETURN(const std::uint32_t value, utils::ByteView(bytes).u32(0));
+            return ValueData(DwordBigEndianData{__builtin_bswap32(value)});
+        }
         case Kind::MultiString: {
             ORVANE_ASSIGN_OR_RETURN(const std::string text, utils::read_utf16_string(bytes, 0));
             return ValueData(MultiStringData{split_at_nuls(text)});
         }
         case Kind::Qword:
-            ORVANE_TRY(require(bytes, 8));
-            return ValueData(QwordData{utils::load_u64(bytes.data())});
+        {
+            ORVANE_ASSIGN_OR_RETURN(const std::uint64_t value, utils::ByteView(bytes).u64(0));
+            return ValueData(QwordData{value});
+        }
         case Kind::Link:
         case Kind::ResourceList:
         case Kind::FullResourceDescriptor:
@@ -92,7 +91,7 @@ Result<ValueData> ValueData::decode(ValueType type, utils::Bytes bytes) {
 
 std::string ValueData::to_display_string() const {
     return std::visit(
-        utils::Overloaded{
+        base::Overloaded{
             [](const NoData&) -> std::string { return "(none)"; },
             [](const StringData& d) { return d.text; },
             [](const ExpandStringData& d) { return d.text; },

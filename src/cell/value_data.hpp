@@ -8,7 +8,7 @@
 
 #include "cell/value_type.hpp"
 #include "error/registry_error.hpp"
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::cell {
 

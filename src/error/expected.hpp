@@ -4,7 +4,7 @@
 // g++ 12 ships <expected> only for C++23, and clang 14 (used for fuzzing) cannot
 // compile libstdc++'s version at all, so the core carries its own. It supports
 // what the core uses: construction from a value or from unexpected(error),
-// has_value()/operator bool, value()/operator*/operator->, and error().
+// has_value()/operator bool, value()/operator*/operator->, value_or() and error().
 
 #include <cassert>
 #include <optional>
@@ -61,6 +61,11 @@ public:
     E& error() & { return checked_error(); }
     const E& error() const& { return const_cast<Expected*>(this)->checked_error(); }
     E&& error() && { return std::move(checked_error()); }
+
+    template <class U>
+    T value_or(U&& fallback) const& {
+        return has_value() ? **this : static_cast<T>(std::forward<U>(fallback));
+    }
 
 private:
     T& checked_value() {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <span>
 
-#include "utils/unicode.hpp"
-#include "utils/overloaded.hpp"
+#include "base/unicode.hpp"
+#include "base/overloaded.hpp"
 
 namespace orvane::error {
 
@@ -28,11 +28,11 @@ std::string describe_errno(int os_error) {
 // that are not printable or are grapheme extenders.
 std::string quoted(std::string_view raw) {
     const std::string text =
-        utils::utf8_lossy(std::span(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()));
+        base::utf8_lossy(std::span(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()));
     std::string out = "\"";
     auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     while (!bytes.empty()) {
-        const auto step = utils::decode_utf8_step(bytes);
+        const auto step = base::decode_utf8_step(bytes);
         const char32_t c = step.code_point;
         switch (c) {
             case U'\\': out += "\\\\"; break;
@@ -42,7 +42,7 @@ std::string quoted(std::string_view raw) {
             case U'\n': out += "\\n"; break;
             case U'\r': out += "\\r"; break;
             default:
-                if (!utils::is_printable(c) || utils::is_grapheme_extend(c)) {
+                if (!base::is_printable(c) || base::is_grapheme_extend(c)) {
                     char esc[16];
                     std::snprintf(esc, sizeof esc, "\\u{%x}", static_cast<unsigned>(c));
                     out += esc;
@@ -67,7 +67,7 @@ std::string hex(std::uint64_t value) {
 std::string RegistryError::message() const {
     using std::to_string;
     return std::visit(
-        utils::Overloaded{
+        base::Overloaded{
             [](const Io& e) {
                 if (e.os_error == 0) return e.text;
                 return describe_errno(e.os_error) + " (os error " + to_string(e.os_error) + ")";
@@ -114,6 +114,10 @@ RegistryError invalid_format(std::string message) { return RegistryError(Invalid
 
 RegistryError invalid_signature(std::string_view expected, std::string_view found) {
     return RegistryError(InvalidSignature{std::string(expected), std::string(found)});
+}
+
+RegistryError record_signature_expected(std::string_view signature, std::uint32_t offset) {
+    return invalid_format("Expected '" + std::string(signature) + "' signature at offset " + hex(offset));
 }
 
 }  // namespace orvane::error

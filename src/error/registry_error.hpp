@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "error/expected.hpp"
@@ -87,6 +88,14 @@ RegistryError io_error_from_errno(int os_error);
 RegistryError io_error_text(std::string text);
 RegistryError invalid_format(std::string message);
 RegistryError invalid_signature(std::string_view expected, std::string_view found);
+// InvalidFormat "Expected 'nk' signature at offset 0x..": a record of the wrong
+// kind where `signature` was due.
+RegistryError record_signature_expected(std::string_view signature, std::uint32_t offset);
+
+// `error` as the failure of any Result: `return error::fail(TruncatedData{...});`.
+inline Unexpected<RegistryError> fail(RegistryError error) noexcept {
+    return Unexpected<RegistryError>(std::move(error));
+}
 
 // "0x" followed by lowercase hexadecimal digits, no leading zeros.
 std::string hex(std::uint64_t value);

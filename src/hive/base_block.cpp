@@ -8,8 +8,11 @@ namespace orvane::hive {
 
 std::uint32_t base_block_checksum(utils::Bytes image) noexcept {
     assert(image.size() >= layout::checksum + 4);
+    const utils::ByteView view(image);
     std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < layout::checksummed_words; ++i) sum ^= utils::load_u32(image.data() + 4 * i);
+    for (std::size_t i = 0; i < layout::checksummed_words; ++i) {
+        if (const auto word = view.u32(4 * i)) sum ^= *word;
+    }
     return sum;
 }
 

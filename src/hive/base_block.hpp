@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::hive {
 

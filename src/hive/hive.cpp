@@ -9,30 +9,22 @@ namespace orvane::hive {
 
 namespace {
 
-using utils::load_u32;
-using utils::load_u64;
-
-std::string_view as_chars(utils::Bytes bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
-BaseBlock read_base_block(utils::Bytes image) {
-    const std::uint8_t* p = image.data();
-    BaseBlock block;
-    std::copy_n(p + layout::signature, 4, block.signature.begin());
-    block.primary_sequence = load_u32(p + layout::primary_sequence);
-    block.secondary_sequence = load_u32(p + layout::secondary_sequence);
-    block.timestamp = load_u64(p + layout::timestamp);
-    block.major_version = load_u32(p + layout::major_version);
-    block.minor_version = load_u32(p + layout::minor_version);
-    block.file_type = load_u32(p + layout::file_type);
-    block.file_format = load_u32(p + layout::file_format);
-    block.root_cell_offset = load_u32(p + layout::root_cell_offset);
-    block.hive_bins_data_size = load_u32(p + layout::hive_bins_data_size);
-    block.clustering_factor = load_u32(p + layout::clustering_factor);
-    block.file_name = utils::read_fixed_ascii(image.subspan<layout::file_name, layout::file_name_size>());
-    block.checksum = load_u32(p + layout::checksum);
-    return block;
+BaseBlock read_base_block(const utils::FixedView<layout::base_block_size>& block) {
+    BaseBlock out;
+    out.signature = block.copy<layout::signature, 4>();
+    out.primary_sequence = block.u32<layout::primary_sequence>();
+    out.secondary_sequence = block.u32<layout::secondary_sequence>();
+    out.timestamp = block.u64<layout::timestamp>();
+    out.major_version = block.u32<layout::major_version>();
+    out.minor_version = block.u32<layout::minor_version>();
+    out.file_type = block.u32<layout::file_type>();
+    out.file_format = block.u32<layout::file_format>();
+    out.root_cell_offset = block.u32<layout::root_cell_offset>();
+    out.hive_bins_data_size = block.u32<layout::hive_bins_data_size>();
+    out.clustering_factor = block.u32<layout::clustering_factor>();
+    out.file_name = utils::read_fixed_ascii(block.field<layout::file_name, layout::file_name_size>());
+    out.checksum = block.u32<layout::checksum>();
+    return out;
 }
 
 bool supported_version(std::uint32_t major, std::uint32_t minor) {
@@ -45,7 +37,7 @@ Result<std::shared_ptr<const Hive>> Hive::open(const std::string& path) {
     ORVANE_ASSIGN_OR_RETURN(utils::FileDescriptor fd, utils::open_read_only(path));
     ORVANE_ASSIGN_OR_RETURN(const std::uint64_t length, utils::file_length(fd));
     if (length < layout::base_block_size) {
-        return error::unexpected(RegistryError(error::HiveTooSmall{length, layout::base_block_size}));
+        return error::fail(error::HiveTooSmall{length, layout::base_block_size});
     }
     ORVANE_ASSIGN_OR_RETURN(FileMapping mapping, FileMapping::map(fd, length));
     return from_data(HiveData(std::move(mapping)));
@@ -53,56 +45,48 @@ Result<std::shared_ptr<const Hive>> Hive::open(const std::string& path) {
 }
 
 Result<std::shared_ptr<const Hive>> Hive::from_data(HiveData data) {
-    const utils::Bytes image = data.bytes();
-    if (image.size() < layout::base_block_size) {
-        return error::unexpected(RegistryError(error::HiveTooSmall{image.size(), layout::base_block_size}));
-    }
-    const std::string_view signature = as_chars(image.first(4));
-    if (signature != std::string_view(layout::regf_signature, 4)) {
-        return error::unexpected(
-            error::invalid_signature(std::string_view(layout::regf_signature, 4), signature));
-    }
-    BaseBlock block = read_base_block(image);
-    const std::uint32_t calculated = base_block_checksum(image);
+    const utils::ByteView image(data.bytes());
+    const auto base = image.fixed<layout::base_block_size>();
+    if (!base) return error::fail(error::HiveTooSmall{image.size(), layout::base_block_size});
+    ORVANE_TRY(image.expect_signature(layout::signature, layout::regf_signature));
+    BaseBlock block = read_base_block(*base);
+    const std::uint32_t calculated = base_block_checksum(image.bytes());
     if (calculated != block.checksum) {
-        return error::unexpected(RegistryError(error::ChecksumMismatch{block.checksum, calculated}));
+        return error::fail(error::ChecksumMismatch{block.checksum, calculated});
     }
     if (!supported_version(block.major_version, block.minor_version)) {
-        return error::unexpected(
-            RegistryError(error::UnsupportedVersion{block.major_version, block.minor_version}));
+        return error::fail(error::UnsupportedVersion{block.major_version, block.minor_version});
     }
     return std::shared_ptr<const Hive>(new Hive(std::move(data), std::move(block)));
 }
 
 Result<std::vector<HbinHeader>> Hive::hbins() const {
-    const utils::Bytes area = data().subspan(layout::base_block_size);
+    const utils::ByteView area = utils::ByteView(data()).rest(layout::base_block_size);
     const std::uint64_t length = area.size();
     std::vector<HbinHeader> headers;
     std::uint64_t position = 0;
     while (position < length) {
-        if (length - position < layout::hbin_header_size) {
-            return error::unexpected(RegistryError(error::TruncatedData{
-                static_cast<std::uint32_t>(position), layout::hbin_header_size, length - position}));
-        }
-        const std::uint8_t* p = area.data() + position;
-        if (as_chars({p, 4}) != std::string_view(layout::hbin_signature_bytes, 4)) break;
+        const utils::ByteView at(area.bytes().subspan(static_cast<std::size_t>(position)),
+                                 static_cast<std::uint32_t>(position));
+        ORVANE_ASSIGN_OR_RETURN(const auto record, at.fixed<layout::hbin_header_size>());
+        if (!at.has_signature(layout::hbin_signature, layout::hbin_signature_bytes)) break;
 
-        const std::uint32_t stored_offset = load_u32(p + layout::hbin_offset);
+        const std::uint32_t stored_offset = record.u32<layout::hbin_offset>();
         if (stored_offset != static_cast<std::uint32_t>(position)) {
             // Windows leaves bins of an earlier, larger hive behind the recorded
             // end of the hive bins data; such a leftover ends the list.
             const std::uint32_t recorded_end = base_block_.hive_bins_data_size;
             if (recorded_end != 0 && position >= recorded_end) break;
-            return error::unexpected(error::invalid_format("Hbin offset mismatch: expected " + error::hex(position) +
-                                                           ", found " + error::hex(stored_offset)));
+            return error::fail(error::invalid_format("Hbin offset mismatch: expected " + error::hex(position) +
+                                                     ", found " + error::hex(stored_offset)));
         }
         HbinHeader header;
-        std::copy_n(p, 4, header.signature.begin());
+        header.signature = record.copy<layout::hbin_signature, 4>();
         header.offset = static_cast<std::uint32_t>(position);
-        header.size = load_u32(p + layout::hbin_size);
-        header.reserved = load_u64(p + layout::hbin_reserved);
-        header.timestamp = load_u64(p + layout::hbin_timestamp);
-        header.spare = load_u32(p + layout::hbin_spare);
+        header.size = record.u32<layout::hbin_size>();
+        header.reserved = record.u64<layout::hbin_reserved>();
+        header.timestamp = record.u64<layout::hbin_timestamp>();
+        header.spare = record.u32<layout::hbin_spare>();
         headers.push_back(header);
 
         // A bin of size 0 would leave the walk where it is; the list ends with it.
@@ -112,28 +96,21 @@ Result<std::vector<HbinHeader>> Hive::hbins() const {
     return headers;
 }
 
-Result<utils::Bytes> Hive::get_cell(std::uint32_t offset) const {
-    const utils::Bytes image = data();
-    const std::uint64_t n = image.size();
-    if (offset > layout::largest_cell_offset) {
-        return error::unexpected(RegistryError(error::InvalidOffset{offset, 0}));
-    }
+Result<utils::ByteView> Hive::get_cell(std::uint32_t offset) const {
+    const std::uint64_t n = data().size();
+    if (offset > layout::largest_cell_offset) return error::fail(error::InvalidOffset{offset, 0});
     const std::uint64_t position = std::uint64_t{offset} + layout::base_block_size;
-    if (position >= n) return error::unexpected(RegistryError(error::InvalidOffset{offset, n}));
-    if (position + layout::cell_size_word > n) {
-        return error::unexpected(RegistryError(error::TruncatedData{offset, layout::cell_size_word, n - position}));
-    }
-    const std::int32_t size_word = utils::load_i32(image.data() + position);
+    if (position >= n) return error::fail(error::InvalidOffset{offset, n});
+    // Errors name the cell offset; the view runs from the size word to the end of the image.
+    const utils::ByteView cell(data().subspan(static_cast<std::size_t>(position)), offset);
+    ORVANE_ASSIGN_OR_RETURN(const auto size_word, cell.fixed<layout::cell_size_word>());
+    const auto signed_size = static_cast<std::int32_t>(size_word.u32<0>());
     // The magnitude of INT32_MIN is 2^31, which only fits unsigned.
-    const std::uint32_t size = size_word < 0 ? 0u - static_cast<std::uint32_t>(size_word)
-                                             : static_cast<std::uint32_t>(size_word);
-    if (size < layout::cell_size_word) {
-        return error::unexpected(RegistryError(error::InvalidCellSize{size_word, offset}));
-    }
-    if (!utils::fits(n, position, size)) {
-        return error::unexpected(RegistryError(error::TruncatedData{offset, size, n - position}));
-    }
-    return image.subspan(static_cast<std::size_t>(position) + layout::cell_size_word, size - layout::cell_size_word);
+    const std::uint32_t size = signed_size < 0 ? 0u - static_cast<std::uint32_t>(signed_size)
+                                               : static_cast<std::uint32_t>(signed_size);
+    if (size < layout::cell_size_word) return error::fail(error::InvalidCellSize{signed_size, offset});
+    ORVANE_ASSIGN_OR_RETURN(const utils::ByteView whole, cell.slice(0, size));
+    return whole.rest(layout::cell_size_word);
 }
 
 }  // namespace orvane::hive

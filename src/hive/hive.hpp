@@ -48,9 +48,9 @@ public:
     [[nodiscard]] Result<std::vector<HbinHeader>> hbins() const;
 
     // The payload of the cell at `offset` (relative to the hive bins data), a
-    // view into the image. Only the image length bounds it: free and allocated
+    // view into the image whose errors name `offset`. Only the image length bounds it: free and allocated
     // cells read alike, and bins and the recorded data size are not consulted.
-    [[nodiscard]] Result<utils::Bytes> get_cell(std::uint32_t offset) const;
+    [[nodiscard]] Result<utils::ByteView> get_cell(std::uint32_t offset) const;
 
     // The key node at `offset`, through the key cache.
     [[nodiscard]] Checked<RegistryKey> get_key(std::uint32_t offset) const;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "error/registry_error.hpp"
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 #include "utils/file.hpp"
 
 namespace orvane::hive {

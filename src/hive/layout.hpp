@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace orvane::hive::layout {
 
@@ -24,7 +25,9 @@ inline constexpr std::size_t file_name = 48;
 inline constexpr std::size_t file_name_size = 64;
 inline constexpr std::size_t checksum = 508;
 inline constexpr std::size_t checksummed_words = 127;  // u32 words at 0, 4, ..., 504
-inline constexpr char regf_signature[4] = {'r', 'e', 'g', 'f'};
+static_assert(checksummed_words * 4 == checksum, "the checksum follows the words it covers");
+static_assert(file_name + file_name_size <= checksum, "the file name lies inside the checksummed words");
+inline constexpr std::string_view regf_signature = "regf";
 
 // Hive bin header (at hive bins data offset P, file offset 4096 + P).
 inline constexpr std::size_t hbin_header_size = 32;
@@ -34,7 +37,8 @@ inline constexpr std::size_t hbin_size = 8;
 inline constexpr std::size_t hbin_reserved = 12;
 inline constexpr std::size_t hbin_timestamp = 20;
 inline constexpr std::size_t hbin_spare = 28;
-inline constexpr char hbin_signature_bytes[4] = {'h', 'b', 'i', 'n'};
+inline constexpr std::string_view hbin_signature_bytes = "hbin";
+static_assert(hbin_spare + 4 == hbin_header_size, "the spare field ends the header");
 
 // Cells: a signed size word, then the payload.
 inline constexpr std::size_t cell_size_word = 4;

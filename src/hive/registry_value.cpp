@@ -20,31 +20,30 @@ inline constexpr std::size_t minimum_size = 8;
 inline constexpr std::size_t segment_count = 2;
 inline constexpr std::size_t segment_list_offset = 4;
 inline constexpr std::uint32_t segment_offset_mask = 0x7FFFFFFF;
+inline constexpr std::string_view signature = "db";
+static_assert(segment_list_offset + 4 == minimum_size, "the segment list offset ends the record");
 }  // namespace db_layout
 
-std::vector<std::uint8_t> first_bytes(utils::Bytes bytes, std::size_t limit) {
-    const auto taken = bytes.first(std::min(bytes.size(), limit));
+std::vector<std::uint8_t> first_bytes(utils::ByteView view, std::size_t limit) {
+    const utils::Bytes taken = view.first(limit).bytes();
     return {taken.begin(), taken.end()};
 }
 
 Result<std::vector<std::uint8_t>> gather_big_data(const Hive& hive, std::uint32_t db_offset, std::uint32_t size) {
     namespace db = db_layout;
-    ORVANE_ASSIGN_OR_RETURN(const utils::Bytes record, hive.get_cell(db_offset));
-    if (record.size() < db::minimum_size) {
-        return error::unexpected(RegistryError(error::TruncatedData{db_offset, db::minimum_size, record.size()}));
+    ORVANE_ASSIGN_OR_RETURN(const utils::ByteView view, hive.get_cell(db_offset));
+    ORVANE_ASSIGN_OR_RETURN(const auto record, view.fixed<db::minimum_size>());
+    if (!view.has_signature(0, db::signature)) {
+        const auto found = record.field<0, 2>();
+        return error::fail(error::invalid_format("Expected 'db' signature at offset " + error::hex(db_offset) +
+                                                 ", found [" + std::to_string(found[0]) + ", " +
+                                                 std::to_string(found[1]) + "]"));
     }
-    if (record[0] != 'd' || record[1] != 'b') {
-        return error::unexpected(error::invalid_format("Expected 'db' signature at offset " + error::hex(db_offset) +
-                                                       ", found [" + std::to_string(record[0]) + ", " +
-                                                       std::to_string(record[1]) + "]"));
-    }
-    const std::size_t count = utils::load_u16(record.data() + db::segment_count);
-    const std::uint32_t list_offset = utils::load_u32(record.data() + db::segment_list_offset);
+    const std::size_t count = record.u16<db::segment_count>();
+    const std::uint32_t list_offset = record.u32<db::segment_list_offset>();
     // Fetched and tested even for a count of 0.
-    ORVANE_ASSIGN_OR_RETURN(const utils::Bytes list, hive.get_cell(list_offset));
-    if (list.size() < 4 * count) {
-        return error::unexpected(RegistryError(error::TruncatedData{list_offset, 4 * count, list.size()}));
-    }
+    ORVANE_ASSIGN_OR_RETURN(const utils::ByteView list, hive.get_cell(list_offset));
+    ORVANE_TRY(list.require(4 * count));
 
     // Distinct segments are distinct cells, so a sound value never holds more
     // bytes than the hive bins area. A list naming one cell over and over could
@@ -56,20 +55,19 @@ Result<std::vector<std::uint8_t>> gather_big_data(const Hive& hive, std::uint32_
     // First find the segments that are needed, then copy them: the result is
     // reserved at its exact final size, never at a size merely claimed by the
     // record (a hostile one may claim 2 GiB).
-    std::vector<utils::Bytes> segments;
+    std::vector<utils::ByteView> segments;
     std::uint64_t gathered = 0;
     for (std::size_t i = 0; i < count && gathered < limit; ++i) {
-        const std::uint32_t segment_offset = utils::load_u32(list.data() + 4 * i) & db::segment_offset_mask;
-        ORVANE_ASSIGN_OR_RETURN(const utils::Bytes segment, hive.get_cell(segment_offset));
+        ORVANE_ASSIGN_OR_RETURN(const std::uint32_t entry, list.u32(4 * i));
+        ORVANE_ASSIGN_OR_RETURN(const utils::ByteView segment, hive.get_cell(entry & db::segment_offset_mask));
         // Bytes of a segment beyond 16344 are slack.
-        segments.push_back(segment.first(std::min<std::size_t>(segment.size(), vk::largest_single_cell)));
+        segments.push_back(segment.first(vk::largest_single_cell));
         gathered += segments.back().size();
     }
     std::vector<std::uint8_t> data;
     data.reserve(static_cast<std::size_t>(std::min(gathered, limit)));
-    for (const utils::Bytes segment : segments) {
-        const std::size_t room = static_cast<std::size_t>(limit) - data.size();
-        const auto taken = segment.first(std::min(segment.size(), room));
+    for (const utils::ByteView segment : segments) {
+        const utils::Bytes taken = segment.first(static_cast<std::size_t>(limit) - data.size()).bytes();
         data.insert(data.end(), taken.begin(), taken.end());
     }
     return data;
@@ -87,14 +85,14 @@ Result<std::vector<std::uint8_t>> RegistryValue::raw_data() const {
     }
     if (size == 0 || data_offset == 0 || data_offset == no_cell) return std::vector<std::uint8_t>();
     if (size <= vk::largest_single_cell) {
-        ORVANE_ASSIGN_OR_RETURN(const utils::Bytes cell, hive->get_cell(data_offset));
+        ORVANE_ASSIGN_OR_RETURN(const utils::ByteView cell, hive->get_cell(data_offset));
         return first_bytes(cell, size);  // a shorter cell gives fewer bytes, not an error
     }
     if (hive->base_block().minor_version <= legacy_minor_version) {
         // Version 1.3 hives predate big-data records and keep a large value in
         // one plain cell: read it so, unless the cell really is a "db" record.
-        ORVANE_ASSIGN_OR_RETURN(const utils::Bytes cell, hive->get_cell(data_offset));
-        if (cell.size() < 2 || cell[0] != 'd' || cell[1] != 'b') return first_bytes(cell, size);
+        ORVANE_ASSIGN_OR_RETURN(const utils::ByteView cell, hive->get_cell(data_offset));
+        if (!cell.has_signature(0, db_layout::signature)) return first_bytes(cell, size);
     }
     return gather_big_data(*hive, data_offset, size);
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cell/value_type.hpp"
@@ -23,6 +24,9 @@ inline constexpr std::size_t name = 20;
 inline constexpr std::uint16_t ascii_name_flag = 0x0001;
 inline constexpr std::uint32_t data_size_mask = 0x7FFFFFFF;
 inline constexpr std::uint32_t largest_single_cell = 16344;  // larger data lives in a "db" record
+inline constexpr std::string_view signature = "vk";
+static_assert(name == minimum_size, "the name follows the fixed part");
+static_assert(flags + 2 <= minimum_size, "the flags lie in the fixed part");
 }  // namespace vk_layout
 
 struct RegistryValue {

@@ -4,7 +4,7 @@
 #include "hive/layout.hpp"
 #include "hive/registry_key.hpp"
 #include "subkey_list/subkey_list.hpp"
-#include "utils/overloaded.hpp"
+#include "base/overloaded.hpp"
 
 namespace orvane::hive {
 
@@ -40,11 +40,12 @@ public:
                                                                error::hex(list_offset)));
             }
         }
-        ORVANE_ASSIGN_OR_RETURN(const utils::Bytes payload, hive_.get_cell(list_offset));
-        ORVANE_ASSIGN_OR_RETURN(subkey_list::SubkeyList list, subkey_list::decode_subkey_list(payload, list_offset));
+        ORVANE_ASSIGN_OR_RETURN(const utils::ByteView payload, hive_.get_cell(list_offset));
+        ORVANE_ASSIGN_OR_RETURN(subkey_list::SubkeyList list,
+                                subkey_list::decode_subkey_list(payload.bytes(), list_offset));
 
         const std::size_t count = std::visit(
-            utils::Overloaded{
+            base::Overloaded{
                 [](const subkey_list::IndexLeaf& l) { return l.key_offsets.size(); },
                 [](const subkey_list::HashLeaf& l) { return l.entries.size(); },
                 [](const subkey_list::RootIndex& l) { return l.list_offsets.size(); },

@@ -3,9 +3,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "error/registry_error.hpp"
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::key {
 
@@ -32,6 +33,9 @@ inline constexpr std::size_t name_length = 72;
 inline constexpr std::size_t class_name_length = 74;
 inline constexpr std::size_t name = 76;
 inline constexpr std::uint16_t ascii_name_flag = 0x0020;
+inline constexpr std::string_view signature = "nk";
+static_assert(name == fixed_size, "the name follows the fixed part");
+static_assert(class_name_length + 2 == fixed_size, "the class name length is the last fixed field");
 }  // namespace nk_layout
 
 struct KeyNode {

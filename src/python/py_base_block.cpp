@@ -2,7 +2,7 @@
 
 #include "python/classes.hpp"
 #include "python/guarded.hpp"
-#include "utils/unicode.hpp"
+#include "base/unicode.hpp"
 
 namespace orvane::python {
 
@@ -12,7 +12,7 @@ const hive::BaseBlock& block_of(PyObject* self) { return PyBaseBlock::of(self); 
 
 PyObject* signature_text(PyObject* self) {
     return catching(PanicStyle::Panic, [&] {
-        const std::string text = utils::utf8_lossy(block_of(self).signature);
+        const std::string text = base::utf8_lossy(block_of(self).signature);
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
 }

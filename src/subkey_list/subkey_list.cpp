@@ -6,15 +6,16 @@ namespace {
 
 constexpr std::size_t header_size = 4;  // signature, then the u16 element count
 constexpr std::size_t count_position = 2;
+static_assert(count_position + 2 == header_size, "the element count ends the header");
 
 enum class Kind { IndexLeaf, HashLeaf, RootIndex };
 
 // Reads `count` u32 offsets spaced `stride` bytes apart from position 4 on.
-Result<std::vector<std::uint32_t>> read_offsets(utils::Bytes payload, std::size_t count, std::size_t stride) {
+Result<std::vector<std::uint32_t>> read_offsets(utils::ByteView payload, std::size_t count, std::size_t stride) {
     std::vector<std::uint32_t> offsets;
     offsets.reserve(count);  // the caller has checked the elements are all there
     for (std::size_t i = 0; i < count; ++i) {
-        ORVANE_ASSIGN_OR_RETURN(const std::uint32_t offset, utils::read_u32(payload, header_size + i * stride));
+        ORVANE_ASSIGN_OR_RETURN(const std::uint32_t offset, payload.u32(header_size + i * stride));
         offsets.push_back(offset);
     }
     return offsets;
@@ -22,11 +23,10 @@ Result<std::vector<std::uint32_t>> read_offsets(utils::Bytes payload, std::size_
 
 }  // namespace
 
-Result<SubkeyList> decode_subkey_list(utils::Bytes payload, std::uint32_t offset) {
-    if (payload.size() < header_size) {
-        return error::unexpected(RegistryError(error::TruncatedData{offset, header_size, payload.size()}));
-    }
-    const std::uint8_t a = payload[0], b = payload[1];
+Result<SubkeyList> decode_subkey_list(utils::Bytes bytes, std::uint32_t offset) {
+    const utils::ByteView view(bytes, offset);
+    ORVANE_ASSIGN_OR_RETURN(const auto header, view.fixed<header_size>());
+    const auto [a, b] = header.copy<0, 2>();
     Kind kind;
     std::size_t element_size = 4;
     if (a == 'r' && b == 'i') {
@@ -37,22 +37,19 @@ Result<SubkeyList> decode_subkey_list(utils::Bytes payload, std::uint32_t offset
         kind = Kind::HashLeaf;
         element_size = 8;
     } else {
-        return error::unexpected(RegistryError(error::InvalidSubkeyListType{{a, b}}));
+        return error::fail(error::InvalidSubkeyListType{{a, b}});
     }
 
-    const std::size_t count = utils::load_u16(payload.data() + count_position);
-    const std::uint64_t needed = header_size + std::uint64_t{count} * element_size;  // at most 524284
-    if (payload.size() < needed) {
-        return error::unexpected(RegistryError(error::TruncatedData{offset, needed, payload.size()}));
-    }
+    const std::size_t count = header.u16<count_position>();
+    ORVANE_TRY(view.require(header_size + std::uint64_t{count} * element_size));  // at most 524284
 
     switch (kind) {
         case Kind::IndexLeaf: {
-            ORVANE_ASSIGN_OR_RETURN(auto key_offsets, read_offsets(payload, count, 4));
+            ORVANE_ASSIGN_OR_RETURN(auto key_offsets, read_offsets(view, count, 4));
             return SubkeyList(IndexLeaf{std::move(key_offsets)});
         }
         case Kind::RootIndex: {
-            ORVANE_ASSIGN_OR_RETURN(auto list_offsets, read_offsets(payload, count, 4));
+            ORVANE_ASSIGN_OR_RETURN(auto list_offsets, read_offsets(view, count, 4));
             return SubkeyList(RootIndex{std::move(list_offsets)});
         }
         case Kind::HashLeaf: {
@@ -60,14 +57,14 @@ Result<SubkeyList> decode_subkey_list(utils::Bytes payload, std::uint32_t offset
             leaf.entries.reserve(count);
             for (std::size_t i = 0; i < count; ++i) {
                 const std::size_t at = header_size + 8 * i;
-                ORVANE_ASSIGN_OR_RETURN(const std::uint32_t key_offset, utils::read_u32(payload, at));
-                ORVANE_ASSIGN_OR_RETURN(const std::uint32_t hash, utils::read_u32(payload, at + 4));
+                ORVANE_ASSIGN_OR_RETURN(const std::uint32_t key_offset, view.u32(at));
+                ORVANE_ASSIGN_OR_RETURN(const std::uint32_t hash, view.u32(at + 4));
                 leaf.entries.emplace_back(key_offset, hash);
             }
             return SubkeyList(std::move(leaf));
         }
     }
-    return error::unexpected(RegistryError(error::InvalidSubkeyListType{{a, b}}));  // not reached
+    return error::fail(error::InvalidSubkeyListType{{a, b}});  // not reached
 }
 
 }  // namespace orvane::subkey_list

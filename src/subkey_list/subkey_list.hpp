@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "error/registry_error.hpp"
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::subkey_list {
 

@@ -11,7 +11,7 @@ std::optional<DirtyBitmap> read_dirty_bitmap(utils::Bytes log, std::uint64_t dir
     namespace wl = windows_layout;
     DirtyBitmap bitmap;
     bitmap.sector_count = hive_bins_data_size / wl::sector_size;
-    const std::uint64_t bits_at = dirt_at + sizeof wl::dirt_signature;
+    const std::uint64_t bits_at = dirt_at + wl::dirt_signature.size();
     const std::uint64_t bits_length = (bitmap.sector_count + 7) / 8;
     if (!utils::fits(log.size(), bits_at, bits_length)) return std::nullopt;
     bitmap.bits = log.subspan(static_cast<std::size_t>(bits_at), static_cast<std::size_t>(bits_length));

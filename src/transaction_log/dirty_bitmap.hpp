@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::transaction_log {
 

@@ -5,13 +5,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "transaction_log/signatures.hpp"
+
 namespace orvane::transaction_log::layout {
 
 // Log header (file offset 0). Only the signature and the sequence are read.
 inline constexpr std::size_t header_size = 4096;  // also the first block position
 inline constexpr std::size_t signature = 0;
 inline constexpr std::size_t sequence = 4;
-inline constexpr char hvle_signature[4] = {'H', 'v', 'L', 'E'};
+using transaction_log::hvle_signature;
 
 // Block positions: every multiple of block_size from header_size on. A position
 // is looked at only while at least min_block_tail bytes remain from it.
@@ -22,7 +24,8 @@ inline constexpr std::size_t min_block_tail = 512;
 inline constexpr std::size_t dirt_signature_offset = 0;
 inline constexpr std::size_t record_count = 8;
 inline constexpr std::size_t first_record = 16;
-inline constexpr char dirt_signature[4] = {'D', 'I', 'R', 'T'};
+using transaction_log::dirt_signature;
+static_assert(record_count + 4 <= first_record, "the record count precedes the records");
 
 // Dirty-page record (at R from P): target offset, size, then `size` bytes.
 inline constexpr std::size_t record_target = 0;

@@ -9,7 +9,6 @@
 namespace orvane::transaction_log {
 
 namespace wl = windows_layout;
-using utils::load_u32;
 
 std::optional<LogEntry> EntryReader::stop(WalkEnd why) noexcept {
     ended_ = true;
@@ -19,27 +18,25 @@ std::optional<LogEntry> EntryReader::stop(WalkEnd why) noexcept {
 
 std::optional<LogEntry> EntryReader::next() noexcept {
     if (ended_) return std::nullopt;
-    const std::uint64_t length = log_.size();
     const std::uint64_t e = position_;
-    if (!utils::fits(length, e, wl::entry_header_size)) return stop(WalkEnd::end_of_log);
-    const utils::Bytes header = log_.subspan(static_cast<std::size_t>(e), wl::entry_header_size);
-    if (!std::equal(wl::entry_signature, wl::entry_signature + 4, header.begin())) {
-        return stop(WalkEnd::no_more_entries);
-    }
-    if (marvin32(header.first(wl::entry_header_hash)) != utils::load_u64(header.data() + wl::entry_header_hash)) {
+    const utils::ByteView log(log_);
+    const auto header = log.fixed_at<wl::entry_header_size>(e);
+    if (!header) return stop(WalkEnd::end_of_log);
+    if (!log.has_signature(e, wl::entry_signature)) return stop(WalkEnd::no_more_entries);
+    if (marvin32(header->field<0, wl::entry_header_hash>()) != header->u64<wl::entry_header_hash>()) {
         return stop(WalkEnd::header_hash_mismatch);
     }
 
     LogEntry entry;
     entry.position = e;
-    entry.size = load_u32(header.data() + wl::entry_size);
-    entry.flags = load_u32(header.data() + wl::entry_flags);
-    entry.sequence = load_u32(header.data() + wl::entry_sequence);
-    entry.hive_bins_data_size = load_u32(header.data() + wl::entry_hive_bins_data_size);
-    entry.page_count = load_u32(header.data() + wl::entry_page_count);
+    entry.size = header->u32<wl::entry_size>();
+    entry.flags = header->u32<wl::entry_flags>();
+    entry.sequence = header->u32<wl::entry_sequence>();
+    entry.hive_bins_data_size = header->u32<wl::entry_hive_bins_data_size>();
+    entry.page_count = header->u32<wl::entry_page_count>();
 
     if (entry.size < wl::entry_header_size || entry.size % wl::entry_size_unit != 0 ||
-        !utils::fits(length, e, entry.size)) {
+        !log.has(e, entry.size)) {
         return stop(WalkEnd::bad_entry_size);
     }
     if (entry.hive_bins_data_size == 0 || entry.hive_bins_data_size % wl::page_size != 0) {
@@ -58,18 +55,15 @@ std::optional<LogEntry> EntryReader::next() noexcept {
     // stays far below 2^64.
     std::uint64_t page_bytes = 0;
     bool outside_hive = false;
-    for (std::size_t i = 0; i < entry.page_count; ++i) {
-        const std::uint8_t* reference = entry.references.data() + wl::page_reference_size * i;
-        const std::uint64_t offset = load_u32(reference + wl::page_reference_offset);
-        const std::uint64_t size = load_u32(reference + wl::page_reference_length);
+    entry.for_each_reference([&](std::uint64_t offset, std::uint64_t size) {
         page_bytes += size;
         outside_hive = outside_hive || offset + size > entry.hive_bins_data_size;
-    }
+    });
     if (references_end + page_bytes > entry.size) return stop(WalkEnd::bad_page_references);
     if (outside_hive) return stop(WalkEnd::page_outside_hive);
     entry.pages = body.subspan(static_cast<std::size_t>(references_end), static_cast<std::size_t>(page_bytes));
 
-    if (marvin32(body.subspan(wl::entry_header_size)) != utils::load_u64(header.data() + wl::entry_data_hash)) {
+    if (marvin32(body.subspan(wl::entry_header_size)) != header->u64<wl::entry_data_hash>()) {
         return stop(WalkEnd::data_hash_mismatch);
     }
     position_ = e + entry.size;

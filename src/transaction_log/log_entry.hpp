@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "transaction_log/windows_log_layout.hpp"
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::transaction_log {
 
@@ -27,11 +27,21 @@ struct LogEntry {
     template <class Fn>
     void for_each_page(Fn&& fn) const {
         std::size_t at = 0;
-        for (std::size_t i = 0; i < page_count; ++i) {
-            const std::uint8_t* reference = references.data() + windows_layout::page_reference_size * i;
-            const std::uint32_t length = utils::load_u32(reference + windows_layout::page_reference_length);
-            fn(utils::load_u32(reference + windows_layout::page_reference_offset), pages.subspan(at, length));
+        for_each_reference([&](std::uint32_t offset, std::uint32_t length) {
+            fn(offset, pages.subspan(at, length));
             at += length;
+        });
+    }
+
+    // Calls fn(offset, size) for each page reference that `references` holds.
+    template <class Fn>
+    void for_each_reference(Fn&& fn) const {
+        namespace wl = windows_layout;
+        const utils::ByteView view(references);
+        for (std::size_t i = 0; i < page_count; ++i) {
+            const auto reference = view.fixed_at<wl::page_reference_size>(wl::page_reference_size * i);
+            if (!reference) return;
+            fn(reference->template u32<wl::page_reference_offset>(), reference->template u32<wl::page_reference_length>());
         }
     }
 };

@@ -28,7 +28,8 @@ std::uint64_t marvin32(utils::Bytes data, std::uint64_t seed) noexcept {
     State state{static_cast<std::uint32_t>(seed), static_cast<std::uint32_t>(seed >> 32)};
     const std::size_t whole = data.size() & ~std::size_t{3};
     for (std::size_t i = 0; i < whole; i += 4) {
-        state.s0 += utils::load_u32(data.data() + i);
+        // i + 4 <= whole <= data.size(): the whole words need no further test.
+        state.s0 += utils::detail::load_u32(data.data() + i);
         state.mix();
     }
     // The 1 to 3 leftover bytes, then a 0x80 marker byte right after them.

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::transaction_log {
 

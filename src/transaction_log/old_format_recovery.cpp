@@ -82,11 +82,12 @@ void recover_old_format(State& state) {
     RecoveryReport& report = state.report;
     report.format = WindowsLogFormat::old_format;
 
+    const utils::ByteView image(state.image);
     std::optional<std::uint64_t> reference;
     if (state.base_block_valid) {
-        reference = utils::load_u64(state.image.data() + hl::timestamp);
-    } else if (utils::fits(state.image.size(), hl::base_block_size + hl::hbin_timestamp, 8)) {
-        reference = utils::load_u64(state.image.data() + hl::base_block_size + hl::hbin_timestamp);
+        reference = *image.u64(hl::timestamp);  // the image holds at least a base block
+    } else if (const auto bin_timestamp = image.u64(hl::base_block_size + hl::hbin_timestamp)) {
+        reference = *bin_timestamp;
     }
     const OldLogChoice choice = choose_old_format_log(state.logs, reference, state.base_block_valid);
     for (std::size_t i = 0; i < state.logs.size(); ++i) {
@@ -121,7 +122,7 @@ void recover_old_format(State& state) {
     // data size is the hive's own (or, rebuilt, the extent of sound bins).
     BaseBlockUpdate update{.primary_sequence = state.primary_sequence,
                            .secondary_sequence = state.secondary_sequence,
-                           .hive_bins_data_size = utils::load_u32(state.image.data() + hl::hive_bins_data_size),
+                           .hive_bins_data_size = utils::ByteView(state.image).u32(hl::hive_bins_data_size).value_or(0),
                            .locked = std::nullopt,
                            .primary_file_type = false};
     if (!state.base_block_valid) {

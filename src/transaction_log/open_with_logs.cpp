@@ -21,8 +21,8 @@ enum class LogFormat {
 
 // The one place that decides, from a log file's first bytes, how it is read.
 LogFormat detect_format(utils::Bytes content) {
-    const auto is = [&](const char (&signature)[4]) {
-        return content.size() >= 4 && std::equal(signature, signature + 4, content.begin());
+    const auto is = [view = utils::ByteView(content)](std::string_view signature) {
+        return view.has_signature(0, signature);
     };
     if (is(layout::hvle_signature)) return LogFormat::Incremental;
     if (is(hive::layout::regf_signature)) return LogFormat::Windows;

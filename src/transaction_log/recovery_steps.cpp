@@ -32,7 +32,7 @@ void update_base_block(std::span<std::uint8_t> image, const BaseBlockUpdate& upd
     utils::store_u32(p + hl::secondary_sequence, update.secondary_sequence);
     utils::store_u32(p + hl::hive_bins_data_size, update.hive_bins_data_size);
     if (update.locked) {
-        const std::uint32_t flags = utils::load_u32(p + wl::flags);
+        const std::uint32_t flags = utils::ByteView(image).u32(wl::flags).value_or(0);
         utils::store_u32(p + wl::flags, *update.locked ? flags | wl::locked_flag : flags & ~wl::locked_flag);
     }
     if (update.primary_file_type) utils::store_u32(p + hl::file_type, wl::primary_file_type);
@@ -40,12 +40,13 @@ void update_base_block(std::span<std::uint8_t> image, const BaseBlockUpdate& upd
 }
 
 bool sound_bin_header(utils::Bytes header, std::uint64_t position, std::uint64_t limit, std::uint32_t& size) noexcept {
-    if (header.size() < hl::hbin_header_size ||
-        !std::equal(hl::hbin_signature_bytes, hl::hbin_signature_bytes + 4, header.begin()) ||
-        utils::load_u32(header.data() + hl::hbin_offset) != position) {
+    const utils::ByteView view(header);
+    const auto record = view.fixed<hl::hbin_header_size>();
+    if (!record || !view.has_signature(hl::hbin_signature, hl::hbin_signature_bytes) ||
+        record->u32<hl::hbin_offset>() != position) {
         return false;
     }
-    const std::uint32_t stored = utils::load_u32(header.data() + hl::hbin_size);
+    const std::uint32_t stored = record->u32<hl::hbin_size>();
     if (stored == 0 || stored % wl::page_size != 0 || !utils::fits(limit, position, stored)) return false;
     size = stored;
     return true;

@@ -5,7 +5,7 @@
 
 #include "error/registry_error.hpp"
 #include "hive/hive.hpp"
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::transaction_log {
 

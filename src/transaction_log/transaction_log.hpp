@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "error/registry_error.hpp"
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::transaction_log {
 

@@ -12,20 +12,13 @@ namespace {
 
 namespace hl = hive::layout;
 namespace wl = windows_layout;
-using utils::load_u32;
-
-bool has_signature(utils::Bytes bytes, std::uint64_t at, const char (&signature)[4]) {
-    return utils::fits(bytes.size(), at, 4) &&
-           std::equal(signature, signature + 4, bytes.begin() + static_cast<std::ptrdiff_t>(at));
-}
 
 // The body checks of an old-format log; `log` already has a valid copy.
 LogProblem check_old_format_body(WindowsLog& log) {
-    const std::uint64_t copy_size = std::uint64_t{load_u32(log.bytes.data() + hl::clustering_factor)} * wl::sector_size;
-    if (copy_size == 0 || !utils::fits(log.bytes.size(), copy_size, sizeof wl::dirt_signature)) {
-        return LogProblem::bad_clustering_factor;
-    }
-    if (!has_signature(log.bytes, copy_size, wl::dirt_signature)) return LogProblem::missing_dirt_signature;
+    const utils::ByteView view(log.bytes);
+    const std::uint64_t copy_size = std::uint64_t{view.u32(hl::clustering_factor).value_or(0)} * wl::sector_size;
+    if (copy_size == 0 || !view.has(copy_size, wl::dirt_signature.size())) return LogProblem::bad_clustering_factor;
+    if (!view.has_signature(copy_size, wl::dirt_signature)) return LogProblem::missing_dirt_signature;
     const std::uint32_t size = log.hive_bins_data_size;
     if (size == 0 || size % wl::page_size != 0 || hl::base_block_size + std::uint64_t{size} > wl::largest_image) {
         return LogProblem::bad_hive_bins_data_size;
@@ -40,7 +33,7 @@ LogProblem check_old_format_body(WindowsLog& log) {
 
 bool base_block_checksum_matches(utils::Bytes block) noexcept {
     const std::uint32_t computed = hive::base_block_checksum(block);
-    const std::uint32_t stored = load_u32(block.data() + hl::checksum);
+    const std::uint32_t stored = utils::ByteView(block).u32(hl::checksum).value_or(0);
     const std::uint32_t adjusted = computed == 0 ? 1u : computed == 0xFFFFFFFFu ? 0xFFFFFFFEu : computed;
     return stored == computed || stored == adjusted;
 }
@@ -52,20 +45,21 @@ WindowsLog read_windows_log(utils::Bytes bytes) noexcept {
         log.problem = problem;
         return log;
     };
-    if (bytes.size() < wl::base_block_copy_size) return fail(LogProblem::too_short);
-    if (!has_signature(bytes, hl::signature, hl::regf_signature)) return fail(LogProblem::bad_signature);
+    const utils::ByteView view(bytes);
+    const auto copy = view.fixed<wl::base_block_copy_size>();
+    if (!copy) return fail(LogProblem::too_short);
+    if (!view.has_signature(hl::signature, hl::regf_signature)) return fail(LogProblem::bad_signature);
     if (!base_block_checksum_matches(bytes)) return fail(LogProblem::bad_checksum);
 
-    const std::uint8_t* p = bytes.data();
-    log.sequence = load_u32(p + hl::primary_sequence);
-    if (load_u32(p + hl::secondary_sequence) != log.sequence) return fail(LogProblem::sequence_mismatch);
-    log.timestamp = utils::load_u64(p + hl::timestamp);
-    log.hive_bins_data_size = load_u32(p + hl::hive_bins_data_size);
+    log.sequence = copy->u32<hl::primary_sequence>();
+    if (copy->u32<hl::secondary_sequence>() != log.sequence) return fail(LogProblem::sequence_mismatch);
+    log.timestamp = copy->u64<hl::timestamp>();
+    log.hive_bins_data_size = copy->u32<hl::hive_bins_data_size>();
 
-    switch (load_u32(p + hl::file_type)) {
+    switch (copy->u32<hl::file_type>()) {
         case wl::new_file_type:
             log.format = WindowsLogFormat::new_format;
-            if (!has_signature(bytes, wl::first_entry, wl::entry_signature)) {
+            if (!view.has_signature(wl::first_entry, wl::entry_signature)) {
                 return fail(LogProblem::missing_entry_signature);
             }
             return log;

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "transaction_log/dirty_bitmap.hpp"
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::transaction_log {
 

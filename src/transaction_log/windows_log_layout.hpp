@@ -7,6 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
+
+#include "transaction_log/signatures.hpp"
 
 namespace orvane::transaction_log::windows_layout {
 
@@ -22,7 +25,7 @@ inline constexpr std::uint32_t primary_file_type = 0;
 
 // New format: entries back to back from file offset 512.
 inline constexpr std::size_t first_entry = 512;
-inline constexpr char entry_signature[4] = {'H', 'v', 'L', 'E'};
+inline constexpr std::string_view entry_signature = hvle_signature;
 inline constexpr std::size_t entry_header_size = 40;
 inline constexpr std::size_t entry_size = 4;
 inline constexpr std::size_t entry_flags = 8;
@@ -31,6 +34,7 @@ inline constexpr std::size_t entry_hive_bins_data_size = 16;
 inline constexpr std::size_t entry_page_count = 20;
 inline constexpr std::size_t entry_data_hash = 24;    // over bytes [40, size)
 inline constexpr std::size_t entry_header_hash = 32;  // over bytes [0, 32)
+static_assert(entry_header_hash + 8 == entry_header_size, "the header hash ends the header");
 inline constexpr std::size_t entry_size_unit = 512;
 inline constexpr std::size_t page_reference_size = 8;  // offset, size
 inline constexpr std::size_t page_reference_offset = 0;
@@ -39,7 +43,7 @@ inline constexpr std::size_t page_reference_length = 4;
 // Old format: "DIRT" at one base block copy's length S = 512 x clustering
 // factor, then a bitmap with one bit per 512-byte sector of the hive bins
 // data, then (from the next multiple of S) the dirty sectors in bit order.
-inline constexpr char dirt_signature[4] = {'D', 'I', 'R', 'T'};
+using transaction_log::dirt_signature;
 inline constexpr std::size_t bitmap_after_signature = 4;
 inline constexpr std::size_t sector_size = 512;
 

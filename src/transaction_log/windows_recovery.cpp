@@ -26,11 +26,12 @@ RecoveryReport recover_from_windows_logs(std::vector<std::uint8_t>& image, std::
         return report;
     }
 
-    const utils::Bytes base_block(image.data(), hl::base_block_size);
-    report.base_block_valid = std::equal(hl::regf_signature, hl::regf_signature + 4, base_block.begin()) &&
-                              base_block_checksum_matches(base_block);
-    const std::uint32_t primary = utils::load_u32(base_block.data() + hl::primary_sequence);
-    const std::uint32_t secondary = utils::load_u32(base_block.data() + hl::secondary_sequence);
+    const utils::ByteView view(image);
+    const auto base_block = *view.fixed<hl::base_block_size>();  // tested just above
+    report.base_block_valid =
+        view.has_signature(hl::signature, hl::regf_signature) && base_block_checksum_matches(view.bytes());
+    const std::uint32_t primary = base_block.u32<hl::primary_sequence>();
+    const std::uint32_t secondary = base_block.u32<hl::secondary_sequence>();
     report.dirty = !report.base_block_valid || primary != secondary;
     // A clean hive is used as it is, even when its logs hold newer entries.
     if (!report.dirty) return report;
@@ -58,7 +59,7 @@ RecoveryReport recover_from_windows_logs(std::vector<std::uint8_t>& image, std::
 
     if (report.entries_applied + report.sectors_applied > 0 || report.recovered) {
         report.damaged_bin =
-            recovery::first_damaged_bin(image, utils::load_u32(image.data() + hl::hive_bins_data_size));
+            recovery::first_damaged_bin(image, utils::ByteView(image).u32(hl::hive_bins_data_size).value_or(0));
     }
     return report;
 }

@@ -11,7 +11,7 @@
 
 #include "transaction_log/log_entry.hpp"
 #include "transaction_log/windows_log.hpp"
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::transaction_log {
 

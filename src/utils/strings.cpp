@@ -1,10 +1,15 @@
 #include "utils/strings.hpp"
 
-#include "utils/unicode.hpp"
+#include "base/unicode.hpp"
 
 namespace orvane::utils {
 
 namespace {
+
+using base::append_utf8;
+using base::decode_utf8_step;
+using base::utf8_lossy;
+using base::Utf8Step;
 
 bool is_latin1_space(std::uint8_t b) {
     return b == 0x00 || (b >= 0x09 && b <= 0x0D) || b == 0x20 || b == 0x85 || b == 0xA0;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "error/registry_error.hpp"
-#include "utils/byte_reader.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::utils {
 

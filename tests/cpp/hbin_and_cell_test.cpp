@@ -149,7 +149,7 @@ TEST_P(GetCellTest, Fetches) {
     EXPECT_EQ(outcome, GetParam().outcome);
     if (cell.has_value()) {
         // The payload is a view into the image, right after the size word.
-        EXPECT_EQ(cell->data(), (*hive)->data().data() + 4096 + GetParam().offset + 4);
+        EXPECT_EQ(cell->bytes().data(), (*hive)->data().data() + 4096 + GetParam().offset + 4);
     }
 }
 

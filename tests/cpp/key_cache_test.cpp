@@ -62,7 +62,7 @@ TEST(KeyCache, HitEqualsFreshDecodeAndIsStoredOnce) {
     EXPECT_EQ(hive->key_cache().size(), 1u);
     EXPECT_EQ(second->node(), first->node());
     EXPECT_EQ(second->offset(), t.root);
-    EXPECT_EQ(second->node(), *decode_key_node(*hive->get_cell(t.root), t.root));
+    EXPECT_EQ(second->node(), *decode_key_node(hive->get_cell(t.root)->bytes(), t.root));
 }
 
 TEST(KeyCache, HitDoesNotReadTheImage) {

@@ -62,7 +62,7 @@ RecoveryReport recover(ByteVector& image, const std::vector<ByteVector>& logs) {
     return recover_from_windows_logs(image, views);
 }
 
-std::uint32_t u32(const ByteVector& bytes, std::size_t at) { return utils::load_u32(bytes.data() + at); }
+std::uint32_t u32(const ByteVector& bytes, std::size_t at) { return *utils::ByteView(bytes).u32(at); }
 int at(const ByteVector& image, std::size_t relative) { return relative + base < image.size() ? image[base + relative] : -1; }
 
 TEST(OldFormatRecovery, AppliesEveryDirtySector) {

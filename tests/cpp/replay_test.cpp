@@ -28,7 +28,7 @@ std::string apply_error(ByteVector& image, const std::vector<TransactionLog>& lo
 }
 
 void expect_valid_checksum(const ByteVector& image) {
-    EXPECT_EQ(utils::load_u32(image.data() + 508), hive::base_block_checksum(image));
+    EXPECT_EQ(*utils::ByteView(image).u32(508), hive::base_block_checksum(image));
 }
 
 // Two logs write the same byte; the one applied last shows.
@@ -78,7 +78,7 @@ TEST(ApplyLogs, PageAtOffsetZeroReplacesTheBaseBlockAndTheChecksumFollows) {
     testing::put_u32(header, 4, 0x1234);   // primary sequence
     testing::put_u32(header, 508, 0xBAD);  // a stale checksum, recomputed afterwards
     ASSERT_EQ(apply_error(image, {log_of(1, {DirtyPage{0, 512, header}})}), "applied");
-    EXPECT_EQ(utils::load_u32(image.data() + 4), 0x1234u);
+    EXPECT_EQ(*utils::ByteView(image).u32(4), 0x1234u);
     expect_valid_checksum(image);
     EXPECT_TRUE(testing::load(image).has_value());
 }

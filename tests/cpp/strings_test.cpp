@@ -1,4 +1,4 @@
-// The byte and string readers' exact decoding rules.
+// The string readers' exact decoding rules.
 
 #include <gtest/gtest.h>
 
@@ -106,32 +106,6 @@ INSTANTIATE_TEST_SUITE_P(
         Utf16Case{"mark_only", {0xFF, 0xFE}, ""},
         Utf16Case{"non_ascii", {0xE9, 0x00, 0xAC, 0x20}, "\xC3\xA9\xE2\x82\xAC"}),
     [](const auto& test) { return std::string(test.param.name); });
-
-TEST(ReadU32, ReadsLittleEndianInsideTheSpan) {
-    const ByteVector bytes{1, 2, 3, 4, 5, 6};
-    ASSERT_TRUE(read_u32(bytes, 2).has_value());
-    EXPECT_EQ(*read_u32(bytes, 2), 0x06050403u);
-}
-
-struct U32Case {
-    std::size_t position;
-    std::string message;
-};
-
-TEST(ReadU32, FailsWithTruncatedDataPastTheEnd) {
-    const ByteVector bytes(10, 0);
-    for (const auto& [position, message] : std::vector<U32Case>{
-             {8, "Truncated data at offset 0x8: expected 4 bytes, got 2 bytes"},
-             {10, "Truncated data at offset 0xa: expected 4 bytes, got 0 bytes"},
-             {12, "Truncated data at offset 0xc: expected 4 bytes, got 0 bytes"},
-             {SIZE_MAX, "Truncated data at offset 0xffffffff: expected 4 bytes, got 0 bytes"}}) {
-        SCOPED_TRACE(position);
-        const auto result = read_u32(bytes, position);
-        ASSERT_FALSE(result.has_value());
-        EXPECT_EQ(result.error().message(), message);
-    }
-    EXPECT_TRUE(read_u32(bytes, 6).has_value());
-}
 
 }  // namespace
 }  // namespace orvane::utils

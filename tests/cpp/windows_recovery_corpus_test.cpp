@@ -31,7 +31,7 @@ RecoveryReport recover(ByteVector& image, const std::vector<const ByteVector*>& 
     return recover_from_windows_logs(image, views);
 }
 
-std::uint32_t u32(const ByteVector& bytes, std::size_t at) { return utils::load_u32(bytes.data() + at); }
+std::uint32_t u32(const ByteVector& bytes, std::size_t at) { return *utils::ByteView(bytes).u32(at); }
 
 class UsrClassBothLogs : public ::testing::TestWithParam<bool> {};
 

@@ -83,7 +83,7 @@ std::vector<int> fills(const ByteVector& image) {
     return out;
 }
 
-std::uint32_t u32(const ByteVector& bytes, std::size_t at) { return utils::load_u32(bytes.data() + at); }
+std::uint32_t u32(const ByteVector& bytes, std::size_t at) { return *utils::ByteView(bytes).u32(at); }
 
 std::vector<LogOutcome> outcomes(const RecoveryReport& report) {
     std::vector<LogOutcome> out;

@@ -1,10 +1,10 @@
-#include "utils/unicode.hpp"
+#include "base/unicode.hpp"
 
 #include <algorithm>
 
-#include "utils/unicode_tables.hpp"
+#include "base/unicode_tables.hpp"
 
-namespace orvane::utils {
+namespace orvane::base {
 
 void append_utf8(std::string& out, char32_t cp) {
     auto put = [&out](std::uint32_t byte) { out.push_back(static_cast<char>(byte)); };
@@ -94,4 +94,4 @@ bool is_grapheme_extend(char32_t cp) {
     return in_ranges(tables::grapheme_extend, tables::grapheme_extend_size, cp);
 }
 
-}  // namespace orvane::utils
+}  // namespace orvane::base

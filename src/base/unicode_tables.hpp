@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-namespace orvane::utils::tables {
+namespace orvane::base::tables {
 
 struct CodePointRange {
     char32_t first;
@@ -15,4 +15,4 @@ extern const std::size_t not_printable_size;
 extern const CodePointRange grapheme_extend[];
 extern const std::size_t grapheme_extend_size;
 
-}  // namespace orvane::utils::tables
+}  // namespace orvane::base::tables

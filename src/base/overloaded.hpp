@@ -1,6 +1,6 @@
 #pragma once
 
-namespace orvane::utils {
+namespace orvane::base {
 
 // Builds one visitor for std::visit out of several lambdas.
 template <class... Fs>
@@ -10,4 +10,4 @@ struct Overloaded : Fs... {
 template <class... Fs>
 Overloaded(Fs...) -> Overloaded<Fs...>;
 
-}  // namespace orvane::utils
+}  // namespace orvane::base

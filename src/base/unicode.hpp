@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-namespace orvane::utils {
+namespace orvane::base {
 
 using Bytes = std::span<const std::uint8_t>;
 
@@ -32,4 +32,4 @@ std::string utf8_lossy(Bytes bytes);
 bool is_printable(char32_t cp);
 bool is_grapheme_extend(char32_t cp);
 
-}  // namespace orvane::utils
+}  // namespace orvane::base
