@@ -139,7 +139,7 @@ inline WalkCounts walk_hive(const hive::Hive& hive) {
 // in the base block would otherwise stop nearly every input at the checksum),
 // and walks it.
 inline WalkCounts walk_hive_image(Bytes input) {
-    ByteVector image(input.begin(), input.end());
+    utils::ImageBytes image(input.begin(), input.end());
     if (image.size() >= 512) hive::store_base_block_checksum(image);
     auto loaded = hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
     if (!loaded) return WalkCounts{};
@@ -251,7 +251,8 @@ inline LogCounts replay_log(Bytes input) {
         counts.parsed = true;
         counts.pages = log->dirty_pages.size();
         for (const std::size_t copies : {1, 2}) {
-            ByteVector image = small_hive();
+            const ByteVector hive = small_hive();
+            utils::ImageBytes image(hive.begin(), hive.end());
             const std::vector<transaction_log::TransactionLog> logs(copies, *log);
             if (!transaction_log::apply_logs(image, logs)) continue;
             counts.replayed = true;
@@ -265,7 +266,14 @@ inline LogCounts replay_log(Bytes input) {
     // number the log starts from, so its entries are not older than the hive.
     const std::uint32_t sequence = windows_log.size() >= 8 ? *utils::ByteView(windows_log).u32(4) : 1;
     for (const std::size_t copies : {1, 2}) {
-        ByteVector image = small_hive(sequence + 1, sequence);
+        ByteVector hive = small_hive(sequence + 1, sequence);
+        // The hive carries the log's file name, so the log counts as its own.
+        if (windows_log.size() >= hive::layout::file_name + hive::layout::file_name_size) {
+            std::copy_n(windows_log.begin() + hive::layout::file_name, hive::layout::file_name_size,
+                        hive.begin() + hive::layout::file_name);
+            hive::store_base_block_checksum(hive);
+        }
+        utils::ImageBytes image(hive.begin(), hive.end());
         const std::vector<Bytes> logs(copies, Bytes(windows_log));
         const auto report = transaction_log::recover_from_windows_logs(image, logs);
         counts.recovered += report.entries_applied + report.sectors_applied;
@@ -281,7 +289,7 @@ inline std::size_t read_strings(Bytes input) {
     std::size_t produced = 0;
     std::array<std::uint8_t, 64> fixed{};
     std::copy_n(input.begin(), std::min<std::size_t>(input.size(), fixed.size()), fixed.begin());
-    produced += utils::read_fixed_ascii(fixed).size();
+    produced += utils::read_fixed_utf16(fixed).size();
     produced += utils::read_ascii_string(input).size();
     if (auto text = utils::read_utf16_string(input, 0)) produced += text->size();
     const std::size_t half = input.size() / 2;

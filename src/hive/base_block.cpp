@@ -16,8 +16,14 @@ std::uint32_t base_block_checksum(utils::Bytes image) noexcept {
     return sum;
 }
 
+bool base_block_checksum_matches(utils::Bytes image) noexcept {
+    const std::uint32_t computed = base_block_checksum(image);
+    const std::uint32_t stored = utils::ByteView(image).u32(layout::checksum).value_or(0);
+    return stored == computed || stored == stored_checksum_form(computed);
+}
+
 void store_base_block_checksum(std::span<std::uint8_t> image) noexcept {
-    utils::store_u32(image.data() + layout::checksum, base_block_checksum(image));
+    utils::store_u32(image.data() + layout::checksum, stored_checksum_form(base_block_checksum(image)));
 }
 
 }  // namespace orvane::hive

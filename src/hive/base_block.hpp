@@ -29,10 +29,21 @@ struct BaseBlock {
 };
 
 // XOR of the 127 little-endian u32 words at offsets 0 to 504. `image` must
-// hold at least 512 bytes. No result is adjusted: 0 and 0xFFFFFFFF are kept.
+// hold at least 512 bytes. This is the plain XOR, before the adjustment below.
 std::uint32_t base_block_checksum(utils::Bytes image) noexcept;
 
-// Writes base_block_checksum() at offset 508 of `image` (at least 512 bytes).
+// The checksum as Windows stores it: never 0 or 0xFFFFFFFF, which it writes
+// as 1 and 0xFFFFFFFE.
+constexpr std::uint32_t stored_checksum_form(std::uint32_t xor_sum) noexcept {
+    return xor_sum == 0 ? 1u : xor_sum == 0xFFFFFFFFu ? 0xFFFFFFFEu : xor_sum;
+}
+
+// True when the word at offset 508 of `image` (at least 512 bytes) matches
+// its XOR, either exactly or in the form Windows stores.
+bool base_block_checksum_matches(utils::Bytes image) noexcept;
+
+// Writes the checksum at offset 508 of `image` (at least 512 bytes), in the
+// form Windows stores.
 void store_base_block_checksum(std::span<std::uint8_t> image) noexcept;
 
 }  // namespace orvane::hive

@@ -22,7 +22,7 @@ BaseBlock read_base_block(const utils::FixedView<layout::base_block_size>& block
     out.root_cell_offset = block.u32<layout::root_cell_offset>();
     out.hive_bins_data_size = block.u32<layout::hive_bins_data_size>();
     out.clustering_factor = block.u32<layout::clustering_factor>();
-    out.file_name = utils::read_fixed_ascii(block.field<layout::file_name, layout::file_name_size>());
+    out.file_name = utils::read_fixed_utf16(block.field<layout::file_name, layout::file_name_size>());
     out.checksum = block.u32<layout::checksum>();
     return out;
 }
@@ -44,20 +44,19 @@ Result<std::shared_ptr<const Hive>> Hive::open(const std::string& path) {
     // `fd` closes here; the mapping stays valid without it.
 }
 
-Result<std::shared_ptr<const Hive>> Hive::from_data(HiveData data) {
+Result<std::shared_ptr<const Hive>> Hive::from_data(HiveData data, std::vector<std::string> applied_logs) {
     const utils::ByteView image(data.bytes());
     const auto base = image.fixed<layout::base_block_size>();
     if (!base) return error::fail(error::HiveTooSmall{image.size(), layout::base_block_size});
     ORVANE_TRY(image.expect_signature(layout::signature, layout::regf_signature));
     BaseBlock block = read_base_block(*base);
-    const std::uint32_t calculated = base_block_checksum(image.bytes());
-    if (calculated != block.checksum) {
-        return error::fail(error::ChecksumMismatch{block.checksum, calculated});
+    if (!base_block_checksum_matches(image.bytes())) {
+        return error::fail(error::ChecksumMismatch{block.checksum, base_block_checksum(image.bytes())});
     }
     if (!supported_version(block.major_version, block.minor_version)) {
         return error::fail(error::UnsupportedVersion{block.major_version, block.minor_version});
     }
-    return std::shared_ptr<const Hive>(new Hive(std::move(data), std::move(block)));
+    return std::shared_ptr<const Hive>(new Hive(std::move(data), std::move(block), std::move(applied_logs)));
 }
 
 Result<std::vector<HbinHeader>> Hive::hbins() const {

@@ -30,8 +30,12 @@ public:
 
     // Validates an image: size, "regf" signature, checksum, version (in that
     // order). Reads only its first 512 bytes; nothing else is checked, so
-    // offsets and sizes stored in it are tested when they are used.
-    [[nodiscard]] static Result<std::shared_ptr<const Hive>> from_data(HiveData data);
+    // offsets and sizes stored in it are tested when they are used. The
+    // checksum matches when it equals the XOR of the first 508 bytes, or the
+    // form Windows stores (1 for 0, 0xFFFFFFFE for 0xFFFFFFFF).
+    // `applied_logs` records the logs replayed into the image, if any.
+    [[nodiscard]] static Result<std::shared_ptr<const Hive>> from_data(HiveData data,
+                                                                       std::vector<std::string> applied_logs = {});
 
     Hive(const Hive&) = delete;
     Hive& operator=(const Hive&) = delete;
@@ -57,12 +61,20 @@ public:
 
     const key::KeyCache& key_cache() const noexcept { return key_cache_; }
 
+    // The paths of the logs replayed into the image, in the order applied;
+    // empty for a hive opened without logs or that no log changed.
+    const std::vector<std::string>& applied_logs() const noexcept { return applied_logs_; }
+
 private:
-    Hive(HiveData data, BaseBlock base_block) noexcept
-        : data_(std::move(data)), base_block_(std::move(base_block)) {}
+    Hive(HiveData data, BaseBlock base_block, std::vector<std::string> applied_logs) noexcept
+        : data_(std::move(data)),
+          base_block_(std::move(base_block)),
+          applied_logs_(std::move(applied_logs)),
+          key_cache_(key::KeyCache::budget_for(data_.bytes().size())) {}
 
     HiveData data_;
     BaseBlock base_block_;
+    std::vector<std::string> applied_logs_;
     mutable key::KeyCache key_cache_;
 };
 

@@ -11,6 +11,7 @@
 #include "error/registry_error.hpp"
 #include "utils/byte_view.hpp"
 #include "utils/file.hpp"
+#include "utils/image_bytes.hpp"
 
 namespace orvane::hive {
 
@@ -38,13 +39,15 @@ private:
 
 class HiveData {
 public:
-    using Buffer = std::shared_ptr<const std::vector<std::uint8_t>>;
+    using Buffer = std::shared_ptr<const utils::ImageBytes>;
 
     explicit HiveData(FileMapping mapping) noexcept : storage_(std::move(mapping)) {}
     explicit HiveData(Buffer buffer) noexcept : storage_(std::move(buffer)) {}
-    static HiveData from_bytes(std::vector<std::uint8_t> bytes) {
-        return HiveData(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
+    static HiveData from_bytes(utils::ImageBytes bytes) {
+        return HiveData(std::make_shared<const utils::ImageBytes>(std::move(bytes)));
     }
+    // A copy of `bytes`, for images built elsewhere (tests, fuzzers).
+    static HiveData copy_of(utils::Bytes bytes) { return from_bytes(utils::ImageBytes(bytes.begin(), bytes.end())); }
 
     HiveData(HiveData&&) noexcept = default;
     HiveData& operator=(HiveData&&) noexcept = default;

@@ -47,23 +47,37 @@ bool parse_arguments(const char* function, std::span<const Parameter> parameters
     return true;
 }
 
+namespace {
+
+bool require_str(const char* function, const char* parameter, PyObject* value) {
+    if (PyUnicode_Check(value)) return true;
+    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str, not %s", function, parameter,
+                 Py_TYPE(value)->tp_name);
+    return false;
+}
+
+}  // namespace
+
 std::optional<std::string> text_argument(const char* function, const char* parameter, PyObject* value) {
-    if (!PyUnicode_Check(value)) {
-        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str, not %s", function, parameter,
-                     Py_TYPE(value)->tp_name);
-        return std::nullopt;
-    }
+    if (!require_str(function, parameter, value)) return std::nullopt;
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(value, &size);
     if (text == nullptr) return std::nullopt;  // e.g. lone surrogates: UnicodeEncodeError
     return std::string(text, static_cast<std::size_t>(size));
 }
 
-bool optional_text_argument(const char* function, const char* parameter, PyObject* value,
+std::optional<std::string> path_argument(const char* function, const char* parameter, PyObject* value) {
+    if (!require_str(function, parameter, value)) return std::nullopt;
+    const OwnedRef encoded = OwnedRef::steal(PyUnicode_EncodeFSDefault(value));
+    if (!encoded) return std::nullopt;
+    return std::string(PyBytes_AS_STRING(encoded.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
+}
+
+bool optional_path_argument(const char* function, const char* parameter, PyObject* value,
                             std::optional<std::string>& out) {
     out.reset();
     if (value == nullptr || value == Py_None) return true;
-    out = text_argument(function, parameter, value);
+    out = path_argument(function, parameter, value);
     return out.has_value();
 }
 

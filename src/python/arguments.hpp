@@ -24,8 +24,14 @@ bool parse_arguments(const char* function, std::span<const Parameter> parameters
 // A str argument as UTF-8 text; TypeError naming the parameter otherwise.
 std::optional<std::string> text_argument(const char* function, const char* parameter, PyObject* value);
 
-// Like text_argument, but None (or an argument not given) is no text.
-bool optional_text_argument(const char* function, const char* parameter, PyObject* value,
+// A str path as the bytes the operating system knows it by: encoded with the
+// file-system encoding and its error handler, as os.fsencode does, so a name
+// that os.listdir gave with surrogate escapes names the same file again.
+// TypeError naming the parameter when it is not a str.
+std::optional<std::string> path_argument(const char* function, const char* parameter, PyObject* value);
+
+// Like path_argument, but None (or an argument not given) is no path.
+bool optional_path_argument(const char* function, const char* parameter, PyObject* value,
                             std::optional<std::string>& out);
 
 }  // namespace orvane::python

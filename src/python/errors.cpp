@@ -1,5 +1,7 @@
 #include "python/errors.hpp"
 
+#include <new>
+
 namespace orvane::python {
 
 namespace {
@@ -53,6 +55,10 @@ PyObject* raise_failure(const error::Failure& failure, PanicStyle style) {
 PyObject* raise_exception(const std::exception_ptr& exception, PanicStyle style) {
     try {
         std::rethrow_exception(exception);
+    } catch (const std::bad_alloc&) {
+        // Running out of memory is no internal fault; Python's signal for it
+        // is MemoryError, whatever the method.
+        return PyErr_NoMemory();
     } catch (const std::exception& e) {
         const std::string text = e.what();
         return style == PanicStyle::Guarded ? raise_guarded_panic(&text) : raise_panic(text);

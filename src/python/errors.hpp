@@ -29,7 +29,8 @@ enum class PanicStyle { Panic, Guarded };
 
 PyObject* raise_failure(const error::Failure& failure, PanicStyle style);
 
-// For a C++ exception that escaped core work (only out-of-memory is expected).
+// For a C++ exception that escaped core work: MemoryError for running out of
+// memory (std::bad_alloc), otherwise an internal failure in the given style.
 PyObject* raise_exception(const std::exception_ptr& exception, PanicStyle style);
 
 }  // namespace orvane::python

@@ -23,6 +23,8 @@ class Hive:
         """Get all hbin headers"""
     def save(self, path: str) -> None:
         """Save the hive to a file"""
+    def applied_logs(self) -> list[str]:
+        """Get the paths of the transaction logs that changed the hive when it was opened, in the order applied"""
 
 @final
 class RegistryKey:

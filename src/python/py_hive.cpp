@@ -24,7 +24,7 @@ PyObject* hive_open(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     std::array<PyObject*, 1> values{};
     if (!parse_arguments("Hive.open", parameters, args, nargs, kwnames, values)) return nullptr;
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
-        const auto path = text_argument("Hive.open", "path", values[0]);
+        const auto path = path_argument("Hive.open", "path", values[0]);
         if (!path) return nullptr;
         auto result = without_gil_catching([&] { return hive::Hive::open(*path); });
         if (!result) return raise_exception(result.error(), PanicStyle::Panic);
@@ -68,6 +68,23 @@ PyObject* hive_hbins(PyObject* self, PyObject*) {
     });
 }
 
+PyObject* hive_applied_logs(PyObject* self, PyObject*) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const std::vector<std::string>& paths = hive_of(self)->applied_logs();
+        OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(paths.size())));
+        if (!list) return nullptr;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            // The paths were encoded with the file-system encoding; decoding
+            // them the same way gives back the str the caller passed.
+            PyObject* path =
+                PyUnicode_DecodeFSDefaultAndSize(paths[i].data(), static_cast<Py_ssize_t>(paths[i].size()));
+            if (path == nullptr) return nullptr;
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), path);
+        }
+        return list.release();
+    });
+}
+
 PyObject* hive_repr(PyObject* self) {
     const hive::BaseBlock& block = hive_of(self)->base_block();
     return PyUnicode_FromFormat("Hive(root_offset=0x%x, hive_length=0x%x)", block.root_cell_offset,
@@ -100,6 +117,11 @@ PyMethodDef hive_methods[] = {
      .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_save)),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS,
      .ml_doc = "save($self, path)\n--\n\nSave the hive to a file"},
+    {.ml_name = "applied_logs",
+     .ml_meth = hive_applied_logs,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "applied_logs($self)\n--\n\nGet the paths of the transaction logs that changed the hive when it was "
+               "opened, in the order applied"},
     {nullptr, nullptr, 0, nullptr},
 };
 

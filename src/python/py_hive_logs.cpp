@@ -20,12 +20,12 @@ PyObject* hive_open_with_logs(PyObject*, PyObject* const* args, Py_ssize_t nargs
     std::array<PyObject*, 3> values{};
     if (!parse_arguments(function, parameters, args, nargs, kwnames, values)) return nullptr;
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
-        const auto hive_path = text_argument(function, "hive_path", values[0]);
+        const auto hive_path = path_argument(function, "hive_path", values[0]);
         if (!hive_path) return nullptr;
         std::optional<std::string> log1;
         std::optional<std::string> log2;
-        if (!optional_text_argument(function, "log1_path", values[1], log1)) return nullptr;
-        if (!optional_text_argument(function, "log2_path", values[2], log2)) return nullptr;
+        if (!optional_path_argument(function, "log1_path", values[1], log1)) return nullptr;
+        if (!optional_path_argument(function, "log2_path", values[2], log2)) return nullptr;
 
         // Replay may allocate up to the limits of a damaged log; running out of
         // memory there becomes a Python exception, not an unwind through CPython.
@@ -41,7 +41,7 @@ PyObject* hive_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     std::array<PyObject*, 1> values{};
     if (!parse_arguments("Hive.save", parameters, args, nargs, kwnames, values)) return nullptr;
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
-        const auto path = text_argument("Hive.save", "path", values[0]);
+        const auto path = path_argument("Hive.save", "path", values[0]);
         if (!path) return nullptr;
 
         // Our own reference keeps the hive alive while the lock is released.

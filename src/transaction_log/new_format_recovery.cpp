@@ -15,7 +15,7 @@ namespace {
 namespace hl = hive::layout;
 namespace wl = windows_layout;
 
-void apply_entry(std::vector<std::uint8_t>& image, const LogEntry& entry) {
+void apply_entry(utils::ImageBytes& image, const LogEntry& entry) {
     grow_image(image, hl::base_block_size + std::uint64_t{entry.hive_bins_data_size});
     // The reader has checked that every page ends within the entry's hive bins
     // data size, and the image is at least that long now.
@@ -95,7 +95,10 @@ void recover_new_format(State& state) {
                     report.base_block_from_log = true;
                 }
             }
-            if (log_report.applied == 0) ++contributing_logs;
+            if (log_report.applied == 0) {
+                ++contributing_logs;
+                report.applied_order.push_back(i);
+            }
             apply_entry(state.image, *entry);
             ++log_report.applied;
             ++report.entries_applied;

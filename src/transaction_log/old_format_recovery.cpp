@@ -116,6 +116,7 @@ void recover_old_format(State& state) {
         ++taken;
     }
     log_report.applied = report.sectors_applied = static_cast<std::size_t>(taken);
+    if (taken > 0) report.applied_order.push_back(*choice.index);
 
     // Only a whole log makes the hive clean. After a partial one the sequence
     // numbers stay apart, so the hive still shows as dirty, and the hive bins

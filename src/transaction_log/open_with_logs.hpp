@@ -20,6 +20,9 @@ namespace orvane::transaction_log {
 // recover_from_windows_logs() brings it up to date from such logs before any
 // "HvLE" log is replayed. Windows logs never cause an error.
 //
+// The hive's applied_logs() are the paths (as given) of the logs from which
+// at least one entry, sector or page was applied, in the order applied.
+//
 // Io when the hive file cannot be read; the errors of apply_logs and of
 // from_data otherwise. A failed replay yields no hive at all.
 [[nodiscard]] Result<std::shared_ptr<const hive::Hive>> open_with_logs(const std::string& hive_path,

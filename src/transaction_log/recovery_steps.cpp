@@ -11,15 +11,6 @@ namespace orvane::transaction_log::recovery {
 namespace hl = hive::layout;
 namespace wl = windows_layout;
 
-void grow_image(std::vector<std::uint8_t>& image, std::uint64_t length) {
-    if (length <= image.size()) return;
-    if (length > image.capacity()) {
-        const std::uint64_t doubled = std::uint64_t{image.capacity()} * 2;
-        image.reserve(static_cast<std::size_t>(std::max(length, std::min(doubled, wl::largest_image))));
-    }
-    image.resize(static_cast<std::size_t>(length), 0);
-}
-
 void adopt_log_base_block(std::span<std::uint8_t> image, const WindowsLog& log) {
     std::copy_n(log.bytes.begin(), wl::base_block_copy_size, image.begin());
     std::fill(image.begin() + wl::base_block_copy_size, image.begin() + hl::base_block_size, std::uint8_t{0});

@@ -8,13 +8,15 @@
 #include <vector>
 
 #include "transaction_log/windows_log.hpp"
+#include "transaction_log/windows_log_layout.hpp"
 #include "transaction_log/windows_recovery.hpp"
+#include "utils/image_bytes.hpp"
 
 namespace orvane::transaction_log::recovery {
 
 // The hive and its logs, as the front end found them.
 struct State {
-    std::vector<std::uint8_t>& image;  // at least 4096 bytes
+    utils::ImageBytes& image;  // at least 4096 bytes
     std::span<const WindowsLog> logs;  // in the order given
     bool base_block_valid;
     std::uint32_t primary_sequence;    // as read; meaningful when base_block_valid
@@ -25,10 +27,11 @@ struct State {
 void recover_new_format(State& state);
 void recover_old_format(State& state);
 
-// Lengthens the image with zeros to `length` bytes (never shortens it). The
-// buffer grows geometrically but never past the largest recovered image, so a
-// hostile log cannot make it reserve twice that.
-void grow_image(std::vector<std::uint8_t>& image, std::uint64_t length);
+// Lengthens the image with zeros to `length` bytes (never shortens it),
+// reserving no more than the largest recovered image.
+inline void grow_image(utils::ImageBytes& image, std::uint64_t length) {
+    utils::grow_image(image, length, windows_layout::largest_image);
+}
 
 // Replaces the image's base block with the log's base block copy: its first
 // 512 bytes, zeros up to 4096, file type 0 (a primary).

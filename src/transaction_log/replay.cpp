@@ -15,18 +15,7 @@ std::string page_error(std::size_t index, const std::string& what) {
     return "Dirty page " + std::to_string(index) + what;
 }
 
-// Lengthens `image` with zeros to `end` bytes. Capacity grows geometrically so
-// many small extensions stay cheap, but never past the largest end a page may
-// have, so a damaged log cannot make the buffer twice as large as that.
-void grow_to(std::vector<std::uint8_t>& image, std::uint64_t end) {
-    if (end > image.capacity()) {
-        const std::uint64_t doubled = std::uint64_t{image.capacity()} * 2;
-        image.reserve(static_cast<std::size_t>(std::max(end, std::min(doubled, max_replayed_end))));
-    }
-    image.resize(static_cast<std::size_t>(end), 0);
-}
-
-Result<void> apply_page(std::vector<std::uint8_t>& image, const DirtyPage& page, std::size_t index) {
+Result<void> apply_page(utils::ImageBytes& image, const DirtyPage& page, std::size_t index) {
     const std::uint64_t end = std::uint64_t{page.offset} + page.size;
     if (end > max_replayed_end) {
         return error::unexpected(error::invalid_format(page_error(
@@ -39,7 +28,7 @@ Result<void> apply_page(std::vector<std::uint8_t>& image, const DirtyPage& page,
                 page_error(index, " would extend hive by too much: " + std::to_string(growth) +
                                       " bytes (max: " + std::to_string(max_growth_per_page) + ")")));
         }
-        grow_to(image, end);
+        utils::grow_image(image, end, max_replayed_end);
     }
     if (page.data.size() != page.size) {
         return error::unexpected(error::invalid_format(page_error(
@@ -51,28 +40,26 @@ Result<void> apply_page(std::vector<std::uint8_t>& image, const DirtyPage& page,
 
 }  // namespace
 
-Result<void> apply_logs(std::vector<std::uint8_t>& image, std::span<const TransactionLog> logs) {
+Result<std::vector<std::size_t>> apply_logs(utils::ImageBytes& image, std::span<const TransactionLog> logs) {
     // The log with the larger sequence is applied last, so it has the last word.
     std::vector<std::size_t> order(logs.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t a, std::size_t b) { return logs[a].sequence < logs[b].sequence; });
 
-    std::size_t applied = 0;
+    std::vector<std::size_t> applied;
     for (const std::size_t which : order) {
         const std::vector<DirtyPage>& pages = logs[which].dirty_pages;
-        for (std::size_t i = 0; i < pages.size(); ++i) {
-            ORVANE_TRY(apply_page(image, pages[i], i));
-            ++applied;
-        }
+        for (std::size_t i = 0; i < pages.size(); ++i) ORVANE_TRY(apply_page(image, pages[i], i));
+        if (!pages.empty()) applied.push_back(which);
     }
-    if (applied == 0) return {};
+    if (applied.empty()) return applied;
 
     if (image.size() < hive::layout::base_block_size) {
         return error::unexpected(RegistryError(error::HiveTooSmall{image.size(), hive::layout::base_block_size}));
     }
     hive::store_base_block_checksum(image);
-    return {};
+    return applied;
 }
 
 }  // namespace orvane::transaction_log

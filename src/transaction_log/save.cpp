@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -32,6 +33,9 @@ constexpr int max_name_attempts = 100;
 struct Target {
     std::string path;      // the name to replace or create; not a symbolic link
     bool special = false;  // exists and is neither a regular file nor a directory
+    // An existing regular file's permission bits, owner and group, which the
+    // file replacing it keeps.
+    std::optional<struct stat> existing;
 };
 
 // Everything up to and including the last '/', or nothing.
@@ -55,8 +59,11 @@ Result<Target> resolve_target(std::string path) {
         struct stat st {};
         // A name that cannot be looked at is taken as the one to create; if
         // something is wrong with it, creating the file beside it says what.
-        if (::lstat(path.c_str(), &st) != 0) return Target{std::move(path), false};
-        if (!S_ISLNK(st.st_mode)) return Target{std::move(path), !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)};
+        if (::lstat(path.c_str(), &st) != 0) return Target{std::move(path), false, std::nullopt};
+        if (!S_ISLNK(st.st_mode)) {
+            const bool special = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+            return Target{std::move(path), special, S_ISREG(st.st_mode) ? std::optional(st) : std::nullopt};
+        }
         ORVANE_ASSIGN_OR_RETURN(std::string link, read_link(path));
         path = (!link.empty() && link.front() == '/' ? std::string() : directory_part(path)) + link;
     }
@@ -104,6 +111,18 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
 
+    // Gives the file the owner, group and permission bits of `existing`. The
+    // owner and group are set where the process may (an ordinary user can
+    // seldom give a file away); the permission bits always, after the owner,
+    // since a change of owner clears the set-user-ID bit.
+    [[nodiscard]] Result<void> take_attributes_of(const struct stat& existing) const {
+        if (::fchown(fd_, existing.st_uid, existing.st_gid) != 0 && errno != EPERM) {
+            return unexpected(io_error_from_errno(errno));
+        }
+        if (::fchmod(fd_, existing.st_mode & 07777) != 0) return unexpected(io_error_from_errno(errno));
+        return {};
+    }
+
     [[nodiscard]] Result<void> write(const Contents& contents) const {
         ORVANE_TRY(write_all(fd_, contents.base_block));
         return write_all(fd_, contents.rest);
@@ -126,11 +145,12 @@ private:
 // renamed over the target.
 class TemporaryFile {
 public:
-    [[nodiscard]] static Result<TemporaryFile> create_beside(const std::string& target) {
+    // Created with `mode` (filtered by the umask).
+    [[nodiscard]] static Result<TemporaryFile> create_beside(const std::string& target, mode_t mode) {
         const std::string directory = directory_part(target);
         for (int attempt = 0; attempt < max_name_attempts; ++attempt) {
             std::string path = directory + unique_name();
-            auto file = OutputFile::open(path, O_CREAT | O_EXCL, 0666);
+            auto file = OutputFile::open(path, O_CREAT | O_EXCL, mode);
             if (file) return TemporaryFile(std::move(*file), std::move(path));
             const auto* io = file.error().get_if<error::Io>();
             if (io == nullptr || io->os_error != EEXIST) return unexpected(std::move(file).error());
@@ -203,7 +223,12 @@ Result<void> save_image(utils::Bytes image, const std::string& path) {
         return file.close();
     }
 
-    ORVANE_ASSIGN_OR_RETURN(TemporaryFile temporary, TemporaryFile::create_beside(target.path));
+    // A file that replaces another is created private, so that it is never
+    // readable by more people than the old one, then given the old one's
+    // attributes; a new file gets 0666 less the umask.
+    ORVANE_ASSIGN_OR_RETURN(TemporaryFile temporary,
+                            TemporaryFile::create_beside(target.path, target.existing ? 0600 : 0666));
+    if (target.existing) ORVANE_TRY(temporary.file().take_attributes_of(*target.existing));
     ORVANE_TRY(temporary.file().write(contents));
     ORVANE_TRY(temporary.file().close());
     return temporary.rename_over(target.path);

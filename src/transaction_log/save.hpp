@@ -13,8 +13,10 @@ namespace orvane::transaction_log {
 // which is recomputed in the written copy; `image` itself is not touched.
 //
 // The file is replaced, never rewritten in place: the bytes go to a new file
-// beside the target (mode 0666 filtered by the umask), which is then renamed
-// over it. So a hive still mapped from the old file keeps reading its old
+// beside the target, which is then renamed over it. The new file keeps the
+// permission bits of the file it replaces, and its owner and group where the
+// process may set them; with no file to replace, it gets 0666 less the umask.
+// Renaming means a hive still mapped from the old file keeps reading its old
 // pages, and a failure leaves the old file as it was and no new file behind.
 // Where `path` is a symbolic link, the file it finally points to is replaced
 // (or created, for a dangling link). An existing target that is neither a

@@ -41,7 +41,7 @@ void parse_dirty_block(utils::ByteView block, std::vector<DirtyPage>& pages) {
 }  // namespace
 
 Result<TransactionLog> TransactionLog::open(const std::string& path) {
-    ORVANE_ASSIGN_OR_RETURN(const std::vector<std::uint8_t> content, utils::read_whole_file(path));
+    ORVANE_ASSIGN_OR_RETURN(const utils::ImageBytes content, utils::read_whole_file(path));
     return parse(content);
 }
 

@@ -31,13 +31,6 @@ LogProblem check_old_format_body(WindowsLog& log) {
 
 }  // namespace
 
-bool base_block_checksum_matches(utils::Bytes block) noexcept {
-    const std::uint32_t computed = hive::base_block_checksum(block);
-    const std::uint32_t stored = utils::ByteView(block).u32(hl::checksum).value_or(0);
-    const std::uint32_t adjusted = computed == 0 ? 1u : computed == 0xFFFFFFFFu ? 0xFFFFFFFEu : computed;
-    return stored == computed || stored == adjusted;
-}
-
 WindowsLog read_windows_log(utils::Bytes bytes) noexcept {
     WindowsLog log;
     log.bytes = bytes;
@@ -49,7 +42,7 @@ WindowsLog read_windows_log(utils::Bytes bytes) noexcept {
     const auto copy = view.fixed<wl::base_block_copy_size>();
     if (!copy) return fail(LogProblem::too_short);
     if (!view.has_signature(hl::signature, hl::regf_signature)) return fail(LogProblem::bad_signature);
-    if (!base_block_checksum_matches(bytes)) return fail(LogProblem::bad_checksum);
+    if (!hive::base_block_checksum_matches(bytes)) return fail(LogProblem::bad_checksum);
 
     log.sequence = copy->u32<hl::primary_sequence>();
     if (copy->u32<hl::secondary_sequence>() != log.sequence) return fail(LogProblem::sequence_mismatch);

@@ -27,6 +27,7 @@ enum class LogProblem : std::uint8_t {
     missing_dirt_signature,   // type 1/2 without "DIRT" after the copy
     bad_hive_bins_data_size,  // type 1/2 whose size is 0, not whole pages or too large
     sectors_outside_file,     // type 1/2 whose bitmap or dirty sectors run past the end
+    other_hive,               // its file name field differs from the hive's: another hive's log
 };
 
 struct WindowsLog {
@@ -40,11 +41,6 @@ struct WindowsLog {
 
     bool usable() const noexcept { return problem == LogProblem::none; }
 };
-
-// True when the checksum stored at 508 of a 512-byte base block matches its
-// XOR, either as computed or as Windows stores it (0 as 1, 0xFFFFFFFF as
-// 0xFFFFFFFE). `block` must hold at least 512 bytes.
-bool base_block_checksum_matches(utils::Bytes block) noexcept;
 
 // Judges the log in `bytes` (a whole file, which must outlive the result). A
 // log is usable when it starts with a valid base block copy of a known type

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "hive/base_block.hpp"
 #include "hive/layout.hpp"
 #include "transaction_log/recovery_steps.hpp"
 
@@ -11,6 +12,13 @@ namespace {
 
 namespace hl = hive::layout;
 
+// Windows writes the same file name field into a hive and into its logs; a
+// log with another one was written for another hive.
+bool same_file_name(utils::Bytes hive_block, utils::Bytes log) {
+    const auto field = [](utils::Bytes block) { return block.subspan(hl::file_name, hl::file_name_size); };
+    return std::ranges::equal(field(hive_block), field(log));
+}
+
 bool has_format(std::span<const WindowsLog> logs, WindowsLogFormat format) {
     return std::any_of(logs.begin(), logs.end(),
                        [&](const WindowsLog& log) { return log.usable() && log.format == format; });
@@ -18,7 +26,7 @@ bool has_format(std::span<const WindowsLog> logs, WindowsLogFormat format) {
 
 }  // namespace
 
-RecoveryReport recover_from_windows_logs(std::vector<std::uint8_t>& image, std::span<const utils::Bytes> logs) {
+RecoveryReport recover_from_windows_logs(utils::ImageBytes& image, std::span<const utils::Bytes> logs) {
     RecoveryReport report;
     report.logs.resize(logs.size());
     if (image.size() < hl::base_block_size) {
@@ -29,7 +37,7 @@ RecoveryReport recover_from_windows_logs(std::vector<std::uint8_t>& image, std::
     const utils::ByteView view(image);
     const auto base_block = *view.fixed<hl::base_block_size>();  // tested just above
     report.base_block_valid =
-        view.has_signature(hl::signature, hl::regf_signature) && base_block_checksum_matches(view.bytes());
+        view.has_signature(hl::signature, hl::regf_signature) && hive::base_block_checksum_matches(view.bytes());
     const std::uint32_t primary = base_block.u32<hl::primary_sequence>();
     const std::uint32_t secondary = base_block.u32<hl::secondary_sequence>();
     report.dirty = !report.base_block_valid || primary != secondary;
@@ -40,6 +48,9 @@ RecoveryReport recover_from_windows_logs(std::vector<std::uint8_t>& image, std::
     windows_logs.reserve(logs.size());
     for (std::size_t i = 0; i < logs.size(); ++i) {
         windows_logs.push_back(read_windows_log(logs[i]));
+        if (windows_logs.back().usable() && report.base_block_valid && !same_file_name(base_block, logs[i])) {
+            windows_logs.back().problem = LogProblem::other_hive;
+        }
         if (!windows_logs.back().usable()) {
             report.logs[i] = {.outcome = LogOutcome::unusable, .problem = windows_logs.back().problem};
         }

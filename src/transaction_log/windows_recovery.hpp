@@ -12,6 +12,7 @@
 #include "transaction_log/log_entry.hpp"
 #include "transaction_log/windows_log.hpp"
 #include "utils/byte_view.hpp"
+#include "utils/image_bytes.hpp"
 
 namespace orvane::transaction_log {
 
@@ -62,15 +63,20 @@ struct RecoveryReport {
     std::optional<std::uint32_t> damaged_bin;
 
     std::vector<LogReport> logs;  // in the order the logs were given
+    // The logs (indices into `logs`) from which something was applied, in the
+    // order they were applied.
+    std::vector<std::size_t> applied_order;
 };
 
 // Recovers `image` (a whole hive file, which may grow) from Windows logs, each
 // a whole log file, in any order. Never fails: a hive that is not dirty, or
 // for which no log is usable, is left exactly as it was; otherwise the logs'
 // data are copied in and the base block is rewritten (sequence numbers, hive
-// bins data size, flags, file type), its checksum stored as the plain XOR this
-// library's loader verifies. No log can make the image longer than 0x20000000
+// bins data size, flags, file type), its checksum stored the way Windows
+// stores it. A log whose base block copy names another file than the hive's
+// own valid base block (the raw 64-byte file name fields differ) belongs to
+// another hive and is left out. No log can make the image longer than 0x20000000
 // bytes (or longer than it was).
-RecoveryReport recover_from_windows_logs(std::vector<std::uint8_t>& image, std::span<const utils::Bytes> logs);
+RecoveryReport recover_from_windows_logs(utils::ImageBytes& image, std::span<const utils::Bytes> logs);
 
 }  // namespace orvane::transaction_log

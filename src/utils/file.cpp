@@ -33,14 +33,14 @@ Result<std::uint64_t> file_length(const FileDescriptor& fd) {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-Result<std::vector<std::uint8_t>> read_whole_file(const std::string& path, std::uint64_t limit) {
+Result<ImageBytes> read_whole_file(const std::string& path, std::uint64_t limit) {
     ORVANE_ASSIGN_OR_RETURN(FileDescriptor fd, open_read_only(path));
     ORVANE_ASSIGN_OR_RETURN(const std::uint64_t expected, file_length(fd));
     if (expected > limit) return error::unexpected(error::io_error_from_errno(EFBIG));
 
     // The length is a hint only: the file may change while it is read, and
     // devices and pipes report none.
-    std::vector<std::uint8_t> content;
+    ImageBytes content;
     content.resize(static_cast<std::size_t>(expected) + 1);
     std::size_t filled = 0;
     for (;;) {
@@ -56,6 +56,8 @@ Result<std::vector<std::uint8_t>> read_whole_file(const std::string& path, std::
         if (n == 0) break;
         filled += static_cast<std::size_t>(n);
     }
+    // Only bytes read(2) never wrote are dropped, so those past the end stay
+    // zero, as growing the image later relies on.
     content.resize(filled);
     return content;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "error/registry_error.hpp"
+#include "utils/image_bytes.hpp"
 
 namespace orvane::utils {
 
@@ -50,7 +51,7 @@ inline constexpr std::uint64_t largest_readable_file = 0x100001000;  // 4 GiB + 
 // Reads the whole file into memory (read retried on EINTR). Io on failure, and
 // Io "File too large (os error 27)" past `limit` bytes, so that a device or
 // pipe that never ends (/dev/zero) cannot take all memory.
-[[nodiscard]] Result<std::vector<std::uint8_t>> read_whole_file(const std::string& path,
-                                                                 std::uint64_t limit = largest_readable_file);
+[[nodiscard]] Result<ImageBytes> read_whole_file(const std::string& path,
+                                         std::uint64_t limit = largest_readable_file);
 
 }  // namespace orvane::utils

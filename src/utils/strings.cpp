@@ -8,12 +8,8 @@ namespace {
 
 using base::append_utf8;
 using base::decode_utf8_step;
-using base::utf8_lossy;
+using base::replacement_character;
 using base::Utf8Step;
-
-bool is_latin1_space(std::uint8_t b) {
-    return b == 0x00 || (b >= 0x09 && b <= 0x0D) || b == 0x20 || b == 0x85 || b == 0xA0;
-}
 
 void strip_trailing_nuls(std::string& text) {
     const auto end = text.find_last_not_of('\0');
@@ -63,20 +59,29 @@ Result<std::string> decode_utf16_strict(Bytes bytes, bool big_endian, std::uint3
 
 }  // namespace
 
-std::string read_fixed_ascii(std::span<const std::uint8_t, 64> bytes) {
-    std::size_t first = 0, last = bytes.size();
-    while (first < last && is_latin1_space(bytes[first])) ++first;
-    while (last > first && is_latin1_space(bytes[last - 1])) --last;
+std::string read_fixed_utf16(std::span<const std::uint8_t, 64> bytes) {
     std::string out;
-    out.reserve((last - first) * 2);
-    for (std::size_t i = first; i < last; ++i) {
-        append_utf8(out, bytes[i] == 0 ? U' ' : static_cast<char32_t>(bytes[i]));
+    const auto unit = [&](std::size_t i) -> char32_t { return char32_t{bytes[i]} | char32_t{bytes[i + 1]} << 8; };
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        const char32_t u = unit(i);
+        if (u == 0) break;
+        const bool high = u >= 0xD800 && u <= 0xDBFF;
+        if (high && i + 4 <= bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+            append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 2) - 0xDC00));
+            i += 2;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            append_utf8(out, replacement_character);
+        } else {
+            append_utf8(out, u);
+        }
     }
     return out;
 }
 
 std::string read_ascii_string(Bytes bytes) {
-    std::string out = utf8_lossy(bytes);
+    std::string out;
+    out.reserve(bytes.size());
+    for (const std::uint8_t b : bytes) append_utf8(out, b);
     strip_trailing_nuls(out);
     return out;
 }

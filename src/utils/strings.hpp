@@ -10,11 +10,14 @@
 
 namespace orvane::utils {
 
-// Latin-1 reading of a fixed 64-byte field: NUL becomes a space, and white
-// space (0x00, 0x09-0x0D, 0x20, 0x85, 0xA0) is trimmed at both ends only.
-std::string read_fixed_ascii(std::span<const std::uint8_t, 64> bytes);
+// A fixed 64-byte UTF-16LE field (the base block's file name): the units up
+// to the first U+0000, or all 32 when there is none. An unpaired surrogate
+// becomes U+FFFD, so every field yields a string.
+std::string read_fixed_utf16(std::span<const std::uint8_t, 64> bytes);
 
-// UTF-8 with each ill-formed subsequence replaced by U+FFFD; trailing NULs removed.
+// A name stored one byte per character: each byte is the character with that
+// code point (ISO-8859-1), which is how Windows writes every name whose
+// characters all lie below U+0100. Trailing NULs removed; never fails.
 std::string read_ascii_string(Bytes bytes);
 
 // Strict UTF-16 (LE unless a byte-order mark says otherwise; EF BB BF switches

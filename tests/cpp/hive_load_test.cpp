@@ -65,11 +65,16 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"version_1_3", [] { return ImageBuilder().version(1, 3).build(); }, "loaded"},
         LoadCase{"version_1_6", [] { return ImageBuilder().version(1, 6).build(); }, "loaded"},
         LoadCase{"xor_zero_stored_zero", [] { return with_checksum_word(0, 0); }, "loaded"},
-        LoadCase{"xor_zero_stored_one", [] { return with_checksum_word(0, 1); },
-                 "Checksum mismatch: expected 0x1, calculated 0x0"},
+        // Windows never stores 0 or 0xFFFFFFFF: it writes 1 and 0xFFFFFFFE instead.
+        LoadCase{"xor_zero_stored_one", [] { return with_checksum_word(0, 1); }, "loaded"},
+        LoadCase{"xor_zero_stored_two", [] { return with_checksum_word(0, 2); },
+                 "Checksum mismatch: expected 0x2, calculated 0x0"},
+        LoadCase{"xor_one_stored_zero", [] { return with_checksum_word(1, 0); },
+                 "Checksum mismatch: expected 0x0, calculated 0x1"},
         LoadCase{"xor_all_ones_stored_same", [] { return with_checksum_word(0xFFFFFFFF, 0xFFFFFFFF); }, "loaded"},
-        LoadCase{"xor_all_ones_stored_adjusted", [] { return with_checksum_word(0xFFFFFFFF, 0xFFFFFFFE); },
-                 "Checksum mismatch: expected 0xfffffffe, calculated 0xffffffff"},
+        LoadCase{"xor_all_ones_stored_adjusted", [] { return with_checksum_word(0xFFFFFFFF, 0xFFFFFFFE); }, "loaded"},
+        LoadCase{"xor_fffffffe_stored_all_ones", [] { return with_checksum_word(0xFFFFFFFE, 0xFFFFFFFF); },
+                 "Checksum mismatch: expected 0xffffffff, calculated 0xfffffffe"},
         LoadCase{"sequence_mismatch_accepted", [] { return ImageBuilder().u32_at(4, 7).u32_at(8, 3).build(); },
                  "loaded"},
         LoadCase{"sizes_and_root_not_validated",
@@ -97,7 +102,7 @@ TEST(FromData, CopiesTheBaseBlockFields) {
     EXPECT_EQ(block.root_cell_offset, 0x30u);
     EXPECT_EQ(block.hive_bins_data_size, 0x80001000u);
     EXPECT_EQ(block.clustering_factor, 9u);
-    EXPECT_EQ(block.file_name, "S Y S T E M");
+    EXPECT_EQ(block.file_name, "SYSTEM");
     EXPECT_EQ(block.checksum, base_block_checksum((*hive)->data()));
 }
 

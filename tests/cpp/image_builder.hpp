@@ -115,7 +115,17 @@ private:
 };
 
 inline Result<std::shared_ptr<const hive::Hive>> load(const ByteVector& image) {
-    return hive::Hive::from_data(hive::HiveData::from_bytes(image));
+    return hive::Hive::from_data(hive::HiveData::copy_of(image));
+}
+
+// Runs `work` on an owned image made from `image` (as recovery and replay
+// take them) and copies the outcome back, so tests keep plain vectors.
+template <class Work>
+auto on_owned_image(ByteVector& image, Work&& work) {
+    utils::ImageBytes owned(image.begin(), image.end());
+    auto result = work(owned);
+    image.assign(owned.begin(), owned.end());
+    return result;
 }
 
 }  // namespace orvane::testing

@@ -59,7 +59,7 @@ ByteVector old_log(std::map<std::uint32_t, ByteVector> sectors = dirty_sectors()
 
 RecoveryReport recover(ByteVector& image, const std::vector<ByteVector>& logs) {
     const std::vector<utils::Bytes> views(logs.begin(), logs.end());
-    return recover_from_windows_logs(image, views);
+    return testing::on_owned_image(image, [&](auto& owned) { return recover_from_windows_logs(owned, views); });
 }
 
 std::uint32_t u32(const ByteVector& bytes, std::size_t at) { return *utils::ByteView(bytes).u32(at); }

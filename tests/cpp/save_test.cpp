@@ -170,17 +170,19 @@ TEST_F(SaveTest, WriteFailingMidwayKeepsTheOldFile) {
     EXPECT_EQ(entries(), std::vector<std::string>{"old"});
 }
 
-TEST_F(SaveTest, NewFileModeIsFilteredByTheUmask) {
+// A new file gets 0666 less the umask; a replaced one keeps its own bits.
+TEST_F(SaveTest, NewFileModeIsFilteredByTheUmaskAndReplacedFilesKeepTheirs) {
     write_file(dir_ / "existing", {1});
     fs::permissions(dir_ / "existing", fs::perms::owner_read | fs::perms::owner_write);
     for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{0}}) {
         SCOPED_TRACE(mask);
+        fs::remove(dir_ / "fresh");
         const mode_t previous = ::umask(mask);
-        for (const char* name : {"fresh", "existing"}) {
+        for (const auto& [name, mode] : {std::pair{"fresh", 0666 & ~mask}, {"existing", mode_t{0600}}}) {
             ASSERT_EQ(save_error(stale_image(), (dir_ / name).string()), "saved");
             struct stat st {};
             ASSERT_EQ(::stat((dir_ / name).c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << name;
+            EXPECT_EQ(st.st_mode & 07777, mode) << name;
         }
         ::umask(previous);
     }

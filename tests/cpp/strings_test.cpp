@@ -5,6 +5,7 @@
 #include <array>
 
 #include "utils/strings.hpp"
+#include "utils/unicode.hpp"
 
 namespace orvane::utils {
 namespace {
@@ -23,24 +24,28 @@ struct FixedCase {
     std::string expected;
 };
 
-class FixedAsciiTest : public ::testing::TestWithParam<FixedCase> {};
+class FixedUtf16Test : public ::testing::TestWithParam<FixedCase> {};
 
-TEST_P(FixedAsciiTest, Decodes) { EXPECT_EQ(read_fixed_ascii(field(GetParam().bytes)), GetParam().expected); }
+TEST_P(FixedUtf16Test, Decodes) { EXPECT_EQ(read_fixed_utf16(field(GetParam().bytes)), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, FixedAsciiTest,
+    Cases, FixedUtf16Test,
     ::testing::Values(FixedCase{"all_zero", {}, ""},
-                      FixedCase{"utf16_name", {'S', 0, 'Y', 0, 'S', 0, 'T', 0, 'E', 0, 'M', 0}, "S Y S T E M"},
-                      FixedCase{"latin1_trimmed", {0x20, 0x41, 0xE9, 0xA0}, "A\xC3\xA9"},
-                      FixedCase{"interior_nul_is_space", {'a', 0, 0, 'b'}, "a  b"},
-                      FixedCase{"control_whitespace_trimmed", {0x09, 0x0D, 'x', 0x85, 0x0B}, "x"},
-                      FixedCase{"high_bytes_kept", {0xFF, 0x80}, "\xC3\xBF\xC2\x80"}),
+                      FixedCase{"ascii", {'S', 0, 'Y', 0, 'S', 0, 'T', 0, 'E', 0, 'M', 0}, "SYSTEM"},
+                      FixedCase{"non_ascii", {0xE9, 0x00, 0xAC, 0x20, 'x', 0}, "\xC3\xA9\xE2\x82\xAC" "x"},
+                      FixedCase{"stops_at_first_nul_unit", {'a', 0, 0, 0, 'b', 0}, "a"},
+                      FixedCase{"nul_byte_inside_a_unit_is_not_the_end", {0x00, 0x4E, 'b', 0}, "\xE4\xB8\x80" "b"},
+                      FixedCase{"surrogate_pair", {0x3D, 0xD8, 0x00, 0xDE}, "\xF0\x9F\x98\x80"},
+                      FixedCase{"lone_high_surrogate", {0x3D, 0xD8, 'a', 0}, "\xEF\xBF\xBD" "a"},
+                      FixedCase{"lone_low_surrogate", {0x00, 0xDE, 'a', 0}, "\xEF\xBF\xBD" "a"}),
     [](const auto& test) { return std::string(test.param.name); });
 
-TEST(FixedAscii, UsesAllSixtyFourBytes) {
+TEST(FixedUtf16, WithoutNulUsesAllSixtyFourBytes) {
     std::array<std::uint8_t, 64> bytes;
-    bytes.fill('z');
-    EXPECT_EQ(read_fixed_ascii(bytes), std::string(64, 'z'));
+    for (std::size_t i = 0; i < bytes.size(); i += 2) bytes[i] = 'z', bytes[i + 1] = 0;
+    EXPECT_EQ(read_fixed_utf16(bytes), std::string(32, 'z'));
+    bytes[62] = 0x3D, bytes[63] = 0xD8;  // a high surrogate in the last unit has no partner
+    EXPECT_EQ(read_fixed_utf16(bytes), std::string(31, 'z') + "\xEF\xBF\xBD");
 }
 
 struct LossyCase {
@@ -57,14 +62,27 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, AsciiStringTest,
     ::testing::Values(LossyCase{"trailing_nuls", {'a', 'b', 'c', 0, 0}, "abc"},
                       LossyCase{"leading_nul_kept", {0, 'a'}, std::string("\0a", 2)},
-                      LossyCase{"lone_latin1_byte", {'a', 0xE9, 'b'}, "a\xEF\xBF\xBD" "b"},
+                      LossyCase{"latin1_byte", {'a', 0xE9, 'b'}, "a\xC3\xA9" "b"},
+                      LossyCase{"utf8_looking_bytes_are_two_characters", {0xC3, 0xA9}, "\xC3\x83\xC2\xA9"},
+                      LossyCase{"high_bytes", {0x80, 0xA0, 0xDF, 0xFF}, "\xC2\x80\xC2\xA0\xC3\x9F\xC3\xBF"},
+                      LossyCase{"interior_nul_kept", {'a', 0, 0xFF, 0}, std::string("a\0\xC3\xBF", 4)},
+                      LossyCase{"only_nuls", {0, 0}, ""},
+                      LossyCase{"empty", {}, ""}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// Signatures and error texts still decode as UTF-8 with replacement.
+class Utf8LossyTest : public ::testing::TestWithParam<LossyCase> {};
+
+TEST_P(Utf8LossyTest, Decodes) { EXPECT_EQ(utf8_lossy(GetParam().bytes), GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Utf8LossyTest,
+    ::testing::Values(LossyCase{"lone_latin1_byte", {'a', 0xE9, 'b'}, "a\xEF\xBF\xBD" "b"},
                       LossyCase{"valid_multibyte", {0xC3, 0xA9}, "\xC3\xA9"},
                       LossyCase{"truncated_sequence_is_one_replacement", {0xE2, 0x82}, "\xEF\xBF\xBD"},
                       LossyCase{"maximal_subparts", {0xF0, 0x80, 0x80}, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
                       LossyCase{"surrogate_encoding_rejected", {0xED, 0xA0, 0x80},
-                                "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
-                      LossyCase{"only_nuls", {0, 0}, ""},
-                      LossyCase{"empty", {}, ""}),
+                                "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 struct Utf16Case {

@@ -28,7 +28,7 @@ const Corpus& corpus() {
 RecoveryReport recover(ByteVector& image, const std::vector<const ByteVector*>& logs) {
     std::vector<utils::Bytes> views;
     for (const ByteVector* log : logs) views.emplace_back(*log);
-    return recover_from_windows_logs(image, views);
+    return testing::on_owned_image(image, [&](auto& owned) { return recover_from_windows_logs(owned, views); });
 }
 
 std::uint32_t u32(const ByteVector& bytes, std::size_t at) { return *utils::ByteView(bytes).u32(at); }

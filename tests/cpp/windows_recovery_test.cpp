@@ -73,7 +73,7 @@ Logs make_logs(const ByteVector& hive) {
 
 RecoveryReport recover(ByteVector& image, const std::vector<ByteVector>& logs) {
     const std::vector<utils::Bytes> views(logs.begin(), logs.end());
-    return recover_from_windows_logs(image, views);
+    return testing::on_owned_image(image, [&](auto& owned) { return recover_from_windows_logs(owned, views); });
 }
 
 // The fill byte of each whole bin in the image, as far as the image goes.
@@ -110,6 +110,7 @@ TEST(WindowsRecovery, ReplaysBothLogsInSequenceOrder) {
     EXPECT_EQ(report.logs[0].walk_end, WalkEnd::end_of_log);
     EXPECT_EQ(report.logs[0].applied, 2u);
     EXPECT_EQ(report.logs[1].applied, 2u);
+    EXPECT_EQ(report.applied_order, (std::vector<std::size_t>{0, 1}));
 
     // The hive grew to the last entry's size; later entries won.
     EXPECT_EQ(image.size(), base + 0x3000);
@@ -452,8 +453,35 @@ TEST(WindowsRecovery, WindowsAdjustedChecksumsAreAccepted) {
         EXPECT_TRUE(report.base_block_valid);
         EXPECT_EQ(report.logs[0].outcome, LogOutcome::walk_ended);
         EXPECT_EQ(report.last_sequence, 8u);
-        // Written the way the loader checks it.
-        EXPECT_EQ(u32(image, 508), hive::base_block_checksum(image));
+        // Written the way Windows writes it.
+        EXPECT_EQ(u32(image, 508), hive::stored_checksum_form(hive::base_block_checksum(image)));
+    }
+}
+
+// A log's file name field must be the hive's own: Windows writes the same one
+// into both, so a log with another was written for another hive.
+TEST(WindowsRecovery, LogsOfAnotherHiveAreLeftOut) {
+    for (const bool hive_valid : {true, false}) {
+        SCOPED_TRACE(hive_valid);
+        ByteVector image = dirty_hive();
+        Logs logs = make_logs(image);
+        ByteVector other = logs.log2.build();
+        other[48] ^= 0x20;  // "SYSTEM" -> "sYSTEM"
+        testing::fix_log_checksum(other);
+        if (!hive_valid) image[509] ^= 1;
+        const ByteVector before = image;
+        const RecoveryReport report = recover(image, {logs.log1.build(), other});
+        if (hive_valid) {
+            // Only the hive's own log is replayed, as far as it goes.
+            EXPECT_EQ(report.logs[1].outcome, LogOutcome::unusable);
+            EXPECT_EQ(report.logs[1].problem, LogProblem::other_hive);
+            EXPECT_EQ(report.applied_order, std::vector<std::size_t>{0});
+            EXPECT_EQ(report.last_sequence, 6u);
+        } else {
+            // Without a valid base block of its own, nothing says whose logs they are.
+            EXPECT_EQ(report.logs[1].problem, LogProblem::none);
+            EXPECT_NE(image, before);
+        }
     }
 }
 

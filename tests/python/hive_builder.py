@@ -36,6 +36,13 @@ def checksum(image: bytes | bytearray) -> int:
     return value
 
 
+def stored_checksum(image: bytes | bytearray) -> int:
+    """The checksum as Windows stores it (and orvane writes it): 0 as 1 and
+    0xFFFFFFFF as 0xFFFFFFFE."""
+    value = checksum(image)
+    return {0: 1, 0xFFFFFFFF: 0xFFFFFFFE}.get(value, value)
+
+
 def utf16(text: str) -> bytes:
     return text.encode("utf-16-le")
 
@@ -179,12 +186,14 @@ def multi_sz(*texts: str) -> bytes:
 
 
 def _encode_name(name: str | bytes, ascii_flag: int, flags: int | None) -> tuple[bytes, int]:
-    """Name bytes and flags: ASCII names one byte per character, others UTF-16LE."""
+    """Name bytes and flags: ASCII names one byte per character, others UTF-16LE.
+    With the one-byte flag given, the name is written as Windows writes it: one
+    byte per character, the byte being the code point (ISO-8859-1)."""
     if isinstance(name, bytes):
         return name, ascii_flag if flags is None else flags
     if flags is None:
         flags = ascii_flag if name.isascii() else 0
-    return (name.encode("utf-8") if flags & ascii_flag else utf16(name)), flags
+    return (name.encode("latin-1") if flags & ascii_flag else utf16(name)), flags
 
 
 def nk_payload(name: str | bytes = "", *, flags: int | None = None, last_written: int = 0,

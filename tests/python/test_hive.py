@@ -10,7 +10,7 @@ import threading
 import pytest
 
 import orvane
-from hive_builder import BASE, HiveBuilder
+from hive_builder import BASE, HiveBuilder, checksum, utf16
 
 
 def open_built(write_hive, builder):
@@ -41,6 +41,23 @@ class TestOpenErrors:
         with pytest.raises(ValueError, match=rf"^Checksum mismatch: expected 0x1234, calculated {stored:#x}$"):
             orvane.Hive.open(write_hive(bytes(data)))
 
+    @pytest.mark.parametrize("xor, stored, loads", [
+        (0, 1, True), (0xFFFFFFFF, 0xFFFFFFFE, True),  # as Windows stores them
+        (0, 0, True), (0xFFFFFFFF, 0xFFFFFFFF, True),  # the plain XOR
+        (0, 2, False), (1, 0, False), (0xFFFFFFFE, 0xFFFFFFFF, False),
+    ], ids=["0-as-1", "ffffffff-as-fffffffe", "0", "ffffffff", "0-as-2", "1-as-0", "fffffffe-as-ffffffff"])
+    def test_checksum_forms(self, write_hive, xor, stored, loads):
+        data = bytearray(HiveBuilder().build())
+        struct.pack_into("<I", data, 112, 0)
+        struct.pack_into("<I", data, 112, checksum(data) ^ xor)
+        struct.pack_into("<I", data, 508, stored)
+        if loads:
+            assert orvane.Hive.open(write_hive(bytes(data))).base_block().primary_sequence == 1
+        else:
+            with pytest.raises(ValueError) as raised:
+                orvane.Hive.open(write_hive(bytes(data)))
+            assert str(raised.value) == f"Checksum mismatch: expected {stored:#x}, calculated {xor:#x}"
+
     def test_missing_file_is_oserror_without_errno(self, tmp_path):
         with pytest.raises(OSError) as raised:
             orvane.Hive.open(str(tmp_path / "missing"))
@@ -63,6 +80,24 @@ class TestOpenErrors:
         with pytest.raises(OSError, match="^file name contained an unexpected NUL byte$"):
             orvane.Hive.open(write_hive(HiveBuilder()) + "\0x")
 
+    def test_file_named_with_byte_0xff(self, tmp_path):
+        # os.listdir gives such a name with a surrogate escape; that str must
+        # name the same file again, for every method that takes a path.
+        directory = os.fsencode(tmp_path)
+        with open(os.path.join(directory, b"hive-\xff"), "wb") as f:
+            f.write(HiveBuilder().build())
+        (name,) = os.listdir(tmp_path)
+        assert name == "hive-\udcff"
+        path = os.path.join(str(tmp_path), name)
+        assert orvane.Hive.open(path).base_block().file_name == "SYSTEM"
+        hive = orvane.Hive.open_with_logs(path, path, path)  # not logs: left out
+        hive.save(os.path.join(str(tmp_path), "saved-\udcfe"))
+        assert os.path.exists(os.path.join(directory, b"saved-\xfe"))
+
+    def test_lone_surrogate_that_no_file_has_is_not_found(self, tmp_path):
+        with pytest.raises(OSError, match=r"^No such file or directory \(os error 2\)$"):
+            orvane.Hive.open(str(tmp_path / "\udcff"))
+
     def test_failing_open_leaves_nothing_open(self, tmp_path):
         before = len(os.listdir("/proc/self/fd"))
         for _ in range(50):
@@ -80,7 +115,7 @@ class TestBaseBlock:
         assert (block.signature, block.primary_sequence, block.secondary_sequence) == ("regf", 5, 4)
         assert block.root_cell_offset == 0x20
         assert block.hive_length == block.hive_bins_data_size == 0x1000
-        assert block.file_name == "S Y S T E M"
+        assert block.file_name == "SYSTEM"
 
     @pytest.mark.parametrize("value", [0, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF])
     def test_unsigned_values_stay_positive(self, write_hive, value):
@@ -89,9 +124,19 @@ class TestBaseBlock:
         assert block.primary_sequence == block.secondary_sequence == value
         assert block.root_cell_offset == block.hive_length == block.hive_bins_data_size == value
 
-    def test_file_name_trimming(self, write_hive):
-        b = HiveBuilder().raw(48, bytes(64)).raw(48, b" A\xe9\xa0")
-        assert open_built(write_hive, b).base_block().file_name == "A\u00e9"
+    @pytest.mark.parametrize("field, expected", [
+        (utf16("SYSTEM"), "SYSTEM"),
+        (utf16("\\Microsoft\\Windows\\UsrClass.dat"), "\\Microsoft\\Windows\\UsrClass.dat"),
+        (utf16("\\??\\C:\\Users\\Zoë\\NTUSER.DAT"), "\\??\\C:\\Users\\Zoë\\NTUSER.DAT"),
+        (utf16("€ 😀"), "€ 😀"),
+        (utf16("A") + b"\0\0" + utf16("B"), "A"),  # up to the first U+0000
+        (utf16("x" * 32), "x" * 32),  # no U+0000: all 64 bytes
+        (b"\x00\xd8" + utf16("x"), "\ufffdx"),  # an unpaired surrogate
+        (bytes(64), ""),
+    ], ids=["ascii", "usrclass", "non-ascii", "astral", "nul-ends", "no-nul", "lone-surrogate", "zeros"])
+    def test_file_name_is_utf16(self, write_hive, field, expected):
+        b = HiveBuilder().raw(48, bytes(64)).raw(48, field)
+        assert open_built(write_hive, b).base_block().file_name == expected
 
     def test_distinct_snapshots_that_outlive_the_hive(self, write_hive):
         hive = open_built(write_hive, HiveBuilder())
@@ -99,7 +144,7 @@ class TestBaseBlock:
         assert first is not second
         del hive
         assert repr(first) == repr(second)
-        assert first.file_name == second.file_name == "S Y S T E M"
+        assert first.file_name == second.file_name == "SYSTEM"
 
     @pytest.mark.parametrize("name", ["signature", "primary_sequence", "secondary_sequence", "root_cell_offset",
                                       "hive_length", "file_name", "hive_bins_data_size"])
@@ -246,9 +291,9 @@ class TestInterpreterLock:
 
 @pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
                     reason="AddressSanitizer's shadow memory does not fit under an address-space limit")
-def test_out_of_memory_in_hbins_is_a_panic_exception_not_a_crash(write_hive):
+def test_out_of_memory_in_hbins_is_a_memory_error_not_a_crash(write_hive):
     # A million bins need 40 MB of headers; under a tighter address-space limit
-    # the walk's allocation fails, which must surface as PanicException.
+    # the walk's allocation fails, which must surface as MemoryError.
     count = 1_000_000
     bins = bytearray(32 * count)
     for i in range(count):
@@ -269,4 +314,4 @@ def test_out_of_memory_in_hbins_is_a_panic_exception_not_a_crash(write_hive):
         print(len(hive.hbins()))
     """)
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
-    assert out.stdout.splitlines() == ["PanicException False std::bad_alloc", str(count)], out.stderr
+    assert out.stdout.splitlines() == ["MemoryError True ", str(count)], out.stderr

@@ -235,3 +235,41 @@ def test_lock_released_while_reading_logs(hive_path, tmp_path):
     """)
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert out.stdout.strip() == "77", out.stderr
+
+
+class TestAppliedLogs:
+    """Hive.applied_logs(): the logs from which something was applied, as the
+    caller named them, in the order applied."""
+
+    def test_signature_and_doc(self):
+        assert str(inspect.signature(orvane.Hive.applied_logs)) == "(self, /)"
+        assert orvane.Hive.applied_logs.__doc__ == (
+            "Get the paths of the transaction logs that changed the hive when it was opened, in the order applied")
+
+    @pytest.mark.parametrize("sequences, pages, expected", [
+        ((1, 2), (True, True), ["a", "b"]),
+        ((2, 1), (True, True), ["b", "a"]),  # the smaller sequence is applied first
+        ((1, 1), (True, True), ["a", "b"]),
+        ((1, 2), (False, True), ["b"]),  # a log without pages changed nothing
+        ((1, 2), (False, False), []),
+    ], ids=["in-order", "swapped", "equal", "one-empty", "both-empty"])
+    def test_names_the_logs_applied(self, hive_path, tmp_path, sequences, pages, expected):
+        paths = {name: log_file(tmp_path, name, sequence, [sequence_page(40 + sequence)] if has_pages else ())
+                 for name, sequence, has_pages in zip("ab", sequences, pages)}
+        hive = open_with_logs(hive_path, paths["a"], paths["b"])
+        assert hive.applied_logs() == [paths[name] for name in expected]
+
+    def test_unreadable_and_absent_logs_are_not_named(self, hive_path, tmp_path):
+        good = log_file(tmp_path, "good", 1, [sequence_page(9)])
+        (tmp_path / "junk").write_bytes(b"junk" * 2000)
+        assert open_with_logs(hive_path, str(tmp_path / "misspelt"), good).applied_logs() == [good]
+        assert open_with_logs(hive_path, str(tmp_path / "junk")).applied_logs() == []
+        assert open_with_logs(hive_path).applied_logs() == []
+        assert orvane.Hive.open(hive_path).applied_logs() == []
+
+    def test_paths_come_back_as_given(self, hive_path, tmp_path):
+        name = os.fsdecode(b"log-\xff")  # not UTF-8: a surrogate escape
+        log_file(tmp_path, "plain", 1, [sequence_page(9)])
+        os.rename(tmp_path / "plain", os.path.join(os.fsencode(tmp_path), b"log-\xff"))
+        relative = os.path.relpath(os.path.join(str(tmp_path), name))
+        assert open_with_logs(hive_path, relative).applied_logs() == [relative]

@@ -12,7 +12,7 @@ import textwrap
 import pytest
 
 import orvane
-from hive_builder import BASE, HiveBuilder, checksum
+from hive_builder import BASE, HiveBuilder, checksum, stored_checksum
 from log_builder import LogBuilder
 
 
@@ -75,7 +75,7 @@ class TestWritten:
         image = bytearray(built())
         image[4:8] = struct.pack("<I", 99)
         image[BASE + 100:BASE + 103] = b"xyz"
-        image[508:512] = struct.pack("<I", checksum(image))
+        image[508:512] = struct.pack("<I", stored_checksum(image))
         assert (tmp_path / "out").read_bytes() == bytes(image)
         assert orvane.Hive.open(str(tmp_path / "out")).base_block().primary_sequence == 99
 
@@ -97,17 +97,37 @@ class TestWritten:
         assert repr(orvane.Hive.open(str(tmp_path / "out"))) == repr(hive)
 
     @pytest.mark.parametrize("mask", [0o022, 0o077, 0o000], ids=["022", "077", "000"])
-    def test_permission_bits(self, hive, tmp_path, mask):
-        existing = tmp_path / "existing"
-        existing.write_bytes(b"old")
-        existing.chmod(0o600)
+    def test_new_file_gets_0666_less_the_umask(self, hive, tmp_path, mask):
         previous = os.umask(mask)
         try:
-            for name in ("fresh", "existing"):
-                hive.save(str(tmp_path / name))
-                assert stat.S_IMODE(os.stat(tmp_path / name).st_mode) == 0o666 & ~mask, name
+            hive.save(str(tmp_path / "fresh"))
         finally:
             os.umask(previous)
+        assert stat.S_IMODE(os.stat(tmp_path / "fresh").st_mode) == 0o666 & ~mask
+
+    @pytest.mark.parametrize("mode", [0o600, 0o640, 0o400, 0o664], ids=["600", "640", "400", "664"])
+    def test_replaced_file_keeps_its_mode_and_owner(self, hive, tmp_path, mode):
+        existing = tmp_path / "existing"
+        existing.write_bytes(b"old")
+        existing.chmod(mode)
+        before = os.stat(existing)
+        previous = os.umask(0o022)
+        try:
+            hive.save(str(existing))
+        finally:
+            os.umask(previous)
+        after = os.stat(existing)
+        assert after.st_ino != before.st_ino  # replaced, not rewritten
+        assert stat.S_IMODE(after.st_mode) == mode
+        assert (after.st_uid, after.st_gid) == (before.st_uid, before.st_gid)
+        assert existing.read_bytes()[:4] == b"regf"
+
+    def test_link_target_keeps_its_mode(self, hive, tmp_path):
+        (tmp_path / "real").write_bytes(b"old")
+        (tmp_path / "real").chmod(0o600)
+        (tmp_path / "link").symlink_to("real")
+        hive.save(str(tmp_path / "link"))
+        assert stat.S_IMODE(os.stat(tmp_path / "real").st_mode) == 0o600
 
     def test_symbolic_link_target(self, hive, tmp_path):
         real = tmp_path / "real"

@@ -2,12 +2,13 @@
 starting with "regf"): a dirty hive comes back recovered."""
 
 import hashlib
+import pathlib
 import struct
 
 import pytest
 
 import orvane
-from hive_builder import BASE, HiveBuilder, checksum
+from hive_builder import BASE, HiveBuilder, checksum, utf16
 from log_builder import LogBuilder
 from windows_log_builder import WindowsLogBuilder, fix_log_checksum, marvin32
 
@@ -82,6 +83,35 @@ class TestUsrClass:
 
     def test_log_path_given_twice_is_harmless(self, files):
         assert sequences(open_with_logs(files["hive"], files["log1"], files["log1"])) == (290, 290)
+
+    @pytest.mark.parametrize("order", [("log1", "log2"), ("log2", "log1")], ids=["log1_first", "log2_first"])
+    def test_applied_logs_names_both_in_the_order_applied(self, files, order):
+        hive = open_with_logs(files["hive"], files[order[0]], files[order[1]])
+        assert hive.applied_logs() == [files["log1"], files["log2"]]
+
+    def test_clean_hive_applies_nothing(self, files, tmp_path):
+        clean = open_with_logs(files["hive"], files["log1"], files["log2"])
+        clean.save(str(tmp_path / "clean"))
+        assert open_with_logs(str(tmp_path / "clean"), files["log1"], files["log2"]).applied_logs() == []
+
+    @pytest.mark.parametrize("field", [utf16("\\SystemRoot\\System32\\Config\\SYSTEM"), bytes(64)],
+                             ids=["another-name", "no-name"])
+    def test_logs_of_another_hive_are_left_out(self, files, tmp_path, field):
+        # Another hive's logs: the same bytes, but a file name field that is not
+        # UsrClass.dat's. Applied, they would corrupt it; left out, the hive stays
+        # dirty and whole.
+        others = []
+        for name in ("log1", "log2"):
+            log = bytearray(pathlib.Path(files[name]).read_bytes())
+            log[48:112] = field.ljust(64, b"\0")
+            fix_log_checksum(log)
+            others.append(str(tmp_path / f"other.{name}"))
+            pathlib.Path(others[-1]).write_bytes(log)
+        hive = open_with_logs(files["hive"], *others)
+        assert sequences(hive) == (256, 255)
+        assert len(saved(hive, tmp_path / "kept")) == pathlib.Path(files["hive"]).stat().st_size
+        assert hive.applied_logs() == []
+        assert count_tree(hive) == (6205, 12369)
 
 
 def dirty_hive(primary=5, secondary=4):
