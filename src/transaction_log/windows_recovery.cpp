@@ -14,9 +14,10 @@ namespace hl = hive::layout;
 
 // Windows writes the same file name field into a hive and into its logs; a
 // log with another one was written for another hive.
-bool same_file_name(utils::Bytes hive_block, utils::Bytes log) {
-    const auto field = [](utils::Bytes block) { return block.subspan(hl::file_name, hl::file_name_size); };
-    return std::ranges::equal(field(hive_block), field(log));
+bool same_file_name(const utils::FixedView<hl::base_block_size>& hive_block, utils::Bytes log) {
+    const auto ours = hive_block.field<hl::file_name, hl::file_name_size>();
+    const auto theirs = utils::ByteView(log).slice(hl::file_name, hl::file_name_size);
+    return theirs && std::ranges::equal(ours, theirs->bytes());
 }
 
 bool has_format(std::span<const WindowsLog> logs, WindowsLogFormat format) {

@@ -5,7 +5,7 @@
 #include <array>
 
 #include "utils/strings.hpp"
-#include "utils/unicode.hpp"
+#include "base/unicode.hpp"
 
 namespace orvane::utils {
 namespace {
@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Signatures and error texts still decode as UTF-8 with replacement.
 class Utf8LossyTest : public ::testing::TestWithParam<LossyCase> {};
 
-TEST_P(Utf8LossyTest, Decodes) { EXPECT_EQ(utf8_lossy(GetParam().bytes), GetParam().expected); }
+TEST_P(Utf8LossyTest, Decodes) { EXPECT_EQ(base::utf8_lossy(GetParam().bytes), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Utf8LossyTest,
