@@ -29,7 +29,11 @@ def peak_growth(body: str) -> tuple[int, str]:
         sys.path.insert(0, {here!r})
         import orvane
         def peak():
-            return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+            # The high-water mark of this process's own memory: ru_maxrss would
+            # carry over the parent's from before the exec.
+            with open("/proc/self/status") as status:
+                line = next(l for l in status if l.startswith("VmHWM:"))
+            return int(line.split()[1]) * 1024
         start = peak()
     """).format(here=HERE) + textwrap.dedent(body) + "\nprint(peak() - start)\n"
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
