@@ -57,7 +57,6 @@ public:
         const auto& buffer = *std::get_if<Buffer>(&storage_);
         return {buffer->data(), buffer->size()};
     }
-    bool is_mapped() const noexcept { return std::holds_alternative<FileMapping>(storage_); }
 
 private:
     std::variant<FileMapping, Buffer> storage_;

@@ -55,7 +55,7 @@ PyObject* create_module() {
     OwnedRef module = OwnedRef::steal(PyModule_Create(&module_definition));
     if (!module) return nullptr;
     Classes& c = classes();
-    OwnedRef version = OwnedRef::steal(PyUnicode_FromString("0.1.0"));
+    OwnedRef version = OwnedRef::steal(PyUnicode_FromString(ORVANE_VERSION));
     const bool ok = add_class(module.get(), "Hive", hive_spec(), c.hive) &&
                     add_class(module.get(), "RegistryKey", registry_key_spec(), c.registry_key) &&
                     add_class(module.get(), "RegistryValue", registry_value_spec(), c.registry_value) &&

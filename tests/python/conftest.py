@@ -11,6 +11,16 @@ DATA = HERE.parent / "data"
 CORPUS = DATA / "corpus"
 
 
+def pytest_configure(config):
+    # The test command names the extension it just built: a stale installed
+    # copy found first on the path must not be what gets tested.
+    built = os.environ.get("ORVANE_BUILT_MODULE")
+    if built:
+        import orvane
+        if not os.path.samefile(orvane.__file__, built):
+            raise pytest.UsageError(f"imported {orvane.__file__}, not the fresh build {built}")
+
+
 @pytest.fixture(scope="session")
 def corpus_dir(tmp_path_factory):
     """The corpus hives and logs, decompressed once per session."""

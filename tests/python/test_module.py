@@ -26,6 +26,12 @@ class TestAttributes:
         assert orvane.__version__ == "0.1.0"
         assert orvane.__doc__ == "Python module definition"
 
+    def test_version_comes_from_pyproject(self):
+        import tomllib
+        from pathlib import Path
+        with open(Path(__file__).resolve().parents[2] / "pyproject.toml", "rb") as f:
+            assert orvane.__version__ == tomllib.load(f)["project"]["version"]
+
     def test_no_module_level_functions(self):
         assert [n for n, v in vars(orvane).items() if inspect.isbuiltin(v)] == []
 
