@@ -3,10 +3,11 @@
 # so each works on a fresh machine:
 #
 #   ./dev.sh sample     build orvane and print the bundled sample hive
-#   ./dev.sh test       run every test (C++ through ctest, Python through pytest)
+#   ./dev.sh test       run every test: C++ once (ctest), Python on 3.13, 3.13t and 3.12 when present
 #   ./dev.sh sanitize   build and run the C++ tests under ASan and UBSan
 #   ./dev.sh fuzz [SECONDS]   run each fuzz target (default 60 s each)
 #   ./dev.sh bench      run the benchmarks
+#   ./dev.sh wheel      build a manylinux wheel per interpreter into dist/
 #   ./dev.sh install    pip-install orvane into the project's venv
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -17,26 +18,47 @@ build_dir="${ORVANE_BUILD_DIR:-$root/build/dev}"
 asan_dir="${ORVANE_ASAN_BUILD_DIR:-$root/build/asan}"
 . "$root/scripts/shell-helpers.sh"
 
-setup_python() {
-  local python
-  python=$("$root/scripts/bootstrap-python.sh")
-  if ! "$venv/bin/python" -c 'import sys; assert sys.version_info >= (3, 12)' 2>/dev/null; then
-    log "creating $venv with $python"
-    rm -rf "$venv"
-    "$python" -m venv "$venv"
+# The interpreters, by flavour: 3.13 (with the GIL) is the main one, used for
+# the C++ build, the benchmarks and the fuzz tools; 3.13t (free-threaded) is
+# built from source when missing; 3.12 is used when one is installed.
+venv_of() { [ "$1" = 3.13 ] && echo "$venv" || echo "$root/.venv-$1"; }
+python_build_of() { [ "$1" = 3.13 ] && echo "$build_dir" || echo "$root/build/python-$1"; }
+
+# Prints the flavour's interpreter, building it when missing; fails with
+# status 3 when the flavour has none on this machine (only 3.12 may be missing).
+find_python() { "$root/scripts/bootstrap-python.sh" "$1"; }
+
+# Makes the flavour's venv (recreated when its interpreter changes) with the
+# build tools and the `test` extra of pyproject.toml.
+setup_python() {  # flavour, interpreter
+  local flavour=$1 python=$2 env wanted
+  env=$(venv_of "$flavour")
+  if [ "$(cat "$env/.orvane-python" 2>/dev/null)" != "$python" ] || ! "$env/bin/python" -c '' 2>/dev/null; then
+    log "creating $env with $python"
+    rm -rf "$env"
+    "$python" -m venv "$env"
+    echo "$python" > "$env/.orvane-python"
   fi
-  if ! cmp -s "$root/requirements-dev.txt" "$venv/.requirements-dev.txt" 2>/dev/null; then
-    log "installing Python tools into $venv"
-    "$venv/bin/python" -m pip install -q --upgrade pip
-    "$venv/bin/python" -m pip install -q -r "$root/requirements-dev.txt"
-    cp "$root/requirements-dev.txt" "$venv/.requirements-dev.txt"
+  wanted=$(cat "$root/requirements-dev.txt"; "$env/bin/python" - "$root/pyproject.toml" <<'PY'
+import sys, tomllib
+with open(sys.argv[1], "rb") as f:
+    print("\n".join(tomllib.load(f)["project"]["optional-dependencies"]["test"]))
+PY
+)
+  if [ "$wanted" != "$(cat "$env/.orvane-tools" 2>/dev/null)" ]; then
+    log "installing the build tools and the test extra into $env"
+    "$env/bin/python" -m pip install -q --upgrade pip
+    printf '%s\n' "$wanted" | grep -v '^#' | grep . | xargs "$env/bin/python" -m pip install -q
+    printf '%s' "$wanted" > "$env/.orvane-tools"
   fi
-  export PATH="$venv/bin:$PATH"
 }
 
 setup() {
   apt_install build-essential libgtest-dev xz-utils binutils liblzma-dev
-  setup_python
+  local python
+  python=$(find_python 3.13)
+  setup_python 3.13 "$python"
+  export PATH="$venv/bin:$PATH"
 }
 
 configure_and_build() {  # build-dir, extra cmake args...
@@ -46,6 +68,16 @@ configure_and_build() {  # build-dir, extra cmake args...
   cmake --build "$dir"
 }
 
+# pytest against the extension just built in `dir`; conftest checks that the
+# module imported is that one, not an installed copy.
+run_pytest() {  # flavour, build-dir
+  local env module
+  env=$(venv_of "$1")
+  module=$(ls "$2"/orvane.*.so)
+  log "Python tests on $1 ($("$env/bin/python" -VV | head -n 1))"
+  (cd "$root" && PYTHONPATH="$2" ORVANE_BUILT_MODULE="$module" "$env/bin/python" -m pytest -q)
+}
+
 cmd_build() {
   setup
   configure_and_build "$build_dir" -DORVANE_BUILD_TESTS=ON
@@ -53,11 +85,47 @@ cmd_build() {
 
 cmd_test() {
   cmd_build
-  log "C++ and Python tests"
-  ctest --test-dir "$build_dir" --output-on-failure -j2
-  log "packaging: pip install . and import the installed module"
-  cmd_install
-  (cd /tmp && "$venv/bin/python" -c 'import orvane, pathlib; print("installed", orvane.__version__, "stubs:", (pathlib.Path(orvane.__file__).parent / "orvane.pyi").exists())')
+  log "C++ tests"
+  ctest --test-dir "$build_dir" --output-on-failure -j2 -L cpp
+  run_pytest 3.13 "$build_dir"
+  local flavour python dir
+  for flavour in 3.13t 3.12; do
+    python=$(find_python "$flavour") || {
+      [ $? -eq 3 ] && { log "no CPython $flavour here: its Python tests are skipped"; continue; }
+      return 1
+    }
+    setup_python "$flavour" "$python"
+    dir=$(python_build_of "$flavour")
+    configure_and_build "$dir" -DPython_EXECUTABLE="$(venv_of "$flavour")/bin/python"
+    run_pytest "$flavour" "$dir"
+  done
+  log "packaging: the 3.13 wheel in a fresh venv, imported from outside the source tree"
+  cmd_wheel 3.13
+  local check="$root/build/wheel-check"
+  rm -rf "$check"
+  "$(cat "$venv/.orvane-python")" -m venv "$check"
+  "$check/bin/python" -m pip install -q --no-index "$(ls "$root"/dist/orvane-*-cp313-cp313-manylinux*.whl)"
+  (cd /tmp && "$check/bin/python" -c 'import orvane, pathlib; print("installed", orvane.__version__, "from", orvane.__file__, "stubs:", (pathlib.Path(orvane.__file__).parent / "orvane.pyi").exists())')
+}
+
+# One wheel per interpreter (3.12 only when present), repaired by auditwheel
+# to a manylinux tag, in dist/.
+cmd_wheel() {  # [flavour...]
+  setup
+  local flavours=("$@") flavour python env raw="$root/build/wheels"
+  [ ${#flavours[@]} -gt 0 ] || flavours=(3.12 3.13 3.13t)
+  for flavour in "${flavours[@]}"; do
+    python=$(find_python "$flavour") || {
+      [ $? -eq 3 ] && { log "no CPython $flavour here: no wheel for it"; continue; }
+      return 1
+    }
+    setup_python "$flavour" "$python"
+    env=$(venv_of "$flavour")
+    log "wheel for $flavour"
+    rm -rf "$raw"
+    "$env/bin/python" -m pip wheel -q --no-build-isolation --no-deps -w "$raw" "$root"
+    "$venv/bin/auditwheel" repair -w "$root/dist" "$raw"/orvane-*.whl
+  done
 }
 
 cmd_sanitize() {
@@ -83,8 +151,9 @@ case "${1:-}" in
   test) shift; cmd_test "$@" ;;
   sanitize) shift; cmd_sanitize "$@" ;;
   install) shift; cmd_install "$@" ;;
+  wheel) shift; cmd_wheel "$@" ;;
   sample) shift; cmd_sample "$@" ;;
   fuzz) shift; exec "$root/fuzz/run.sh" "$@" ;;
   bench) shift; cmd_build; PYTHONPATH="$build_dir" exec "$venv/bin/python" "$root/bench/bench.py" "$@" ;;
-  *) sed -n '2,12p' "$0" >&2; exit 2 ;;
+  *) sed -n '2,11p' "$0" >&2; exit 2 ;;
 esac
