@@ -2,18 +2,24 @@
 
 #include <new>
 
+#include "python/shared_state_lock.hpp"
+
 namespace orvane::python {
 
 namespace {
 
+// Created on first need and kept for the life of the process. A failed
+// creation is not kept: its exception is raised now and a later need tries again.
 PyObject* panic_exception_type() {
-    // Created once, on first need, with the interpreter lock held; kept for the
-    // life of the process.
-    static PyObject* type = PyErr_NewExceptionWithDoc(
-        "orvane.PanicException",
-        "An unexpected internal failure of orvane. Derives from BaseException so that\n"
-        "handlers for Exception do not catch it.",
-        PyExc_BaseException, nullptr);
+    static PyObject* type = nullptr;  // read and written under SharedStateLock
+    SharedStateLock lock;
+    if (type == nullptr) {
+        type = PyErr_NewExceptionWithDoc(
+            "orvane.PanicException",
+            "An unexpected internal failure of orvane. Derives from BaseException so that\n"
+            "handlers for Exception do not catch it.",
+            PyExc_BaseException, nullptr);
+    }
     return type;
 }
 

@@ -4,11 +4,17 @@
 // imports it; that interpreter becomes its owner and an import from any other
 // (sub-)interpreter fails with ImportError. A repeated initialisation in the
 // owner returns the same module object.
+//
+// The module needs no GIL: its only shared state (the owner record, the module
+// object, the class objects and PanicException) is set once, by a
+// compare-and-swap or under SharedStateLock; the hives' key caches carry their
+// own locks and native payloads hold their hives through atomic reference counts.
 
 #include <atomic>
 #include <cstdint>
 
 #include "python/classes.hpp"
+#include "python/shared_state_lock.hpp"
 
 namespace orvane::python {
 
@@ -27,7 +33,10 @@ PyModuleDef module_definition = {
 };
 
 std::atomic<std::int64_t> owner_interpreter{-1};
-PyObject* module_object = nullptr;  // owned reference, kept for the life of the process
+// Owned reference, kept for the life of the process; read and written under
+// SharedStateLock. The class slots are filled under the same lock, before the
+// module that publishes them is handed out.
+PyObject* module_object = nullptr;
 
 // Appends `name` to __all__ (creating the list when missing), then sets it.
 bool add_attribute(PyObject* module, const char* name, PyObject* value) {
@@ -54,6 +63,11 @@ bool add_class(PyObject* module, const char* name, PyType_Spec& spec, PyTypeObje
 PyObject* create_module() {
     OwnedRef module = OwnedRef::steal(PyModule_Create(&module_definition));
     if (!module) return nullptr;
+#ifdef Py_GIL_DISABLED
+    // The single-phase form of the Py_mod_gil slot: importing orvane leaves
+    // the GIL off on a free-threaded interpreter.
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return nullptr;
+#endif
     Classes& c = classes();
     OwnedRef version = OwnedRef::steal(PyUnicode_FromString(ORVANE_VERSION));
     const bool ok = add_class(module.get(), "Hive", hive_spec(), c.hive) &&
@@ -82,6 +96,7 @@ PyMODINIT_FUNC PyInit_orvane() {
                         "interpreter of a process");
         return nullptr;
     }
+    SharedStateLock lock;
     if (module_object == nullptr) module_object = create_module();
     return Py_XNewRef(module_object);
 }
