@@ -10,8 +10,10 @@ Reports, for each hive: the time of Hive.open, a full walk from Python
 second, and memory measured in a fresh process (resident anonymous and
 file-backed memory after opening and after a full walk, and the peak). Then how
 the walk time grows from 25k to 200k keys, what a second thread or process
-brings, the open-time figures of bench/open_hive.py, and the time to recover
-UsrClass.dat from its two Windows logs. BENCHMARKS.md records one run.
+brings, the open-time figures of bench/open_hive.py, the time to recover
+UsrClass.dat from its two Windows logs, and path lookups and Hive.walk() against
+the same work done with subkeys() (bench/lookup_walk.py). BENCHMARKS.md records
+one run.
 """
 
 from __future__ import annotations
@@ -31,6 +33,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
+import lookup_walk  # noqa: E402
 import orvane  # noqa: E402
 import walk as walk_bench  # noqa: E402
 from open_hive import time_open  # noqa: E402
@@ -279,6 +282,11 @@ def main() -> int:
         ])
         print(f"Recovered: sequence numbers {block.primary_sequence}/{block.secondary_sequence}, "
               f"hive bins data size {block.hive_bins_data_size:#x}, {keys} keys, {values} values.\n")
+
+        print("## Keys by path, and walking with Hive.walk() (bench/lookup_walk.py)\n")
+        sys.setrecursionlimit(10_000)
+        lookup_walk.lookups(folder, rounds)
+        lookup_walk.walks([str(folder / "UsrClass.dat"), largest], rounds)
 
     print("## Hive.open against file size (bench/open_hive.py)\n")
     print("```")

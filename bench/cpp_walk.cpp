@@ -1,6 +1,6 @@
 // The native baseline of bench/walk.py: the same full walk of a hive, without
-// Python. Every key: name, last-written time, counts; every value: name, type,
-// raw bytes and decoded data.
+// Python, through the core's key walk. Every key: path, name, last-written
+// time, counts; every value: name, type, raw bytes and decoded data.
 //
 //   cpp_walk HIVE [ROUNDS]
 //
@@ -16,6 +16,7 @@
 
 #include "cell/value_data.hpp"
 #include "hive/hive.hpp"
+#include "hive/key_walk.hpp"
 #include "hive/registry_key.hpp"
 
 namespace {
@@ -30,22 +31,26 @@ struct Totals {
 
 // Returns false (after printing why) when the hive cannot be walked.
 bool walk(const Hive& hive, Totals& totals) {
-    std::vector<std::uint32_t> pending{hive.base_block().root_cell_offset};
-    std::vector<std::uint32_t> subkeys;
-    while (!pending.empty()) {
-        const std::uint32_t offset = pending.back();
-        pending.pop_back();
-        auto key = hive.get_key(offset);
-        if (!key) {
-            std::fprintf(stderr, "key at 0x%x cannot be read\n", offset);
+    auto root = hive.get_key(hive.base_block().root_cell_offset);
+    if (!root) {
+        std::fprintf(stderr, "the root key cannot be read\n");
+        return false;
+    }
+    orvane::hive::KeyWalk keys(std::move(*root));
+    for (;;) {
+        auto step = keys.next();
+        if (!step) {
+            const auto* error = step.error().failure.registry_error();
+            std::fprintf(stderr, "%s: %s\n", step.error().path.c_str(), error ? error->message().c_str() : "internal");
             return false;
         }
-        const orvane::key::KeyNode& node = key->node();
+        if (!*step) return true;
+        const orvane::key::KeyNode& node = keys.key().node();
         ++totals.keys;
-        totals.bytes += node.name.size() + node.subkey_count + node.value_count;
+        totals.bytes += node.name.size() + node.subkey_count + node.value_count + keys.path().size();
         if (node.last_written != 0) totals.bytes += node.last_written / 10'000'000;
 
-        auto values = key->values();
+        auto values = keys.key().values();
         if (!values) {
             std::fprintf(stderr, "%s\n", values.error().message().c_str());
             return false;
@@ -59,16 +64,7 @@ bool walk(const Hive& hive, Totals& totals) {
             auto decoded = orvane::cell::ValueData::decode(value.value_type, *data);
             if (decoded) totals.bytes += decoded->kind().index();
         }
-
-        if (node.subkey_count == 0) continue;
-        subkeys.clear();
-        if (auto collected = key->collect_subkey_offsets(node.subkey_list_offset, subkeys); !collected) {
-            std::fprintf(stderr, "%s\n", collected.error().message().c_str());
-            return false;
-        }
-        pending.insert(pending.end(), subkeys.rbegin(), subkeys.rend());
     }
-    return true;
 }
 
 }  // namespace

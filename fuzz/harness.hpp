@@ -24,7 +24,9 @@
 #include "error/registry_error.hpp"
 #include "hive/base_block.hpp"
 #include "hive/hive.hpp"
-#include "hive/layout.hpp"
+#include "hive/key_metadata.hpp"
+#include "hive/key_path.hpp"
+#include "hive/key_walk.hpp"
 #include "hive/registry_key.hpp"
 #include "hive/registry_value.hpp"
 #include "transaction_log/marvin32.hpp"
@@ -86,9 +88,11 @@ inline void walk_values(const hive::RegistryKey& key, WalkCounts& counts) {
 
 }  // namespace detail
 
-// Every hbin header, then every key reachable from the root (each key node
-// once, whatever the subkey lists say, so cycles end) with its subkey
-// offsets, values, raw data, decoded data and display text.
+// Every hbin header, then every key the core's walk reaches from the root
+// (each key node once, whatever the subkey lists say, so cycles end) with its
+// values, raw data, decoded data and display text, its class name and
+// security descriptor; and for the first keys, their path and parent, and the
+// lookup of that path from the root (which reads the lists' hints and hashes).
 inline WalkCounts walk_hive(const hive::Hive& hive) {
     WalkCounts counts;
     counts.loaded = true;
@@ -98,39 +102,40 @@ inline WalkCounts walk_hive(const hive::Hive& hive) {
         detail::count_error(counts, true);
     }
 
-    // Offsets outside the image are tried but never recorded, so the visited
-    // set stays within the image's size however many entries the lists hold.
-    const std::uint64_t image_size = hive.data().size();
-    const std::uint32_t root = hive.base_block().root_cell_offset;
-    std::unordered_set<std::uint32_t> seen_keys{root};
+    auto root = hive.get_key(hive.base_block().root_cell_offset);
+    if (!root) return detail::count_error(counts, true), counts;
+    // A lookup reads a whole list per component, so only the first keys with
+    // short paths are looked up again (lists shared by a deep chain would make
+    // each lookup cost depth times list length).
+    constexpr std::size_t looked_up_keys = 16;
+    constexpr std::size_t looked_up_path_bytes = 256;
     std::unordered_set<std::uint32_t> seen_value_lists;
-    std::vector<std::uint32_t> pending{root};
     std::vector<std::uint32_t> subkeys;
-    while (!pending.empty()) {
-        const std::uint32_t offset = pending.back();
-        pending.pop_back();
-        auto key = hive.get_key(offset);
-        if (!key) {
+    hive::KeyWalk walk(*root);
+    for (;;) {
+        auto step = walk.next();
+        if (!step) {
             detail::count_error(counts, true);
             continue;
         }
+        if (!*step) break;
+        const hive::RegistryKey& key = walk.key();
         ++counts.keys;
-        // A second fetch is answered by the key cache.
-        detail::count_error(counts, !hive.get_key(offset));
-        const key::KeyNode& node = key->node();
-
-        subkeys.clear();
-        // Read even when the count says 0: the list is what a hostile hive controls.
-        // A failed collection still walks what it gathered before the failure.
-        detail::count_error(counts, !key->collect_subkey_offsets(node.subkey_list_offset, subkeys));
-        for (const std::uint32_t child : subkeys) {
-            if (std::uint64_t{child} + hive::layout::base_block_size >= image_size) {
-                detail::count_error(counts, !hive.get_key(child));
-            } else if (seen_keys.insert(child).second) {
-                pending.push_back(child);
-            }
+        const key::KeyNode& node = key.node();
+        // The walk reads no list of a key whose count is 0; a hostile hive controls both.
+        if (node.subkey_count == 0) {
+            subkeys.clear();
+            detail::count_error(counts, !key.collect_subkey_offsets(node.subkey_list_offset, subkeys));
         }
-        if (seen_value_lists.insert(node.value_list_offset).second) detail::walk_values(*key, counts);
+        if (seen_value_lists.insert(node.value_list_offset).second) detail::walk_values(key, counts);
+        detail::count_error(counts, !hive::read_class_name(key));
+        detail::count_error(counts, !hive::read_security_descriptor(key));
+        if (counts.keys > looked_up_keys) continue;
+        detail::count_error(counts, !hive::parent_key(key));
+        (void)hive::key_path(key);  // built hives may leave parent fields unset
+        if (walk.path().size() <= looked_up_path_bytes) {
+            detail::count_error(counts, !hive::open_key_path(*root, walk.path()));
+        }
     }
     return counts;
 }

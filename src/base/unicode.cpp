@@ -64,6 +64,12 @@ std::string utf8_lossy(Bytes bytes) {
     std::string out;
     out.reserve(bytes.size());
     while (!bytes.empty()) {
+        // Runs of ASCII, nearly every name there is, are copied whole.
+        std::size_t ascii = 0;
+        while (ascii < bytes.size() && bytes[ascii] < 0x80) ++ascii;
+        out.append(reinterpret_cast<const char*>(bytes.data()), ascii);
+        bytes = bytes.subspan(ascii);
+        if (bytes.empty()) break;
         const Utf8Step step = decode_utf8_step(bytes);
         if (step.valid) {
             out.append(reinterpret_cast<const char*>(bytes.data()), step.length);
@@ -92,6 +98,14 @@ bool is_printable(char32_t cp) {
 
 bool is_grapheme_extend(char32_t cp) {
     return in_ranges(tables::grapheme_extend, tables::grapheme_extend_size, cp);
+}
+
+char32_t simple_uppercase(char32_t cp) {
+    if (cp < 0x80) return cp >= 'a' && cp <= 'z' ? cp - ('a' - 'A') : cp;
+    const auto* end = tables::simple_uppercase + tables::simple_uppercase_size;
+    const auto* it = std::lower_bound(tables::simple_uppercase, end, cp,
+                                      [](const tables::CodePointMapping& m, char32_t c) { return m.from < c; });
+    return it != end && it->from == cp ? it->to : cp;
 }
 
 }  // namespace orvane::base

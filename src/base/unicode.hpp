@@ -30,6 +30,10 @@ Utf8Step decode_utf8_step(Bytes bytes);
 std::string utf8_lossy(Bytes bytes);
 
 bool is_printable(char32_t cp);
+// The simple (one-character) uppercase mapping, over the Basic Multilingual
+// Plane only: Windows maps key names by 16-bit units, so characters beyond it
+// keep their case.
+char32_t simple_uppercase(char32_t cp);
 bool is_grapheme_extend(char32_t cp);
 
 }  // namespace orvane::base

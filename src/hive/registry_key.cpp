@@ -23,6 +23,7 @@ Result<RegistryValue> read_value(const Hive& hive, std::uint32_t vk_offset) {
     value.data_offset = record.u32<vk::data_offset>();
     value.value_type = cell::ValueType::from_code(record.u32<vk::data_type>());
     value.flags = record.u16<vk::flags>();
+    value.offset = vk_offset;
     value.hive = &hive;
 
     if (value.name_length == 0) {

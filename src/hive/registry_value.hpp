@@ -36,6 +36,7 @@ struct RegistryValue {
     std::uint32_t data_offset = 0;
     std::uint16_t name_length = 0;
     std::uint16_t flags = 0;
+    std::uint32_t offset = 0;  // the value record's own cell offset
     const Hive* hive = nullptr;  // not owned; a RegistryValue never outlives its Hive
 
     // The value's bytes: inline (sizes 1 to 4), from one cell, or gathered from

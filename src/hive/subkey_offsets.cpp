@@ -3,6 +3,7 @@
 #include "hive/hive.hpp"
 #include "hive/layout.hpp"
 #include "hive/registry_key.hpp"
+#include "hive/subkey_entries.hpp"
 #include "subkey_list/subkey_list.hpp"
 #include "base/overloaded.hpp"
 
@@ -20,11 +21,14 @@ constexpr unsigned max_depth = 32;
 // thousands of times, so every list may be read at most once, nesting is
 // capped, and the elements read overall may not outnumber the 4-byte slots of
 // the hive bins area (which bounds overlapping lists carved out of one cell).
+// `Sink` is the caller's output: it takes each leaf's entries (and for a hash
+// leaf, whether it is an "lf" list).
+template <class Sink>
 class Collection {
 public:
-    Collection(const Hive& hive, std::vector<std::uint32_t>& offsets)
+    Collection(const Hive& hive, Sink sink)
         : hive_(hive),
-          offsets_(offsets),
+          sink_(std::move(sink)),
           entry_limit_((hive.data().size() - layout::base_block_size) / 4) {}
 
     Result<void> collect(std::uint32_t list_offset, unsigned depth) {
@@ -53,14 +57,13 @@ public:
             list);
         entries_ += count;
         if (entries_ > entry_limit_) {
-            return error::unexpected(error::invalid_format("Subkey lists hold more entries than the hive has room for at offset " +
-                                                           error::hex(list_offset)));
+            return error::unexpected(subkey_entries_exceed_hive(list_offset));
         }
 
         if (const auto* leaf = std::get_if<subkey_list::IndexLeaf>(&list)) {
-            offsets_.insert(offsets_.end(), leaf->key_offsets.begin(), leaf->key_offsets.end());
+            sink_(*leaf);
         } else if (const auto* hashed = std::get_if<subkey_list::HashLeaf>(&list)) {
-            for (const auto& entry : hashed->entries) offsets_.push_back(entry.first);
+            sink_(*hashed, /*name_hints=*/payload.has_signature(0, "lf"));  // "lf" holds hints, "lh" hashes
         } else {
             const auto& index = std::get<subkey_list::RootIndex>(list);
             // A leaf at the top needs no record; a root index must not be named again below itself.
@@ -72,7 +75,7 @@ public:
 
 private:
     const Hive& hive_;
-    std::vector<std::uint32_t>& offsets_;
+    Sink sink_;
     std::unordered_set<std::uint32_t> visited_;
     std::uint64_t entries_ = 0;
     const std::uint64_t entry_limit_;
@@ -80,8 +83,40 @@ private:
 
 }  // namespace
 
+RegistryError subkey_entries_exceed_hive(std::uint32_t list_offset) {
+    return error::invalid_format("Subkey lists hold more entries than the hive has room for at offset " +
+                                 error::hex(list_offset));
+}
+
 Result<void> RegistryKey::collect_subkey_offsets(std::uint32_t list_offset, std::vector<std::uint32_t>& offsets) const {
-    Collection collection(*hive_, offsets);
+    Collection collection(*hive_, base::Overloaded{
+                                      [&](const subkey_list::IndexLeaf& leaf) {
+                                          offsets.insert(offsets.end(), leaf.key_offsets.begin(),
+                                                         leaf.key_offsets.end());
+                                      },
+                                      [&](const subkey_list::HashLeaf& leaf, bool) {
+                                          for (const auto& entry : leaf.entries) offsets.push_back(entry.first);
+                                      },
+                                  });
+    return collection.collect(list_offset, 1);
+}
+
+Result<void> collect_subkey_entries(const RegistryKey& key, std::uint32_t list_offset,
+                                    std::vector<SubkeyEntry>& entries) {
+    Collection collection(key.hive(), base::Overloaded{
+                                          [&](const subkey_list::IndexLeaf& leaf) {
+                                              for (const std::uint32_t offset : leaf.key_offsets) {
+                                                  entries.push_back({offset, 0, SubkeyEntry::Check::None});
+                                              }
+                                          },
+                                          [&](const subkey_list::HashLeaf& leaf, bool name_hints) {
+                                              const auto check = name_hints ? SubkeyEntry::Check::Hint
+                                                                            : SubkeyEntry::Check::Hash;
+                                              for (const auto& [offset, word] : leaf.entries) {
+                                                  entries.push_back({offset, word, check});
+                                              }
+                                          },
+                                      });
     return collection.collect(list_offset, 1);
 }
 

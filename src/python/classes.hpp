@@ -1,6 +1,7 @@
 #pragma once
 // The seven classes of the module: their payloads, their specs and the class
-// objects, which are created once per process when the module is first built.
+// objects, which are created once per process when the module is first built;
+// and the walk iterator's class, which the module does not export.
 
 #include <memory>
 
@@ -30,6 +31,7 @@ struct Classes {
     PyTypeObject* value_type = nullptr;
     PyTypeObject* base_block = nullptr;
     PyTypeObject* hbin_header = nullptr;
+    PyTypeObject* key_walk = nullptr;
 };
 
 // Filled by module initialisation, with the interpreter lock held.
@@ -42,5 +44,6 @@ PyType_Spec& value_data_spec();
 PyType_Spec& value_type_spec();
 PyType_Spec& base_block_spec();
 PyType_Spec& hbin_header_spec();
+PyType_Spec& key_walk_spec();
 
 }  // namespace orvane::python

@@ -38,6 +38,7 @@ struct OwnedValue {
     std::string name;
     cell::ValueType value_type;
     std::vector<std::uint8_t> data;
+    std::uint32_t offset = 0;  // the value record's cell offset
 };
 
 }  // namespace orvane::python

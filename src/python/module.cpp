@@ -77,7 +77,8 @@ PyObject* create_module() {
                     add_class(module.get(), "ValueType", value_type_spec(), c.value_type) &&
                     add_class(module.get(), "BaseBlock", base_block_spec(), c.base_block) &&
                     add_class(module.get(), "HbinHeader", hbin_header_spec(), c.hbin_header) && version &&
-                    add_attribute(module.get(), "__version__", version.get());
+                    add_attribute(module.get(), "__version__", version.get()) &&
+                    (c.key_walk != nullptr || (c.key_walk = make_class(key_walk_spec())) != nullptr);
     return ok ? module.release() : nullptr;
 }
 

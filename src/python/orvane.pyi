@@ -1,5 +1,7 @@
 """Python module definition"""
 
+import datetime
+from collections.abc import Callable, Iterator
 from typing import final
 
 __all__ = ["Hive", "RegistryKey", "RegistryValue", "ValueData", "ValueType", "BaseBlock", "HbinHeader", "__version__"]
@@ -25,6 +27,12 @@ class Hive:
         """Save the hive to a file"""
     def applied_logs(self) -> list[str]:
         """Get the paths of the transaction logs that changed the hive when it was opened, in the order applied"""
+    def key(self, path: str) -> RegistryKey:
+        """Get the key at a backslash-separated path below the root key (root_key().subkey(path))"""
+    def walk(
+        self, on_error: Callable[[str, OSError | ValueError], object] | None = None
+    ) -> Iterator[tuple[str, RegistryKey]]:
+        """Iterate over (path, key) pairs of the whole hive, depth first (root_key().walk(on_error))"""
 
 @final
 class RegistryKey:
@@ -46,6 +54,26 @@ class RegistryKey:
         """Get a specific value by name"""
     def last_written_timestamp(self) -> int | None:
         """Get the last write timestamp as Unix timestamp (seconds since epoch)"""
+    def subkey(self, path: str) -> RegistryKey:
+        """Get the key at a backslash-separated path below this key; names match in any letter case"""
+    def walk(
+        self, on_error: Callable[[str, OSError | ValueError], object] | None = None
+    ) -> Iterator[tuple[str, RegistryKey]]:
+        """Iterate over (path, key) pairs: this key (path ""), then every key below it, depth first; on_error(path, exception) is called for subkeys that cannot be read, which otherwise raise"""
+    def parent(self) -> RegistryKey | None:
+        """Get the parent key (None for the root key)"""
+    def path(self) -> str:
+        """Get the key's path from below the root, names joined by backslashes ("" for the root)"""
+    def class_name(self) -> str | None:
+        """Get the key's class name (None when it has none)"""
+    def security_descriptor(self) -> bytes | None:
+        """Get the key's self-relative security descriptor as bytes (None when it names none)"""
+    def last_written(self) -> datetime.datetime | None:
+        """Get the last write time as a UTC datetime with microseconds (None when 0)"""
+    def last_written_filetime(self) -> int:
+        """Get the last write time as stored: 100-nanosecond intervals since 1601-01-01 UTC"""
+    def offset(self) -> int:
+        """Get the cell offset of the key node"""
 
 @final
 class RegistryValue:
@@ -63,6 +91,10 @@ class RegistryValue:
         """Get the raw value data as bytes"""
     def data_size(self) -> int:
         """Get the data size in bytes"""
+    def offset(self) -> int:
+        """Get the cell offset of the value record"""
+    def as_py(self) -> None | str | int | list[str] | bytes:
+        """Get the decoded data as a plain Python object (data().as_py() in one call)"""
 
 @final
 class ValueData:
@@ -90,6 +122,8 @@ class ValueData:
         """Get as QWORD (if applicable)"""
     def as_multi_string(self) -> list[str]:
         """Get as multi-string (if applicable)"""
+    def as_py(self) -> None | str | int | list[str] | bytes:
+        """Get the data as a plain Python object: None, str, int, list of str or bytes"""
 
 @final
 class ValueType:
@@ -125,6 +159,30 @@ class BaseBlock:
     @property
     def hive_bins_data_size(self) -> int:
         """Get the hive bins data size (same as hive_length)"""
+    @property
+    def timestamp(self) -> int:
+        """Get the last-written time as stored (100-nanosecond intervals since 1601-01-01 UTC)"""
+    @property
+    def last_written(self) -> datetime.datetime | None:
+        """Get the last-written time as a UTC datetime (None when 0)"""
+    @property
+    def major_version(self) -> int:
+        """Get the major format version"""
+    @property
+    def minor_version(self) -> int:
+        """Get the minor format version"""
+    @property
+    def file_type(self) -> int:
+        """Get the file type (0 for a primary hive file)"""
+    @property
+    def file_format(self) -> int:
+        """Get the file format (1 for direct memory load)"""
+    @property
+    def checksum(self) -> int:
+        """Get the base block checksum as stored"""
+    @property
+    def is_dirty(self) -> bool:
+        """Whether the two sequence numbers differ (the hive was not closed cleanly)"""
 
 @final
 class HbinHeader:

@@ -1,6 +1,7 @@
 // The BaseBlock class: a read-only snapshot of a hive's base block.
 
 #include "python/classes.hpp"
+#include "python/datetime.hpp"
 #include "python/guarded.hpp"
 #include "base/unicode.hpp"
 
@@ -35,6 +36,20 @@ PyObject* get_file_name(PyObject* self, void*) {
     return PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
 }
 
+PyObject* get_timestamp(PyObject* self, void*) { return PyLong_FromUnsignedLongLong(block_of(self).timestamp); }
+PyObject* get_last_written(PyObject* self, void*) {
+    return catching(PanicStyle::Panic, [&] { return optional_filetime_to_datetime(block_of(self).timestamp); });
+}
+PyObject* get_major_version(PyObject* self, void*) { return PyLong_FromUnsignedLong(block_of(self).major_version); }
+PyObject* get_minor_version(PyObject* self, void*) { return PyLong_FromUnsignedLong(block_of(self).minor_version); }
+PyObject* get_file_type(PyObject* self, void*) { return PyLong_FromUnsignedLong(block_of(self).file_type); }
+PyObject* get_file_format(PyObject* self, void*) { return PyLong_FromUnsignedLong(block_of(self).file_format); }
+PyObject* get_checksum(PyObject* self, void*) { return PyLong_FromUnsignedLong(block_of(self).checksum); }
+PyObject* get_is_dirty(PyObject* self, void*) {
+    const hive::BaseBlock& block = block_of(self);
+    return PyBool_FromLong(block.primary_sequence != block.secondary_sequence);
+}
+
 PyObject* base_block_repr(PyObject* self) {
     OwnedRef signature = OwnedRef::steal(signature_text(self));
     if (!signature) return nullptr;
@@ -53,6 +68,17 @@ PyGetSetDef base_block_properties[] = {
     {"file_name", get_file_name, nullptr, "Get the file name", nullptr},
     {"hive_bins_data_size", get_hive_bins_data_size, nullptr, "Get the hive bins data size (same as hive_length)",
      nullptr},
+    {"timestamp", get_timestamp, nullptr,
+     "Get the last-written time as stored (100-nanosecond intervals since 1601-01-01 UTC)", nullptr},
+    {"last_written", get_last_written, nullptr, "Get the last-written time as a UTC datetime (None when 0)",
+     nullptr},
+    {"major_version", get_major_version, nullptr, "Get the major format version", nullptr},
+    {"minor_version", get_minor_version, nullptr, "Get the minor format version", nullptr},
+    {"file_type", get_file_type, nullptr, "Get the file type (0 for a primary hive file)", nullptr},
+    {"file_format", get_file_format, nullptr, "Get the file format (1 for direct memory load)", nullptr},
+    {"checksum", get_checksum, nullptr, "Get the base block checksum as stored", nullptr},
+    {"is_dirty", get_is_dirty, nullptr,
+     "Whether the two sequence numbers differ (the hive was not closed cleanly)", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -85,6 +85,22 @@ PyObject* hive_applied_logs(PyObject* self, PyObject*) {
     });
 }
 
+PyObject* hive_key(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr std::array<Parameter, 1> parameters{{{"path", true}}};
+    std::array<PyObject*, 1> values{};
+    if (!parse_arguments("Hive.key", parameters, args, nargs, kwnames, values)) return nullptr;
+    const std::shared_ptr<const hive::Hive>& hive = hive_of(self);
+    return key_at_path(hive, hive->base_block().root_cell_offset, "Hive.key", values[0]);
+}
+
+PyObject* hive_walk(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr std::array<Parameter, 1> parameters{{{"on_error", false}}};
+    std::array<PyObject*, 1> values{};
+    if (!parse_arguments("Hive.walk", parameters, args, nargs, kwnames, values)) return nullptr;
+    const std::shared_ptr<const hive::Hive>& hive = hive_of(self);
+    return walk_from(hive, hive->base_block().root_cell_offset, values[0]);
+}
+
 PyObject* hive_repr(PyObject* self) {
     const hive::BaseBlock& block = hive_of(self)->base_block();
     return PyUnicode_FromFormat("Hive(root_offset=0x%x, hive_length=0x%x)", block.root_cell_offset,
@@ -122,6 +138,16 @@ PyMethodDef hive_methods[] = {
      .ml_flags = METH_NOARGS,
      .ml_doc = "applied_logs($self)\n--\n\nGet the paths of the transaction logs that changed the hive when it was "
                "opened, in the order applied"},
+    {.ml_name = "key",
+     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_key)),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = "key($self, path)\n--\n\nGet the key at a backslash-separated path below the root key "
+               "(root_key().subkey(path))"},
+    {.ml_name = "walk",
+     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_walk)),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = "walk($self, on_error=None)\n--\n\nIterate over (path, key) pairs of the whole hive, depth "
+               "first (root_key().walk(on_error))"},
     {nullptr, nullptr, 0, nullptr},
 };
 

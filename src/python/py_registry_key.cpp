@@ -14,7 +14,11 @@
 #include "python/classes.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
+#include "python/datetime.hpp"
 #include "python/guarded.hpp"
+#include "python/py_key_walk.hpp"
+#include "hive/key_metadata.hpp"
+#include "hive/key_path.hpp"
 
 namespace orvane::python {
 
@@ -45,7 +49,7 @@ bool equal_ascii_case_folded(std::string_view a, std::string_view b) noexcept {
 }
 
 OwnedValue owned(hive::RegistryValue&& value, std::vector<std::uint8_t> data) {
-    return {std::move(value.name), value.value_type, std::move(data)};
+    return {std::move(value.name), value.value_type, std::move(data), value.offset};
 }
 
 // The hive work of value(name), run without the interpreter lock.
@@ -119,20 +123,123 @@ Checked<std::vector<KeySnapshot>> read_subkeys(const hive::Hive& hive, std::uint
     return result;
 }
 
+template <class T>
+Checked<T> checked(Result<T> result) {
+    if (!result) return failed<T>(std::move(result).error());
+    return std::move(*result);
+}
+
 // Runs `work(hive, offset)` unlocked under the guard of value/values/subkeys,
 // then hands a success to `build` with the lock held.
 template <class Work, class Build>
-PyObject* guarded_read(PyObject* self, Work&& work, Build&& build) {
+PyObject* guarded_read(std::shared_ptr<const hive::Hive> hive, std::uint32_t offset, Work&& work, Build&& build) {
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         // The call's own clone keeps the hive alive while the lock is released.
-        const std::shared_ptr<const hive::Hive> hive = handle_of(self).hive;
-        const std::uint32_t offset = handle_of(self).key.offset;
         auto outcome = without_gil_catching([&] { return work(*hive, offset); });
         if (!outcome) return raise_exception(outcome.error(), PanicStyle::Guarded);
         if (!*outcome) return raise_failure(outcome->error(), PanicStyle::Guarded);
         return build(hive, std::move(**outcome));
     });
 }
+
+template <class Work, class Build>
+PyObject* guarded_read(PyObject* self, Work&& work, Build&& build) {
+    return guarded_read(handle_of(self).hive, handle_of(self).key.offset, std::forward<Work>(work),
+                        std::forward<Build>(build));
+}
+
+// Runs `work(key)` on this key's node with the lock held (reading one cached node).
+template <class Work>
+PyObject* with_node(PyObject* self, Work&& work) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const KeyHandle& handle = handle_of(self);
+        auto key = handle.hive->get_key(handle.key.offset);
+        if (!key) return raise_failure(key.error(), PanicStyle::Panic);
+        return work(*key);
+    });
+}
+
+// Runs `work(key)` unlocked on this key's node, then `build` with the lock held.
+template <class Work, class Build>
+PyObject* read_from_key(PyObject* self, Work&& work, Build&& build) {
+    return guarded_read(
+        self,
+        [&](const hive::Hive& hive, std::uint32_t offset) -> decltype(work(std::declval<hive::RegistryKey&>())) {
+            auto key = hive.get_key(offset);
+            if (!key) return error::unexpected(std::move(key).error());
+            return work(*key);
+        },
+        std::forward<Build>(build));
+}
+
+PyObject* optional_key(const std::shared_ptr<const hive::Hive>& hive, std::optional<KeySnapshot> key) {
+    if (!key) Py_RETURN_NONE;
+    return new_registry_key(hive, std::move(*key));
+}
+
+PyObject* key_subkey(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr std::array<Parameter, 1> parameters{{{"path", true}}};
+    std::array<PyObject*, 1> arguments{};
+    if (!parse_arguments("RegistryKey.subkey", parameters, args, nargs, kwnames, arguments)) return nullptr;
+    return key_at_path(handle_of(self).hive, handle_of(self).key.offset, "RegistryKey.subkey", arguments[0]);
+}
+
+PyObject* key_walk(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr std::array<Parameter, 1> parameters{{{"on_error", false}}};
+    std::array<PyObject*, 1> arguments{};
+    if (!parse_arguments("RegistryKey.walk", parameters, args, nargs, kwnames, arguments)) return nullptr;
+    return walk_from(handle_of(self).hive, handle_of(self).key.offset, arguments[0]);
+}
+
+PyObject* key_parent(PyObject* self, PyObject*) {
+    return read_from_key(
+        self,
+        [](const hive::RegistryKey& key) -> Checked<std::optional<KeySnapshot>> {
+            ORVANE_ASSIGN_OR_RETURN(std::optional<hive::RegistryKey> parent, hive::parent_key(key));
+            if (!parent) return std::optional<KeySnapshot>();
+            return std::optional<KeySnapshot>(KeySnapshot::of(*parent));
+        },
+        optional_key);
+}
+
+PyObject* key_path(PyObject* self, PyObject*) {
+    return read_from_key(
+        self, [](const hive::RegistryKey& key) { return hive::key_path(key); },
+        [](const std::shared_ptr<const hive::Hive>&, const std::string& path) { return to_str(path); });
+}
+
+PyObject* key_class_name(PyObject* self, PyObject*) {
+    return read_from_key(
+        self, [](const hive::RegistryKey& key) { return checked(hive::read_class_name(key)); },
+        [](const std::shared_ptr<const hive::Hive>&, const std::optional<std::string>& name) -> PyObject* {
+            if (!name) Py_RETURN_NONE;
+            return to_str(*name);
+        });
+}
+
+PyObject* key_security_descriptor(PyObject* self, PyObject*) {
+    // The descriptor is a view into the image, copied once, into the bytes object.
+    return read_from_key(
+        self, [](const hive::RegistryKey& key) { return checked(hive::read_security_descriptor(key)); },
+        [](const std::shared_ptr<const hive::Hive>&, std::optional<utils::ByteView> descriptor) -> PyObject* {
+            if (!descriptor) Py_RETURN_NONE;
+            return to_bytes(descriptor->bytes());
+        });
+}
+
+PyObject* key_last_written(PyObject* self, PyObject*) {
+    return with_node(self, [](const hive::RegistryKey& key) {
+        return optional_filetime_to_datetime(key.node().last_written);
+    });
+}
+
+PyObject* key_last_written_filetime(PyObject* self, PyObject*) {
+    return with_node(self, [](const hive::RegistryKey& key) {
+        return PyLong_FromUnsignedLongLong(key.node().last_written);
+    });
+}
+
+PyObject* key_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(handle_of(self).key.offset); }
 
 PyObject* key_name(PyObject* self, PyObject*) { return to_str(handle_of(self).key.name); }
 
@@ -190,11 +297,8 @@ PyObject* key_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
 }
 
 PyObject* key_last_written_timestamp(PyObject* self, PyObject*) {
-    return catching(PanicStyle::Panic, [&]() -> PyObject* {
-        const KeyHandle& handle = handle_of(self);
-        auto key = handle.hive->get_key(handle.key.offset);
-        if (!key) return raise_failure(key.error(), PanicStyle::Panic);
-        const std::uint64_t written = key->node().last_written;
+    return with_node(self, [](const hive::RegistryKey& key) -> PyObject* {
+        const std::uint64_t written = key.node().last_written;
         if (written == 0) Py_RETURN_NONE;
         const auto seconds = static_cast<std::int64_t>(written / intervals_per_second);
         return PyLong_FromLongLong(seconds - seconds_1601_to_1970);
@@ -240,6 +344,49 @@ PyMethodDef key_methods[] = {
      .ml_flags = METH_NOARGS,
      .ml_doc = "last_written_timestamp($self)\n--\n\nGet the last write timestamp as Unix timestamp (seconds since "
                "epoch)"},
+    {.ml_name = "subkey",
+     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(key_subkey)),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = "subkey($self, path)\n--\n\nGet the key at a backslash-separated path below this key; names "
+               "match in any letter case"},
+    {.ml_name = "walk",
+     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(key_walk)),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = "walk($self, on_error=None)\n--\n\nIterate over (path, key) pairs: this key (path \"\"), then "
+               "every key below it, depth first; on_error(path, exception) is called for subkeys that cannot "
+               "be read, which otherwise raise"},
+    {.ml_name = "parent",
+     .ml_meth = key_parent,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "parent($self)\n--\n\nGet the parent key (None for the root key)"},
+    {.ml_name = "path",
+     .ml_meth = key_path,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "path($self)\n--\n\nGet the key's path from below the root, names joined by backslashes "
+               "(\"\" for the root)"},
+    {.ml_name = "class_name",
+     .ml_meth = key_class_name,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "class_name($self)\n--\n\nGet the key's class name (None when it has none)"},
+    {.ml_name = "security_descriptor",
+     .ml_meth = key_security_descriptor,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "security_descriptor($self)\n--\n\nGet the key's self-relative security descriptor as bytes "
+               "(None when it names none)"},
+    {.ml_name = "last_written",
+     .ml_meth = key_last_written,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "last_written($self)\n--\n\nGet the last write time as a UTC datetime with microseconds "
+               "(None when 0)"},
+    {.ml_name = "last_written_filetime",
+     .ml_meth = key_last_written_filetime,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "last_written_filetime($self)\n--\n\nGet the last write time as stored: 100-nanosecond "
+               "intervals since 1601-01-01 UTC"},
+    {.ml_name = "offset",
+     .ml_meth = key_offset,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "offset($self)\n--\n\nGet the cell offset of the key node"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -266,6 +413,31 @@ PyType_Spec key_type_spec = {
 
 PyObject* new_registry_key(std::shared_ptr<const hive::Hive> hive, KeySnapshot key) {
     return PyRegistryKey::create(classes().registry_key, KeyHandle{std::move(hive), std::move(key)});
+}
+
+PyObject* key_at_path(const std::shared_ptr<const hive::Hive>& hive, std::uint32_t offset, const char* function,
+                      PyObject* argument) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        // Copied while the lock is held: no Python object is touched once it is released.
+        const auto path = text_argument(function, "path", argument);
+        if (!path) return nullptr;
+        return guarded_read(
+            hive, offset,
+            [&](const hive::Hive& h, std::uint32_t at) -> Checked<KeySnapshot> {
+                ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey start, h.get_key(at));
+                ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey found, hive::open_key_path(start, *path));
+                return KeySnapshot::of(found);
+            },
+            new_registry_key);
+    });
+}
+
+PyObject* walk_from(const std::shared_ptr<const hive::Hive>& hive, std::uint32_t offset, PyObject* on_error) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        auto start = hive->get_key(offset);
+        if (!start) return raise_failure(start.error(), PanicStyle::Panic);
+        return new_key_walk(hive, std::move(*start), on_error);
+    });
 }
 
 PyType_Spec& registry_key_spec() { return key_type_spec; }

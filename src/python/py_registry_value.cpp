@@ -5,6 +5,7 @@
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/guarded.hpp"
+#include "python/py_value_data.hpp"
 
 namespace orvane::python {
 
@@ -18,14 +19,28 @@ PyObject* value_value_type(PyObject* self, PyObject*) {
     return PyValueType::create(classes().value_type, value_of(self).value_type);
 }
 
-PyObject* value_data(PyObject* self, PyObject*) {
+// Decodes the value's bytes and hands the result to `build`.
+template <class Build>
+PyObject* with_decoded(PyObject* self, Build&& build) {
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         const OwnedValue& value = value_of(self);
         auto decoded = cell::ValueData::decode(value.value_type, value.data);
         if (!decoded) return raise_registry_error(decoded.error());
-        return PyValueData::create(classes().value_data, std::move(*decoded));
+        return build(std::move(*decoded));
     });
 }
+
+PyObject* value_data(PyObject* self, PyObject*) {
+    return with_decoded(self, [](cell::ValueData data) {
+        return PyValueData::create(classes().value_data, std::move(data));
+    });
+}
+
+PyObject* value_as_py(PyObject* self, PyObject*) {
+    return with_decoded(self, [](const cell::ValueData& data) { return value_data_to_py(data); });
+}
+
+PyObject* value_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(value_of(self).offset); }
 
 PyObject* value_raw_data(PyObject* self, PyObject*) { return to_bytes(value_of(self).data); }
 
@@ -56,6 +71,14 @@ PyMethodDef value_methods[] = {
      .ml_meth = value_data_size,
      .ml_flags = METH_NOARGS,
      .ml_doc = "data_size($self)\n--\n\nGet the data size in bytes"},
+    {.ml_name = "offset",
+     .ml_meth = value_offset,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "offset($self)\n--\n\nGet the cell offset of the value record"},
+    {.ml_name = "as_py",
+     .ml_meth = value_as_py,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "as_py($self)\n--\n\nGet the decoded data as a plain Python object (data().as_py() in one call)"},
     {nullptr, nullptr, 0, nullptr},
 };
 

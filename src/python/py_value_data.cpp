@@ -5,6 +5,8 @@
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/guarded.hpp"
+#include "python/py_value_data.hpp"
+#include "base/overloaded.hpp"
 
 namespace orvane::python {
 
@@ -58,17 +60,25 @@ PyObject* data_as_qword(PyObject* self, PyObject*) {
     return not_a("Not a QWORD value");
 }
 
-PyObject* data_as_multi_string(PyObject* self, PyObject*) {
-    const auto* m = data_of(self).get_if<MultiStringData>();
-    if (m == nullptr) return not_a("Not a multi-string value");
-    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(m->texts.size())));
+PyObject* str_list(const std::vector<std::string>& texts) {
+    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
     if (!list) return nullptr;
-    for (std::size_t i = 0; i < m->texts.size(); ++i) {
-        PyObject* text = to_str(m->texts[i]);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        PyObject* text = to_str(texts[i]);
         if (text == nullptr) return nullptr;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);
     }
     return list.release();
+}
+
+PyObject* data_as_multi_string(PyObject* self, PyObject*) {
+    const auto* m = data_of(self).get_if<MultiStringData>();
+    if (m == nullptr) return not_a("Not a multi-string value");
+    return str_list(m->texts);
+}
+
+PyObject* data_as_py(PyObject* self, PyObject*) {
+    return catching(PanicStyle::Panic, [&] { return value_data_to_py(data_of(self)); });
 }
 
 PyObject* data_repr(PyObject* self) {
@@ -120,6 +130,10 @@ PyMethodDef data_methods[] = {
      .ml_meth = data_as_multi_string,
      .ml_flags = METH_NOARGS,
      .ml_doc = "as_multi_string($self)\n--\n\nGet as multi-string (if applicable)"},
+    {.ml_name = "as_py",
+     .ml_meth = data_as_py,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "as_py($self)\n--\n\nGet the data as a plain Python object: None, str, int, list of str or bytes"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -142,6 +156,21 @@ PyType_Spec data_type_spec = {
 };
 
 }  // namespace
+
+PyObject* value_data_to_py(const cell::ValueData& data) {
+    return std::visit(base::Overloaded{
+                          [](const NoData&) -> PyObject* { Py_RETURN_NONE; },
+                          [](const StringData& s) { return to_str(s.text); },
+                          [](const ExpandStringData& s) { return to_str(s.text); },
+                          [](const BinaryData& b) { return to_bytes(b.bytes); },
+                          [](const DwordData& d) { return PyLong_FromUnsignedLong(d.value); },
+                          [](const DwordBigEndianData& d) { return PyLong_FromUnsignedLong(d.value); },
+                          [](const MultiStringData& m) { return str_list(m.texts); },
+                          [](const QwordData& q) { return PyLong_FromUnsignedLongLong(q.value); },
+                          [](const OtherData& o) { return to_bytes(o.bytes); },
+                      },
+                      data.kind());
+}
 
 PyType_Spec& value_data_spec() { return data_type_spec; }
 

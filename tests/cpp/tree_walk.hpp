@@ -1,17 +1,17 @@
 #pragma once
-// A full walk of a hive's key tree for tests: every key through get_key and its
-// subkey lists, every value with its raw data and decoded data. A key offset
-// met twice is walked once; whatever cannot be read is listed as a failure.
+// A full walk of a hive's key tree for tests: every key the core's walk
+// reaches, every value with its raw data and decoded data. A key offset met
+// twice is walked once; whatever cannot be read is listed as a failure.
 
 #include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "cell/value_data.hpp"
 #include "hive/hive.hpp"
+#include "hive/key_walk.hpp"
 #include "hive/registry_key.hpp"
 
 namespace orvane::testing {
@@ -24,6 +24,11 @@ struct WalkCounts {
     bool operator==(const WalkCounts&) const = default;
 };
 
+inline std::string describe(const error::Failure& failure) {
+    const auto* e = failure.registry_error();
+    return e ? e->message() : failure.internal_failure()->text;
+}
+
 inline std::ostream& operator<<(std::ostream& out, const WalkCounts& c) {
     out << "{keys " << c.keys << ", values " << c.values << ", data bytes " << c.data_bytes
                << ", failures [";
@@ -31,34 +36,27 @@ inline std::ostream& operator<<(std::ostream& out, const WalkCounts& c) {
     return out << "]}";
 }
 
-// Depth-first from the root; a key offset met twice is walked once.
+// Depth-first from the root with the core's walk; a key offset met twice is walked once.
 inline WalkCounts walk(const hive::Hive& hive) {
     WalkCounts counts;
-    std::vector<std::uint32_t> pending{hive.base_block().root_cell_offset};
-    std::unordered_set<std::uint32_t> seen;
-    while (!pending.empty()) {
-        const std::uint32_t offset = pending.back();
-        pending.pop_back();
-        if (!seen.insert(offset).second) continue;
-        const auto key = hive.get_key(offset);
-        if (!key.has_value()) {
-            const auto* e = key.error().registry_error();
-            counts.failures.push_back("key " + error::hex(offset) + ": " + (e ? e->message() : "internal"));
+    auto root = hive.get_key(hive.base_block().root_cell_offset);
+    if (!root.has_value()) {
+        counts.failures.push_back("root: " + describe(root.error()));
+        return counts;
+    }
+    hive::KeyWalk keys(std::move(*root));
+    for (;;) {
+        auto step = keys.next();
+        if (!step.has_value()) {
+            counts.failures.push_back("subkeys of '" + step.error().path + "': " + describe(step.error().failure));
             continue;
         }
+        if (!*step) break;
+        const hive::RegistryKey* key = &keys.key();
         ++counts.keys;
-        if (key->node().subkey_count != 0) {
-            std::vector<std::uint32_t> children;
-            const auto collected = key->collect_subkey_offsets(key->node().subkey_list_offset, children);
-            if (collected.has_value()) {
-                pending.insert(pending.end(), children.rbegin(), children.rend());
-            } else {
-                counts.failures.push_back("subkeys of " + error::hex(offset) + ": " + collected.error().message());
-            }
-        }
         const auto values = key->values();
         if (!values.has_value()) {
-            counts.failures.push_back("values of " + error::hex(offset) + ": " + values.error().message());
+            counts.failures.push_back("values of '" + keys.path() + "': " + values.error().message());
             continue;
         }
         for (const hive::RegistryValue& value : *values) {

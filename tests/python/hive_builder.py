@@ -112,11 +112,14 @@ class HiveBuilder:
         """An "nk" cell; see nk_payload for the fields."""
         return self.add_cell(nk_payload(name, **fields))
 
-    def subkey_list(self, kind: str, offsets, *, count: int | None = None) -> int:
-        """An "li", "lf", "lh" or "ri" cell naming `offsets` (hashes are zero)."""
+    def subkey_list(self, kind: str, offsets, *, count: int | None = None, checks=None) -> int:
+        """An "li", "lf", "lh" or "ri" cell naming `offsets`. "lf" and "lh"
+        entries carry `checks` (the name hints or hashes; zero unless given)."""
         n = len(offsets) if count is None else count
         element = "<II" if kind in ("lf", "lh") else "<I"
-        body = b"".join(struct.pack(element, o, 0) if element == "<II" else struct.pack(element, o) for o in offsets)
+        checks = list(checks) if checks is not None else [0] * len(offsets)
+        body = b"".join(struct.pack(element, o, c) if element == "<II" else struct.pack(element, o)
+                        for o, c in zip(offsets, checks))
         return self.add_cell(kind.encode() + struct.pack("<H", n) + body)
 
     def value_list(self, offsets) -> int:
@@ -198,12 +201,13 @@ def _encode_name(name: str | bytes, ascii_flag: int, flags: int | None) -> tuple
 
 def nk_payload(name: str | bytes = "", *, flags: int | None = None, last_written: int = 0,
                subkey_count: int = 0, subkey_list: int = NONE_OFFSET, value_count: int = 0,
-               value_list: int = NONE_OFFSET, parent: int = 0, name_length: int | None = None) -> bytes:
+               value_list: int = NONE_OFFSET, parent: int = 0, name_length: int | None = None,
+               security: int = NONE_OFFSET, class_name: int = NONE_OFFSET, class_name_length: int = 0) -> bytes:
     raw, flags = _encode_name(name, NK_ASCII, flags)
     fixed = struct.pack(
         "<2sHQIIIIIIIIIIIIIIIHH", b"nk", flags, last_written, 0, parent, subkey_count, 0, subkey_list,
-        NONE_OFFSET, value_count, value_list, NONE_OFFSET, NONE_OFFSET, 0, 0, 0, 0, 0,
-        len(raw) if name_length is None else name_length, 0)
+        NONE_OFFSET, value_count, value_list, security, class_name, 0, 0, 0, 0, 0,
+        len(raw) if name_length is None else name_length, class_name_length)
     assert len(fixed) == 76
     return fixed + raw
 
@@ -216,6 +220,26 @@ def vk_payload(name: str | bytes, value_type: int, data_size: int, data_offset: 
     return fixed + raw
 
 
+
+
+def name_hash(name: str) -> int:
+    """The hash an "lh" list stores: over the UTF-16 units of the name with
+    each character mapped to its one-character uppercase form."""
+    upper = "".join(c.upper() if len(c.upper()) == 1 else c for c in name)
+    value = 0
+    for (unit,) in struct.iter_unpack("<H", utf16(upper)):
+        value = (value * 37 + unit) & 0xFFFFFFFF
+    return value
+
+
+def name_hint(name: str) -> int:
+    """The hint an "lf" list stores: the first four characters, zero-padded."""
+    return int.from_bytes(name.encode("latin-1", "replace")[:4].ljust(4, b"\0"), "little")
+
+
+def name_check(kind: str, name: str | bytes) -> int:
+    text = name if isinstance(name, str) else name.decode("latin-1")
+    return name_hash(text) if kind == "lh" else name_hint(text)
 
 
 class Value:
@@ -231,7 +255,9 @@ class Value:
 class Key:
     """A key to write with HiveBuilder.tree: a name, values, subkeys and any
     nk field override (last_written, flags, ...). `list_kind` picks the
-    subkey list signature; "ri" splits the subkeys over two "li" lists."""
+    subkey list signature; "ri" splits the subkeys over two "li" lists. "lf"
+    and "lh" lists carry the names' hints and hashes, and each subkey's parent
+    field names its key."""
 
     def __init__(self, name: str | bytes = "", values=(), subkeys=(), *, list_kind: str = "lf", **fields) -> None:
         self.name, self.values, self.subkeys = name, list(values), list(subkeys)
@@ -246,9 +272,14 @@ class Key:
                 leaves = [builder.subkey_list("li", part) for part in (children[:half], children[half:]) if part]
                 fields.setdefault("subkey_list", builder.subkey_list("ri", leaves))
             else:
-                fields.setdefault("subkey_list", builder.subkey_list(self.list_kind, children))
+                checks = [name_check(self.list_kind, k.name) for k in self.subkeys]
+                fields.setdefault("subkey_list", builder.subkey_list(self.list_kind, children, checks=checks))
             fields.setdefault("subkey_count", len(children))
         if self.values:
             fields.setdefault("value_list", builder.value_list([v.write(builder) for v in self.values]))
             fields.setdefault("value_count", len(self.values))
-        return builder.key(self.name, **fields)
+        offset = builder.key(self.name, **fields)
+        for subkey, child in zip(self.subkeys, children):
+            if "parent" not in subkey.fields:
+                builder.u32(BASE + child + 4 + 16, offset)
+        return offset

@@ -1,0 +1,115 @@
+#include "hive/key_path.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "hive/hive.hpp"
+#include "hive/subkey_entries.hpp"
+#include "key/key_name.hpp"
+
+namespace orvane::hive {
+
+namespace {
+
+// Windows nests keys at most 512 levels deep.
+constexpr unsigned max_parent_steps = 512;
+
+template <class T>
+Checked<T> failed(RegistryError error) {
+    return error::unexpected(error::Failure(std::move(error)));
+}
+
+// Whether the entry's stored check rules out a key named `name`.
+bool ruled_out(const SubkeyEntry& entry, std::string_view name, std::uint32_t hash) {
+    switch (entry.check) {
+        case SubkeyEntry::Check::Hint: return !key::key_name_hint_may_match(entry.check_word, name);
+        case SubkeyEntry::Check::Hash: return entry.check_word != hash;
+        case SubkeyEntry::Check::None: return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+Checked<std::optional<RegistryKey>> find_subkey(const RegistryKey& key, std::string_view name) {
+    if (key.node().subkey_count == 0) return std::optional<RegistryKey>();
+    std::vector<SubkeyEntry> entries;
+    if (auto collected = collect_subkey_entries(key, key.node().subkey_list_offset, entries); !collected) {
+        return failed<std::optional<RegistryKey>>(std::move(collected).error());
+    }
+    const std::uint32_t hash = key::key_name_hash(name);
+    std::optional<error::Failure> unreadable;  // the first sibling that could not be read
+    // The first pass reads the entries whose check allows the name; the second
+    // the rest, in case a check is wrong.
+    for (const bool checked_pass : {true, false}) {
+        for (const SubkeyEntry& entry : entries) {
+            if (ruled_out(entry, name, hash) == checked_pass) continue;
+            auto subkey = key.hive().get_key(entry.key_offset);
+            if (!subkey) {
+                if (subkey.error().internal_failure()) return error::unexpected(std::move(subkey).error());
+                if (!unreadable) unreadable = std::move(subkey).error();
+                continue;
+            }
+            if (key::key_names_equal(subkey->node().name, name)) return std::optional<RegistryKey>(std::move(*subkey));
+        }
+    }
+    if (unreadable) return error::unexpected(std::move(*unreadable));
+    return std::optional<RegistryKey>();
+}
+
+Checked<RegistryKey> open_key_path(const RegistryKey& key, std::string_view path) {
+    RegistryKey current = key;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('\\', start), path.size());
+        const std::string_view component = path.substr(start, end - start);
+        start = end + 1;
+        if (component.empty()) continue;
+        ORVANE_ASSIGN_OR_RETURN(std::optional<RegistryKey> next, find_subkey(current, component));
+        if (!next) return failed<RegistryKey>(error::NotFound{"Key '" + std::string(path) + "'"});
+        current = std::move(*next);
+    }
+    return current;
+}
+
+bool is_root_key(const RegistryKey& key) noexcept {
+    return (key.node().flags & root_key_flag) != 0 || key.offset() == key.hive().base_block().root_cell_offset;
+}
+
+Checked<std::optional<RegistryKey>> parent_key(const RegistryKey& key) {
+    if (is_root_key(key)) return std::optional<RegistryKey>();
+    auto parent = key.hive().get_key(key.node().parent_offset);
+    if (parent) return std::optional<RegistryKey>(std::move(*parent));
+    if (parent.error().internal_failure()) return error::unexpected(std::move(parent).error());
+    return std::optional<RegistryKey>();
+}
+
+Checked<std::string> key_path(const RegistryKey& key) {
+    std::vector<std::string> names;
+    std::vector<std::uint32_t> seen{key.offset()};
+    const auto broken_chain = [&](const std::string& how) {
+        return failed<std::string>(
+            error::invalid_format("Key at offset " + error::hex(key.offset()) + " has a parent chain that " + how));
+    };
+    RegistryKey current = key;
+    while (!is_root_key(current)) {
+        if (names.size() == max_parent_steps) {
+            return broken_chain("does not reach the root within " + std::to_string(max_parent_steps) + " steps");
+        }
+        names.push_back(current.node().name);
+        const std::uint32_t parent = current.node().parent_offset;
+        if (std::find(seen.begin(), seen.end(), parent) != seen.end()) {
+            return broken_chain("comes back to offset " + error::hex(parent));
+        }
+        seen.push_back(parent);
+        ORVANE_ASSIGN_OR_RETURN(current, key.hive().get_key(parent));
+    }
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        if (it != names.rbegin()) path += '\\';
+        path += *it;
+    }
+    return path;
+}
+
+}  // namespace orvane::hive

@@ -1,0 +1,87 @@
+#pragma once
+// The depth-first walk of a key and every key below it.
+//
+// Iterative, so no depth limit applies. Each key cell is visited at most once
+// per walk: a key is claimed when the list that names it is read, so a list
+// that leads back to an ancestor, or lists that share keys, cannot make the
+// walk endless or repeat a key (a shared key is visited under the first list
+// read that names it). A list already read for another key is not read again,
+// and the walk reads no more list entries than the hive has 4-byte slots, so a
+// walk costs time and memory in proportion to the hive. The nodes it reads
+// do not go into the key cache.
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "error/expected.hpp"
+#include "error/failure.hpp"
+#include "hive/registry_key.hpp"
+
+namespace orvane::hive {
+
+// A key whose subkeys could not be read: its path in the walk, and why.
+struct WalkError {
+    std::string path;
+    error::Failure failure;
+};
+
+// Cell offsets met in one walk: one bit per 8-byte slot of the image for the
+// aligned ones (every cell of a sound hive), a hash set for any others.
+class OffsetSet {
+public:
+    explicit OffsetSet(std::uint64_t image_size);
+    // True when `offset` was not in the set yet.
+    bool insert(std::uint32_t offset);
+
+private:
+    std::uint64_t slots_ = 0;
+    std::unique_ptr<std::uint64_t[], decltype(&std::free)> bits_{nullptr, &std::free};
+    std::unordered_set<std::uint32_t> others_;
+};
+
+class KeyWalk {
+public:
+    explicit KeyWalk(RegistryKey start);
+
+    // Moves to the next key: true when there is one (see path() and key()),
+    // false when the walk is over. The first key is the start key (path ""),
+    // then the keys below it, depth first, each level in stored list order.
+    // An error names a key whose subkey list, or one of whose subkeys, could
+    // not be read; calling next() again goes on with the next key.
+    [[nodiscard]] error::Expected<bool, WalkError> next();
+
+    // The current key's path relative to the start key ("A", "A\B").
+    const std::string& path() const noexcept { return path_; }
+    const RegistryKey& key() const noexcept { return current_; }
+
+private:
+    // The claimed subkeys of one key still to visit: pending_[begin, end).
+    struct Frame {
+        std::size_t begin;
+        std::size_t path_length;  // the parent's path
+        bool top;                 // the parent is the start key
+    };
+
+    [[nodiscard]] error::Expected<void, WalkError> expand();
+
+    RegistryKey current_;
+    std::string path_;
+    bool started_ = false;
+    bool expand_current_ = false;
+    bool start_expanded_ = false;
+    std::vector<Frame> frames_;
+    std::vector<std::uint32_t> pending_;   // every frame's keys, each frame's in reverse list order
+    std::vector<std::uint32_t> children_;  // scratch for one list
+    OffsetSet claimed_;
+    std::unordered_set<std::uint32_t> lists_read_;
+    std::unordered_map<std::uint32_t, error::Failure> lists_failed_;
+    std::uint64_t entries_read_ = 0;
+    const std::uint64_t entry_limit_;
+};
+
+}  // namespace orvane::hive

@@ -1,0 +1,17 @@
+#pragma once
+// The iterator of RegistryKey.walk() and Hive.walk().
+
+#include <memory>
+
+#include "hive/registry_key.hpp"
+#include "python/py_ref.hpp"
+
+namespace orvane::python {
+
+// A new iterator of (path, RegistryKey) pairs over `start` and every key
+// below it. `on_error` is None or a callable (borrowed; the iterator takes its
+// own reference). Returns nullptr with TypeError set when it is neither.
+PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, hive::RegistryKey start, PyObject* on_error);
+
+
+}  // namespace orvane::python
