@@ -27,6 +27,7 @@
 #include "hive/key_metadata.hpp"
 #include "hive/key_path.hpp"
 #include "hive/key_walk.hpp"
+#include "hive/layout.hpp"
 #include "hive/registry_key.hpp"
 #include "hive/registry_value.hpp"
 #include "transaction_log/marvin32.hpp"
