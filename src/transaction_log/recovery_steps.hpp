@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "transaction_log/image_limit.hpp"
 #include "transaction_log/windows_log.hpp"
 #include "transaction_log/windows_log_layout.hpp"
 #include "transaction_log/windows_recovery.hpp"
@@ -30,7 +31,7 @@ void recover_old_format(State& state);
 // Lengthens the image with zeros to `length` bytes (never shortens it),
 // reserving no more than the largest recovered image.
 inline void grow_image(utils::ImageBytes& image, std::uint64_t length) {
-    utils::grow_image(image, length, windows_layout::largest_image);
+    utils::grow_image(image, length, largest_image);
 }
 
 // Replaces the image's base block with the log's base block copy: its first

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "error/registry_error.hpp"
+#include "transaction_log/image_limit.hpp"
 #include "transaction_log/transaction_log.hpp"
 #include "utils/image_bytes.hpp"
 
@@ -14,7 +15,7 @@ namespace orvane::transaction_log {
 // Largest end position (offset + size) a dirty page may have, and the most one
 // page may lengthen the image by. Together they bound what a damaged log can
 // make replay allocate.
-inline constexpr std::uint64_t max_replayed_end = 0x20000000;
+inline constexpr std::uint64_t max_replayed_end = largest_image;
 inline constexpr std::uint64_t max_growth_per_page = 16777216;
 
 // Applies the pages of `logs` (given in the order log1, log2) to `image`: the

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "transaction_log/image_limit.hpp"
 #include "transaction_log/signatures.hpp"
 
 namespace orvane::transaction_log::windows_layout {
@@ -51,6 +52,6 @@ inline constexpr std::size_t sector_size = 512;
 inline constexpr std::uint32_t page_size = 4096;
 
 // No log may make a recovered image longer than this.
-inline constexpr std::uint64_t largest_image = 0x20000000;
+using transaction_log::largest_image;
 
 }  // namespace orvane::transaction_log::windows_layout
