@@ -1,0 +1,5 @@
+import sys
+
+from orvane_cli.app import main
+
+sys.exit(main())

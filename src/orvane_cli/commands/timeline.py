@@ -1,0 +1,63 @@
+"""orvane timeline HIVE...: every key's last-written time, oldest first."""
+
+from __future__ import annotations
+
+import argparse
+import csv
+
+from orvane_cli import hives, options, progress, times
+from orvane_cli.output import open_text
+
+NAME = "timeline"
+HELP = "list every key as last_written,hive,path, sorted by time (oldest first)"
+
+
+def iso_argument(text: str) -> int:
+    try:
+        return times.parse_iso(text)
+    except ValueError as problem:
+        raise argparse.ArgumentTypeError(str(problem)) from None
+
+
+def parents() -> list[argparse.ArgumentParser]:
+    return [options.logs_parent(), options.output_parent()]
+
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("hives", nargs="+", metavar="HIVE")
+    parser.add_argument("--since", type=iso_argument, metavar="ISO",
+                        help="only keys written at or after this time (ISO 8601; UTC unless a zone is given)")
+    parser.add_argument("--until", type=iso_argument, metavar="ISO", help="only keys written at or before this time")
+
+
+def run(args: argparse.Namespace) -> int:
+    logs = options.logs_mode(args, len(args.hives))
+    since = args.since if args.since is not None else 0
+    until = args.until
+    # (time, hive index, path); keys never written (time 0) come first.
+    entries: list[tuple[int, int, str]] = []
+    meter = progress.Progress(len(args.hives), progress.wanted(args.hives))
+    index = {path: i for i, path in enumerate(args.hives)}
+
+    def collect(opened: hives.OpenedHive) -> None:
+        number = index[opened.path]
+        start = len(entries)
+        try:
+            for path, key in opened.hive.walk():
+                filetime = key.last_written_filetime()
+                if filetime >= since and (until is None or filetime <= until):
+                    entries.append((filetime, number, path))
+        finally:
+            meter.add_keys(len(entries) - start)
+            meter.hive_done()
+
+    try:
+        status = hives.run_each(args.hives, logs, collect)
+    finally:
+        meter.close()
+    entries.sort(key=lambda entry: entry[0])  # stable: hive order, then walk order
+    with open_text(args.output) as out:
+        writer = csv.writer(out, lineterminator="\n")
+        writer.writerow(["last_written", "hive", "path"])
+        writer.writerows((times.iso_or_empty(t), args.hives[n], path) for t, n, path in entries)
+    return status

@@ -1,0 +1,183 @@
+"""The record formats of `orvane dump`: JSON lines, CSV and Parquet.
+
+A writer takes one key at a time (`key(hive, path, key)`), reads its values
+once, and writes in large chunks. `append_part` copies in what a worker
+process wrote for one hive, so several hives can be read at once while the
+output keeps the order of the arguments.
+"""
+
+from __future__ import annotations
+
+import csv
+import json
+import shutil
+from typing import TextIO
+
+from orvane_cli import times
+from orvane_cli.messages import FileFailure
+from orvane_cli.options import UsageError
+from orvane_cli.output import Batch, open_text
+from orvane_cli.values import describe
+
+CSV_COLUMNS = ["path", "last_written", "value_name", "type", "size", "data"]
+ROWS_PER_BATCH = 65_536
+_json = json.JSONEncoder(ensure_ascii=False, separators=(",", ":"), check_circular=False).encode
+
+
+def text_cell(data: object) -> str:
+    """Data as one CSV or Parquet cell: text as it is, numbers in decimal,
+    a list of texts as a JSON array (so no separator can be mistaken), hex as hex."""
+    if data is None:
+        return ""
+    if isinstance(data, list):
+        return _json(data)
+    return str(data)
+
+
+class JsonLines:
+    def __init__(self, out: TextIO) -> None:
+        self.out = out
+        self.batch = Batch(out)
+
+    def key(self, hive: str | None, path: str, key) -> None:
+        values = []
+        for value in key.values():
+            type_name, _, data, is_hex = describe(value)
+            item = {"name": value.name(), "type": type_name, "data": data}
+            if is_hex:
+                item["data_encoding"] = "hex"
+            item["size"] = value.data_size()
+            values.append(item)
+        filetime = key.last_written_filetime()
+        record = {"path": path, "last_written": times.iso(filetime) if filetime else None,
+                  "class_name": key.class_name(), "subkey_count": key.subkey_count(), "values": values}
+        if hive is not None:
+            record = {"hive": hive, **record}
+        self.batch.add(_json(record) + "\n")
+
+    def append_part(self, part: str) -> None:
+        self.batch.flush()
+        with open(part, encoding="utf-8", newline="") as f:
+            shutil.copyfileobj(f, self.out, 1 << 20)
+
+    def close(self) -> None:
+        self.batch.flush()
+
+
+class Rows:
+    """One row per value, a key without values as one row with empty value
+    fields: the columns of CSV_COLUMNS, after a "hive" column when asked."""
+
+    def __init__(self, with_hive: bool) -> None:
+        self.with_hive = with_hive
+        self.columns = (["hive"] if with_hive else []) + CSV_COLUMNS
+
+    def rows(self, hive: str | None, path: str, key):
+        lead = [hive, path] if self.with_hive else [path]
+        lead.append(times.iso_or_empty(key.last_written_filetime()))
+        values = key.values()
+        if not values:
+            yield lead + ["", "", None, ""]
+            return
+        for value in values:
+            type_name, _, data, _ = describe(value)
+            yield lead + [value.name(), type_name, value.data_size(), text_cell(data)]
+
+
+class Csv(Rows):
+    def __init__(self, out: TextIO, with_hive: bool, header: bool) -> None:
+        super().__init__(with_hive)
+        self.out = out
+        self.writer = csv.writer(out, lineterminator="\n")
+        if header:
+            self.writer.writerow(self.columns)
+
+    def key(self, hive: str | None, path: str, key) -> None:
+        self.writer.writerows(self.rows(hive, path, key))
+
+    def append_part(self, part: str) -> None:
+        with open(part, encoding="utf-8", newline="") as f:
+            shutil.copyfileobj(f, self.out, 1 << 20)
+
+    def close(self) -> None:
+        pass
+
+
+class Parquet(Rows):
+    """Rows gathered into column batches and written with pyarrow; the file
+    is created on the first batch, or at the end with no rows."""
+
+    def __init__(self, path: str | None, with_hive: bool) -> None:
+        super().__init__(with_hive)
+        import pyarrow
+        import pyarrow.parquet
+
+        self.pa, self.pq = pyarrow, pyarrow.parquet
+        self.schema = pyarrow.schema([(name, pyarrow.int64() if name == "size" else pyarrow.string())
+                                      for name in self.columns])
+        self.path = path
+        self.pending: list[list] = []
+        self.writer = None
+
+    def key(self, hive: str | None, path: str, key) -> None:
+        self.pending.extend(self.rows(hive, path, key))
+        if len(self.pending) >= ROWS_PER_BATCH:
+            self.flush()
+
+    def _writer(self):
+        if self.writer is None:
+            try:
+                self.writer = self.pq.ParquetWriter(self.path, self.schema)
+            except OSError as problem:
+                raise FileFailure(self.path, problem) from None
+        return self.writer
+
+    def flush(self) -> None:
+        if self.pending:
+            columns = list(zip(*self.pending))
+            self.pending.clear()
+            self._writer().write_batch(self.pa.RecordBatch.from_arrays(
+                [self.pa.array(column, type=field.type) for column, field in zip(columns, self.schema)],
+                schema=self.schema))
+
+    def append_part(self, part: str) -> None:
+        self.flush()
+        self._writer().write_table(self.pq.read_table(part, schema=self.schema))
+
+    def close(self) -> None:
+        self.flush()
+        self._writer().close()
+
+
+class _Closing:
+    def __init__(self, writer, stream: TextIO | None) -> None:
+        self.writer, self.stream = writer, stream
+
+    def __enter__(self):
+        return self.writer
+
+    def __exit__(self, *exc) -> None:
+        try:
+            if exc[0] is None:
+                self.writer.close()
+        finally:
+            if self.stream is not None:
+                self.stream.close()
+
+
+def open_writer(fmt: str, path: str | None, *, with_hive: bool = False, header: bool = True) -> _Closing:
+    """A writer for `fmt` on path (None or "-": standard output), as a context manager."""
+    if fmt == "parquet":
+        try:
+            import pyarrow.parquet  # noqa: F401
+        except ImportError:
+            raise UsageError("parquet output needs pyarrow: pip install 'orvane[parquet]'") from None
+        if path is None or path == "-":
+            raise UsageError("parquet output needs a file: -o FILE")
+        return _Closing(Parquet(path, with_hive), None)
+    stream = open_text(path)
+    writer = JsonLines(stream) if fmt == "jsonl" else Csv(stream, with_hive, header)
+    return _Closing(writer, stream)
+
+
+FORMATS = {"jsonl": JsonLines, "csv": Csv, "parquet": Parquet}

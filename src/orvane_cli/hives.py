@@ -1,0 +1,109 @@
+"""Opening the hives named on the command line, with their transaction logs.
+
+With `--logs auto` a hive is read together with the logs found beside it
+(NAME.LOG1, NAME.LOG2, NAME.LOG, in any letter case); with `--logs none` as it
+is; otherwise with the logs named. A hive that cannot be read becomes a
+FileFailure carrying one line of text, never a traceback.
+"""
+
+from __future__ import annotations
+
+import os
+from dataclasses import dataclass
+
+import orvane
+from orvane_cli.messages import FileFailure, error, reason
+
+AUTO = "auto"
+NONE = "none"
+LOG_SUFFIXES = (".LOG1", ".LOG2", ".LOG")
+MAX_LOGS = 2  # Hive.open_with_logs takes two
+
+
+def find_logs(hive_path: str) -> list[str]:
+    """The logs beside a hive, LOG1 before LOG2 before LOG, at most two."""
+    folder, name = os.path.split(hive_path)
+    try:
+        entries = os.listdir(folder or ".")
+    except OSError:
+        return []
+    by_upper = {entry.upper(): entry for entry in sorted(entries)}
+    found = [by_upper.get(name.upper() + suffix) for suffix in LOG_SUFFIXES]
+    return [os.path.join(folder, entry) for entry in found if entry][:MAX_LOGS]
+
+
+@dataclass
+class OpenedHive:
+    hive: orvane.Hive
+    path: str
+    note: str | None  # a line for stderr about logs and dirty state, if any
+
+
+def sequence_text(block: orvane.BaseBlock) -> str:
+    return f"sequence numbers {block.primary_sequence}/{block.secondary_sequence}"
+
+
+def open_hive(path: str, logs: str | list[str] = AUTO) -> OpenedHive:
+    """Opens one hive; raises FileFailure when it cannot be read."""
+    log_paths = find_logs(path) if logs == AUTO else [] if logs == NONE else list(logs)
+    try:
+        if log_paths:
+            hive = orvane.Hive.open_with_logs(path, *log_paths)
+        else:
+            hive = orvane.Hive.open(path)
+    except (OSError, ValueError) as problem:
+        raise FileFailure(path, problem) from None
+    return OpenedHive(hive, path, _note(hive, path, logs, log_paths))
+
+
+def _note(hive: orvane.Hive, path: str, logs: str | list[str], log_paths: list[str]) -> str | None:
+    block = hive.base_block()
+    dirty = block.primary_sequence != block.secondary_sequence
+    state = f"{'still dirty' if dirty else 'clean'} ({sequence_text(block)})"
+    if log_paths:
+        applied = hive.applied_logs() if hasattr(hive, "applied_logs") else log_paths
+        return f"{path}: logs applied: {', '.join(applied) or 'none'}; {state}"
+    if dirty:
+        why = "no logs found beside it" if logs == AUTO else "read without logs"
+        return f"{path}: dirty ({sequence_text(block)}), {why}"
+    return None
+
+
+def run_each(paths: list[str], logs: str | list[str], work) -> int:
+    """Opens each hive in turn and hands it to work(opened); a hive that
+    fails is reported and the others still go through. Returns the exit
+    status: 0, or 1 when any hive failed."""
+    status = 0
+    for path in paths:
+        try:
+            opened = open_hive(path, logs)
+            if opened.note:
+                error(opened.note)
+            work(opened)
+        except FileFailure as failure:
+            error(str(failure))
+            status = 1
+        except (OSError, ValueError, RuntimeError) as problem:
+            error(f"{path}: {reason(problem)}")
+            status = 1
+    return status
+
+
+def join_path(prefix: str, relative: str) -> str:
+    return f"{prefix}\\{relative}" if prefix and relative else prefix or relative
+
+
+def start_key(hive: orvane.Hive, key_path: str | None) -> orvane.RegistryKey:
+    return hive.key(key_path) if key_path else hive.root_key()
+
+
+def walk(hive: orvane.Hive, key_path: str | None = None):
+    """(path from the root, key) for the key at key_path and every key below
+    it, depth first; a key met twice (a damaged list) is given once."""
+    key = start_key(hive, key_path)
+    prefix = key.path() if key_path else ""
+    if not prefix:
+        yield from key.walk()
+        return
+    for relative, sub in key.walk():
+        yield join_path(prefix, relative), sub
