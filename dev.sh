@@ -141,9 +141,19 @@ cmd_install() {
   "$venv/bin/python" -m pip install -q --no-build-isolation "$root"
 }
 
-cmd_sample() {
+cmd_sample() {  # [HIVE]: a hive file, or an .xz-compressed one
   cmd_build
-  PYTHONPATH="$build_dir" "$venv/bin/python" "$root/examples/print_hive.py" "$@"
+  local hive=${1:-$root/tests/data/corpus/BCD.xz}
+  if [[ $hive == *.xz ]]; then
+    local plain="$build_dir/sample/$(basename "${hive%.xz}")"
+    mkdir -p "$(dirname "$plain")"
+    xz -dc "$hive" > "$plain"
+    hive=$plain
+  fi
+  local orvane=("$venv/bin/python" -m orvane_cli)
+  PYTHONPATH="$build_dir:$root/src" "${orvane[@]}" info "$hive"
+  echo
+  PYTHONPATH="$build_dir:$root/src" "${orvane[@]}" ls --recursive "$hive"
 }
 
 case "${1:-}" in
