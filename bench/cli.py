@@ -20,13 +20,13 @@ import lzma
 import os
 import sys
 import tempfile
-import time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
 import orvane  # noqa: E402
+from bench import best_of  # noqa: E402
 from make_hive import build  # noqa: E402
 from orvane_cli.app import main as cli  # noqa: E402
 
@@ -52,15 +52,6 @@ def full_walk(path: str) -> int:
             except ValueError:
                 pass
     return keys
-
-
-def best_of(rounds: int, fn, *args) -> float:
-    best = float("inf")
-    for _ in range(rounds):
-        start = time.perf_counter()
-        fn(*args)
-        best = min(best, time.perf_counter() - start)
-    return best
 
 
 def run_cli(*args: str) -> None:
