@@ -83,6 +83,8 @@ def run_each(paths: list[str], logs: str | list[str], work) -> int:
         except FileFailure as failure:
             error(str(failure))
             status = 1
+        except BrokenPipeError:  # the output's reader went away: the whole run ends
+            raise
         except (OSError, ValueError, RuntimeError) as problem:
             error(f"{path}: {reason(problem)}")
             status = 1

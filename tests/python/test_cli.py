@@ -80,6 +80,22 @@ class TestErrorsAndUsage:
     def test_python_m_is_the_same_program(self):
         assert run("--version", as_module=True).stdout == run("--version").stdout == "orvane 0.1.0\n"
 
+    def test_a_reader_that_goes_away_ends_the_run_quietly(self, corpus_dir):
+        import os
+        import subprocess
+
+        from cli_runner import SRC, command
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in (str(SRC), os.environ.get("PYTHONPATH")) if p))
+        process = subprocess.Popen([*command(), "dump", "--logs", "none", corpus_dir / "UsrClass.dat",
+                                    corpus_dir / "NTUSER.DAT"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   env=env)
+        process.stdout.read(10)
+        process.stdout.close()
+        with process.stderr:
+            stderr = process.stderr.read().decode()
+        assert process.wait(timeout=120) == 1
+        assert "Traceback" not in stderr and "Broken pipe" not in stderr
+
     def test_key_not_found(self, sample):
         result = run("ls", sample, "Software\\Nope")
         assert (result.returncode, result.stderr) == (1, f"orvane: {sample}: Not found: Key 'Software\\Nope'\n")
