@@ -12,6 +12,8 @@ from orvane_cli.values import one_line
 
 NAME = "info"
 HELP = "show a hive's base block, hive bins, and numbers of keys and values"
+# Windows never stores a checksum of 0 or 0xFFFFFFFF: it writes 1 and 0xFFFFFFFE instead.
+WINDOWS_CHECKSUM = {0: 1, 0xFFFFFFFF: 0xFFFFFFFE}
 
 
 def parents() -> list[argparse.ArgumentParser]:
@@ -64,7 +66,7 @@ def facts(opened: hives.OpenedHive) -> dict[str, object]:
         "hive_bins_data_size": block.hive_bins_data_size,
         "file_name": file_name,
         "checksum": stored,
-        "checksum_matches": stored == computed,
+        "checksum_matches": stored == WINDOWS_CHECKSUM.get(computed, computed),
         "hive_bins": len(bins),
         "hive_bins_size": sum(hbin.size for hbin in bins),
         "keys": keys,
