@@ -44,29 +44,39 @@ def sequence_text(block: orvane.BaseBlock) -> str:
 
 
 def open_hive(path: str, logs: str | list[str] = AUTO) -> OpenedHive:
-    """Opens one hive; raises FileFailure when it cannot be read."""
+    """Opens one hive; raises FileFailure when it cannot be read. Logs found
+    beside the hive that make the replay fail are left out, and said so;
+    logs the user named are not: their failure is the hive's."""
     log_paths = find_logs(path) if logs == AUTO else [] if logs == NONE else list(logs)
     try:
         if log_paths:
-            hive = orvane.Hive.open_with_logs(path, *log_paths)
-        else:
-            hive = orvane.Hive.open(path)
+            try:
+                hive = orvane.Hive.open_with_logs(path, *log_paths)
+                applied = hive.applied_logs() if hasattr(hive, "applied_logs") else log_paths
+                return OpenedHive(hive, path, f"{path}: logs applied: {', '.join(applied) or 'none'}; "
+                                              f"{_state(hive)}")
+            except ValueError as problem:
+                if logs != AUTO:
+                    raise
+                hive = orvane.Hive.open(path)
+                return OpenedHive(hive, path, f"{path}: logs left out ({', '.join(log_paths)}): "
+                                              f"{reason(problem)}; {_state(hive)}")
+        hive = orvane.Hive.open(path)
     except (OSError, ValueError) as problem:
         raise FileFailure(path, problem) from None
-    return OpenedHive(hive, path, _note(hive, path, logs, log_paths))
+    if not _is_dirty(hive):
+        return OpenedHive(hive, path, None)
+    why = "no logs found beside it" if logs == AUTO else "read without logs"
+    return OpenedHive(hive, path, f"{path}: dirty ({sequence_text(hive.base_block())}), {why}")
 
 
-def _note(hive: orvane.Hive, path: str, logs: str | list[str], log_paths: list[str]) -> str | None:
+def _is_dirty(hive: orvane.Hive) -> bool:
     block = hive.base_block()
-    dirty = block.primary_sequence != block.secondary_sequence
-    state = f"{'still dirty' if dirty else 'clean'} ({sequence_text(block)})"
-    if log_paths:
-        applied = hive.applied_logs() if hasattr(hive, "applied_logs") else log_paths
-        return f"{path}: logs applied: {', '.join(applied) or 'none'}; {state}"
-    if dirty:
-        why = "no logs found beside it" if logs == AUTO else "read without logs"
-        return f"{path}: dirty ({sequence_text(block)}), {why}"
-    return None
+    return block.primary_sequence != block.secondary_sequence
+
+
+def _state(hive: orvane.Hive) -> str:
+    return f"{'still dirty' if _is_dirty(hive) else 'clean'} ({sequence_text(hive.base_block())})"
 
 
 def run_each(paths: list[str], logs: str | list[str], work) -> int:

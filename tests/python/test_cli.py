@@ -345,6 +345,20 @@ class TestLogs:
         assert json.loads(result.stdout)["primary_sequence"] == json.loads(result.stdout)["secondary_sequence"]
 
 
+    def test_a_damaged_log_found_beside_is_left_out(self, sample):
+        from log_builder import LogBuilder
+        LogBuilder(2).block().page(0x20000000 - 1, b"\0\0").write(sample + ".LOG1")
+        result = run("info", "--format", "json", sample)
+        assert result.returncode == 0
+        assert json.loads(result.stdout)["keys"] == 4
+        assert result.stderr == (
+            f"orvane: {sample}: logs left out ({sample}.LOG1): Invalid format: Dirty page 0 would extend hive "
+            f"beyond maximum size: 0x20000001 > 0x20000000; clean (sequence numbers 1/1)\n")
+        named = run("info", sample, "--logs", sample + ".LOG1")
+        assert (named.returncode, named.stdout) == (1, "")
+        assert named.stderr.startswith(f"orvane: {sample}: Invalid format: Dirty page 0 ")
+
+
 class TestRecover:
     def test_recovers_and_reports_sequence_numbers(self, dirty_copy, tmp_path):
         out = tmp_path / "recovered.dat"
