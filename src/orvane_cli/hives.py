@@ -52,7 +52,7 @@ def open_hive(path: str, logs: str | list[str] = AUTO) -> OpenedHive:
         if log_paths:
             try:
                 hive = orvane.Hive.open_with_logs(path, *log_paths)
-                applied = hive.applied_logs() if hasattr(hive, "applied_logs") else log_paths
+                applied = hive.applied_logs()
                 return OpenedHive(hive, path, f"{path}: logs applied: {', '.join(applied) or 'none'}; "
                                               f"{_state(hive)}")
             except ValueError as problem:

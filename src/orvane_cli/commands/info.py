@@ -25,11 +25,10 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     options.format_option(parser, ["text", "json"])
 
 
-def file_head(path: str) -> tuple[int, int, str]:
-    """(stored checksum, computed checksum, file name) from the base block in
-    the file as it is on disk, before any log: the checksum is the XOR of its
-    first 127 words, the name UTF-16LE text at offset 48 (the last 31
-    characters of the path Windows loaded the hive from)."""
+def file_checksum(path: str) -> tuple[int, int]:
+    """(stored, computed) checksum of the base block in the file as it is on
+    disk, before any log: the XOR of its first 127 words against the word at
+    offset 508."""
     with open(path, "rb") as f:
         head = f.read(512)
     if len(head) < 512:
@@ -37,8 +36,7 @@ def file_head(path: str) -> tuple[int, int, str]:
     computed = 0
     for (word,) in struct.iter_unpack("<I", head[:508]):
         computed ^= word
-    name = head[48:112].decode("utf-16-le", "replace").split("\0")[0]
-    return struct.unpack_from("<I", head, 508)[0], computed, name
+    return struct.unpack_from("<I", head, 508)[0], computed
 
 
 def facts(opened: hives.OpenedHive) -> dict[str, object]:
@@ -51,7 +49,7 @@ def facts(opened: hives.OpenedHive) -> dict[str, object]:
         values += key.value_count()
         if path:
             depth = max(depth, path.count("\\") + 1)
-    stored, computed, file_name = file_head(opened.path)
+    stored, computed = file_checksum(opened.path)
     return {
         "path": opened.path,
         "signature": block.signature,
@@ -64,7 +62,7 @@ def facts(opened: hives.OpenedHive) -> dict[str, object]:
         "file_format": block.file_format,
         "root_cell_offset": block.root_cell_offset,
         "hive_bins_data_size": block.hive_bins_data_size,
-        "file_name": file_name,
+        "file_name": block.file_name,
         "checksum": stored,
         "checksum_matches": stored == WINDOWS_CHECKSUM.get(computed, computed),
         "hive_bins": len(bins),
