@@ -8,14 +8,17 @@ import io
 import json
 import shutil
 import struct
+import sys
 from datetime import datetime, timedelta
 
 import pytest
-from cli_runner import run
+from cli_runner import SRC, run
 from hive_builder import (
     REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_LINK, REG_MULTI_SZ, REG_QWORD, REG_SZ, HiveBuilder, Key, Value,
     checksum, multi_sz, sz,
 )
+
+sys.path.insert(0, str(SRC))  # orvane_cli, for the unit tests of its time texts
 
 T_ROOT, T_SOFTWARE, T_RUN = 132000000001234567, 132000000011234567, 133000000000000001
 ISO_ROOT, ISO_SOFTWARE, ISO_RUN = "2019-04-17T18:40:00.1234567Z", "2019-04-17T18:40:01.1234567Z", \
