@@ -30,6 +30,8 @@
 #include "hive/layout.hpp"
 #include "hive/registry_key.hpp"
 #include "hive/registry_value.hpp"
+#include "recovery/plausible_records.hpp"
+#include "recovery/recovery.hpp"
 #include "transaction_log/marvin32.hpp"
 #include "transaction_log/replay.hpp"
 #include "transaction_log/transaction_log.hpp"
@@ -150,6 +152,57 @@ inline WalkCounts walk_hive_image(Bytes input) {
     auto loaded = hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
     if (!loaded) return WalkCounts{};
     return walk_hive(**loaded);
+}
+
+struct RecoveryCounts {
+    bool loaded = false;
+    std::size_t keys = 0;              // deleted keys found
+    std::size_t values = 0;            // deleted values found
+    std::size_t values_of_keys = 0;    // values read through the deleted keys
+    std::size_t subkeys_of_keys = 0;   // subkeys read through the deleted keys
+    std::size_t largest_data = 0;      // the most bytes one recovered value's data held
+    std::size_t largest_path = 0;      // the longest partial path
+};
+
+// The scan for deleted records, then every accessor of what it found: each
+// key read again, its partial path, values (with data) and subkeys; each
+// value's data.
+inline RecoveryCounts scan_deleted(const hive::Hive& hive) {
+    RecoveryCounts counts;
+    counts.loaded = true;
+    const recovery::Recovery found = recovery::Recovery::scan(hive);
+    // Many records may name the same data; reading it once covers the reader.
+    std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> seen;
+    const auto read_data = [&](const hive::RegistryValue& value) {
+        if (!seen.emplace(value.data_offset, value.data_size, value.value_type.code()).second) return;
+        if (auto data = found.data_of(value)) {
+            counts.largest_data = std::max(counts.largest_data, data->size());
+            if (auto decoded = cell::ValueData::decode(value.value_type, *data)) (void)decoded->to_display_string();
+        }
+    };
+    for (const recovery::DeletedKey& key : found.keys()) {
+        ++counts.keys;
+        (void)found.key_at(key.offset);
+        counts.largest_path = std::max(counts.largest_path, recovery::partial_path(hive, key.offset, key.node).size());
+        for (const recovery::DeletedValue& value : found.values_of(key.node)) {
+            ++counts.values_of_keys;
+            read_data(value.value);
+        }
+        counts.subkeys_of_keys += found.subkeys_of(key.offset, key.node).size();
+    }
+    for (const recovery::DeletedValue& value : found.values()) {
+        ++counts.values;
+        read_data(value.value);
+    }
+    return counts;
+}
+
+inline RecoveryCounts scan_deleted_image(Bytes input) {
+    ByteVector image(input.begin(), input.end());
+    if (image.size() >= 512) hive::store_base_block_checksum(image);
+    auto loaded = hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
+    if (!loaded) return RecoveryCounts{};
+    return scan_deleted(**loaded);
 }
 
 // A small, sound hive for the logs to be replayed into: a root key with one

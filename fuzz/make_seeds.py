@@ -23,7 +23,7 @@ sys.path.insert(0, str(ROOT / "tests" / "python"))
 
 from hive_builder import (  # noqa: E402
     REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_EXPAND_SZ, REG_LINK, REG_MULTI_SZ, REG_NONE, REG_QWORD,
-    REG_SZ, HiveBuilder, Key, Value, checksum, multi_sz, sz,
+    BASE, REG_SZ, HiveBuilder, Key, Value, checksum, multi_sz, sz,
 )
 
 SEEDS = ROOT / "fuzz" / "seeds"
@@ -70,6 +70,28 @@ def hive_seeds() -> dict[str, bytes]:
         if ".LOG" in packed.name:
             continue
         seeds[f"corpus_{packed.stem}"] = lzma.decompress(packed.read_bytes())[:CUT]
+    return seeds
+
+
+def recovery_seeds(hive: dict[str, bytes]) -> dict[str, bytes]:
+    """The hive seeds, and a hive with a deleted subtree (values, big data, a
+    subkey list) below a live key, whose cells are all free."""
+    seeds = dict(hive)
+    b = HiveBuilder()
+    live = b.key("Live", flags=0x0020)
+    root = b.key("ROOT", flags=0x002C, subkey_count=1, subkey_list=b.subkey_list("lf", [live]))
+    b.root(root)
+    b.u32(BASE + live + 4 + 16, root)
+    placed = []  # every cell of the deleted subtree, to be freed
+    add_cell = b.add_cell
+    b.add_cell = lambda payload, **kw: placed.append(add_cell(payload, **kw)) or placed[-1]
+    values = [b.value("Run", REG_SZ, sz("evil.exe")), b.value("Count", REG_DWORD, struct.pack("<I", 3)),
+              b.value("Blob", REG_BINARY, bytes(i % 251 for i in range(17000)))]
+    gone = b.key("Gone", parent=live, value_count=len(values), value_list=b.value_list(values))
+    child = b.key("Child", parent=gone)
+    b.u32(BASE + gone + 4 + 20, 1).u32(BASE + gone + 4 + 28, b.subkey_list("lh", [child]))
+    b.free(*placed)
+    seeds["deleted_tree"] = b.build()
     return seeds
 
 
@@ -140,7 +162,9 @@ def write(target: str, seeds: dict[str, bytes]) -> None:
 
 
 def main() -> int:
-    write("fuzz_hive", hive_seeds())
+    hives = hive_seeds()
+    write("fuzz_hive", hives)
+    write("fuzz_recovery", recovery_seeds(hives))
     write("fuzz_transaction_log", log_seeds())
     write("fuzz_strings", string_seeds())
     return 0

@@ -24,7 +24,7 @@ seconds=${1:-60}
 jobs=${ORVANE_FUZZ_JOBS:-1}
 build="${ORVANE_FUZZ_BUILD_DIR:-$root/build/fuzz}"
 replay_build="${ORVANE_FUZZ_REPLAY_BUILD_DIR:-$root/build/fuzz-replay}"
-targets=(fuzz_hive fuzz_transaction_log fuzz_strings)
+targets=(fuzz_hive fuzz_transaction_log fuzz_strings fuzz_recovery)
 . "$root/scripts/shell-helpers.sh"
 
 max_len() {

@@ -1,42 +1,16 @@
 #include "hive/registry_key.hpp"
 
 #include "hive/hive.hpp"
-#include "utils/strings.hpp"
 
 namespace orvane::hive {
 
 namespace {
 
 constexpr std::uint32_t no_list = 0xFFFFFFFF;
-constexpr const char* default_value_name = "(default)";
 
 Result<RegistryValue> read_value(const Hive& hive, std::uint32_t vk_offset) {
-    namespace vk = vk_layout;
     ORVANE_ASSIGN_OR_RETURN(const utils::ByteView view, hive.get_cell(vk_offset));
-    ORVANE_ASSIGN_OR_RETURN(const auto record, view.fixed<vk::minimum_size>());
-    if (!view.has_signature(0, vk::signature)) {
-        return error::fail(error::record_signature_expected(vk::signature, vk_offset));
-    }
-    RegistryValue value;
-    value.name_length = record.u16<vk::name_length>();
-    value.data_size = record.u32<vk::data_size>() & vk::data_size_mask;
-    value.data_offset = record.u32<vk::data_offset>();
-    value.value_type = cell::ValueType::from_code(record.u32<vk::data_type>());
-    value.flags = record.u16<vk::flags>();
-    value.offset = vk_offset;
-    value.hive = &hive;
-
-    if (value.name_length == 0) {
-        value.name = default_value_name;
-        return value;
-    }
-    ORVANE_ASSIGN_OR_RETURN(const utils::ByteView name, view.slice(vk::name, value.name_length));
-    if (value.flags & vk::ascii_name_flag) {
-        value.name = utils::read_ascii_string(name.bytes());
-    } else {
-        ORVANE_ASSIGN_OR_RETURN(value.name, utils::read_utf16_string(name.bytes(), vk_offset));
-    }
-    return value;
+    return decode_value_record(view, hive);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "hive/hive.hpp"
 #include "hive/layout.hpp"
+#include "utils/strings.hpp"
 
 namespace orvane::hive {
 
@@ -12,17 +13,10 @@ namespace {
 namespace vk = vk_layout;
 
 constexpr std::uint32_t no_cell = 0xFFFFFFFF;
+constexpr const char* default_value_name = "(default)";
 constexpr std::size_t inline_limit = 4;  // sizes 1 to 4 live in the data offset field itself
 constexpr std::uint32_t legacy_minor_version = 3;  // hives without big-data records
 
-namespace db_layout {
-inline constexpr std::size_t minimum_size = 8;
-inline constexpr std::size_t segment_count = 2;
-inline constexpr std::size_t segment_list_offset = 4;
-inline constexpr std::uint32_t segment_offset_mask = 0x7FFFFFFF;
-inline constexpr std::string_view signature = "db";
-static_assert(segment_list_offset + 4 == minimum_size, "the segment list offset ends the record");
-}  // namespace db_layout
 
 std::vector<std::uint8_t> first_bytes(utils::ByteView view, std::size_t limit) {
     const utils::Bytes taken = view.first(limit).bytes();
@@ -74,6 +68,34 @@ Result<std::vector<std::uint8_t>> gather_big_data(const Hive& hive, std::uint32_
 }
 
 }  // namespace
+
+Result<RegistryValue> decode_value_record(utils::ByteView view, const Hive& hive) {
+    const std::uint32_t offset = view.origin();
+    ORVANE_ASSIGN_OR_RETURN(const auto record, view.fixed<vk::minimum_size>());
+    if (!view.has_signature(0, vk::signature)) {
+        return error::fail(error::record_signature_expected(vk::signature, offset));
+    }
+    RegistryValue value;
+    value.name_length = record.u16<vk::name_length>();
+    value.data_size = record.u32<vk::data_size>() & vk::data_size_mask;
+    value.data_offset = record.u32<vk::data_offset>();
+    value.value_type = cell::ValueType::from_code(record.u32<vk::data_type>());
+    value.flags = record.u16<vk::flags>();
+    value.offset = offset;
+    value.hive = &hive;
+
+    if (value.name_length == 0) {
+        value.name = default_value_name;
+        return value;
+    }
+    ORVANE_ASSIGN_OR_RETURN(const utils::ByteView name, view.slice(vk::name, value.name_length));
+    if (value.flags & vk::ascii_name_flag) {
+        value.name = utils::read_ascii_string(name.bytes());
+    } else {
+        ORVANE_ASSIGN_OR_RETURN(value.name, utils::read_utf16_string(name.bytes(), offset));
+    }
+    return value;
+}
 
 Result<std::vector<std::uint8_t>> RegistryValue::raw_data() const {
     const std::uint32_t size = data_size & vk::data_size_mask;

@@ -8,6 +8,7 @@
 
 #include "cell/value_type.hpp"
 #include "error/registry_error.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::hive {
 
@@ -29,6 +30,16 @@ static_assert(name == minimum_size, "the name follows the fixed part");
 static_assert(flags + 2 <= minimum_size, "the flags lie in the fixed part");
 }  // namespace vk_layout
 
+// A big-data record ("db"): the segments of a value above 16344 bytes.
+namespace db_layout {
+inline constexpr std::size_t minimum_size = 8;
+inline constexpr std::size_t segment_count = 2;
+inline constexpr std::size_t segment_list_offset = 4;
+inline constexpr std::uint32_t segment_offset_mask = 0x7FFFFFFF;
+inline constexpr std::string_view signature = "db";
+static_assert(segment_list_offset + 4 == minimum_size, "the segment list offset ends the record");
+}  // namespace db_layout
+
 struct RegistryValue {
     std::string name;  // "(default)" for an unnamed value
     cell::ValueType value_type;
@@ -44,5 +55,11 @@ struct RegistryValue {
     // holds fewer.
     [[nodiscard]] Result<std::vector<std::uint8_t>> raw_data() const;
 };
+
+// Decodes the value record whose payload `view` holds (errors name the view's
+// origin, the cell offset): TruncatedData below 20 bytes, InvalidFormat
+// "Expected 'vk' signature at offset 0x..", then the name ("(default)" when it
+// is empty; ASCII flag 0x0001, else UTF-16). No data is read.
+[[nodiscard]] Result<RegistryValue> decode_value_record(utils::ByteView view, const Hive& hive);
 
 }  // namespace orvane::hive

@@ -37,7 +37,7 @@ void PrintTo(const Input& input, std::ostream* out) { *out << input.target << "/
 
 std::vector<Input> inputs_in(const std::filesystem::path& root) {
     std::vector<Input> inputs;
-    for (const char* target : {"fuzz_hive", "fuzz_transaction_log", "fuzz_strings"}) {
+    for (const char* target : {"fuzz_hive", "fuzz_transaction_log", "fuzz_strings", "fuzz_recovery"}) {
         if (!std::filesystem::is_directory(root / target)) continue;
         for (const auto& entry : std::filesystem::directory_iterator(root / target)) {
             if (entry.is_regular_file()) inputs.push_back({target, entry.path()});
@@ -55,6 +55,9 @@ void replay(const Input& input) {
         // the names of one key's values outgrow it by more than decoding can.
         EXPECT_LE(counts.largest_raw_data, bytes.size());
         EXPECT_LE(counts.largest_value_names, 3 * bytes.size());
+    } else if (input.target == "fuzz_recovery") {
+        const RecoveryCounts counts = scan_deleted_image(bytes);
+        EXPECT_LE(counts.largest_data, bytes.size());
     } else if (input.target == "fuzz_transaction_log") {
         (void)replay_log(bytes);
     } else {
@@ -80,7 +83,7 @@ TEST_P(FuzzSeed, ReplaysWithoutFault) { replay(GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Seeds, FuzzSeed, ::testing::ValuesIn(inputs_in(seeds_dir)), test_name);
 
 TEST(FuzzSeedsExist, EveryTargetHasSeeds) {
-    for (const char* target : {"fuzz_hive", "fuzz_transaction_log", "fuzz_strings"}) {
+    for (const char* target : {"fuzz_hive", "fuzz_transaction_log", "fuzz_strings", "fuzz_recovery"}) {
         SCOPED_TRACE(target);
         EXPECT_FALSE(std::filesystem::is_empty(seeds_dir / target));
     }
@@ -136,6 +139,19 @@ TEST(FuzzWalk, WalksEachKeyOnceWhenListsNameItAgain) {
     const WalkCounts counts = walk_hive_image(image);
     EXPECT_EQ(counts.keys, 2u);
     EXPECT_EQ(counts.errors, 0u);
+}
+
+TEST(FuzzRecovery, ReachesEveryAccessorOfTheDeletedTree) {
+    // fuzz/make_seeds.py frees a key with three values (one of 17000 bytes in
+    // big data) and one subkey below a live key.
+    const RecoveryCounts counts = scan_deleted_image(seed("fuzz_recovery", "deleted_tree"));
+    EXPECT_TRUE(counts.loaded);
+    EXPECT_EQ(counts.keys, 2u);
+    EXPECT_EQ(counts.values, 3u);
+    EXPECT_EQ(counts.values_of_keys, 3u);
+    EXPECT_EQ(counts.subkeys_of_keys, 1u);
+    EXPECT_EQ(counts.largest_data, 17000u);
+    EXPECT_EQ(counts.largest_path, std::string("Live\\Gone\\Child").size());
 }
 
 TEST(FuzzLog, ReplaysTheBuiltLogIntoTheSmallHive) {

@@ -162,6 +162,14 @@ class HiveBuilder:
         """A cell whose size word gives exactly this payload length (no rounding)."""
         return self.add_cell(payload, size_word=-(len(payload) + 4))
 
+    def free(self, *offsets: int) -> HiveBuilder:
+        """Marks cells free (their size word positive), as Windows does when it
+        deletes the records in them: the bytes stay as they were."""
+        for offset in offsets:
+            size = struct.unpack_from("<i", self.image, BASE + offset)[0]
+            self.raw(BASE + offset, struct.pack("<i", abs(size)))
+        return self
+
     def build(self, *, fix_checksum: bool = True) -> bytes:
         image = bytearray(self.image)
         if fix_checksum:

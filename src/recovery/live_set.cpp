@@ -1,0 +1,110 @@
+#include "recovery/live_set.hpp"
+
+#include <algorithm>
+
+#include "hive/layout.hpp"
+#include "hive/registry_key.hpp"
+#include "key/key_node.hpp"
+
+namespace orvane::recovery {
+
+namespace {
+
+namespace nk = key::nk_layout;
+namespace vk = hive::vk_layout;
+
+constexpr std::uint32_t no_list = 0xFFFFFFFF;
+constexpr std::uint32_t inline_limit = 4;
+
+void sort_table(OffsetTable& table) {
+    std::sort(table.begin(), table.end());
+    table.erase(std::unique(table.begin(), table.end(),
+                            [](const auto& a, const auto& b) { return a.first == b.first; }),
+                table.end());
+}
+
+// The value records of one key: their offsets, the value list's used length,
+// and each single data cell's used length and owner.
+void add_values(const hive::Hive& hive, std::uint32_t count, std::uint32_t list_offset, LiveSet& live,
+                OffsetSet& lists_read) {
+    if (count == 0 || list_offset == 0 || list_offset == no_list || !lists_read.insert(list_offset)) return;
+    const auto list = hive.get_cell(list_offset);
+    if (!list || list->size() / 4 < count) return;
+    live.used_lengths.emplace_back(list_offset, count * 4);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t vk_offset = *list->u32(4 * std::uint64_t{i});  // the list holds `count` entries
+        if (!live.values.insert(vk_offset)) continue;
+        const auto cell = hive.get_cell(vk_offset);
+        if (!cell || !cell->has_signature(0, vk::signature)) continue;
+        const auto record = cell->fixed<vk::minimum_size>();
+        if (!record) continue;
+        const std::uint32_t size = record->u32<vk::data_size>() & vk::data_size_mask;
+        const std::uint32_t data_offset = record->u32<vk::data_offset>();
+        if (size <= inline_limit || data_offset == 0 || data_offset == no_list) continue;
+        live.data_owners.emplace_back(data_offset, vk_offset);
+        // Big data spreads over several cells; only a single cell's use is known here.
+        if (size <= vk::largest_single_cell) live.used_lengths.emplace_back(data_offset, size);
+    }
+}
+
+}  // namespace
+
+bool OffsetSet::insert(std::uint32_t offset) {
+    const std::uint64_t slot = offset / 8;
+    if (offset % 8 != 0 || slot / 64 >= bits_.size()) return others_.insert(offset).second;
+    std::uint64_t& word = bits_[slot / 64];
+    const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+    const bool added = (word & bit) == 0;
+    word |= bit;
+    return added;
+}
+
+bool OffsetSet::contains(std::uint32_t offset) const {
+    const std::uint64_t slot = offset / 8;
+    if (offset % 8 != 0 || slot / 64 >= bits_.size()) return others_.count(offset) != 0;
+    return (bits_[slot / 64] >> (slot % 64)) & 1;
+}
+
+LiveSet LiveSet::find(const hive::Hive& hive) {
+    const std::uint64_t area_size = hive.data().size() - hive::layout::base_block_size;
+    LiveSet live(area_size);
+    // Keys sharing a list share its entries: each list is read once, so a
+    // hive whose keys all name one long list costs no more than one reading.
+    OffsetSet subkey_lists_read(area_size);
+    OffsetSet value_lists_read(area_size);
+    const std::uint32_t root = hive.base_block().root_cell_offset;
+    std::vector<std::uint32_t> pending{root};
+    live.keys.insert(root);
+    std::vector<std::uint32_t> subkeys;
+    while (!pending.empty()) {
+        const std::uint32_t offset = pending.back();
+        pending.pop_back();
+        // Only the counts and list offsets are needed: the name is not decoded.
+        const auto cell = hive.get_cell(offset);
+        if (!cell || !cell->has_signature(0, nk::signature)) continue;
+        const auto record = cell->fixed<nk::fixed_size>();
+        if (!record) continue;
+        key::KeyNode node;
+        node.subkey_count = record->u32<nk::subkey_count>();
+        node.subkey_list_offset = record->u32<nk::subkey_list_offset>();
+        add_values(hive, record->u32<nk::value_count>(), record->u32<nk::value_list_offset>(), live, value_lists_read);
+        if (node.subkey_count == 0 || !subkey_lists_read.insert(node.subkey_list_offset)) continue;
+        subkeys.clear();
+        const hive::RegistryKey key(std::move(node), offset, hive);
+        // A list that fails halfway still names the keys read before the failure.
+        (void)key.collect_subkey_offsets(key.node().subkey_list_offset, subkeys);
+        for (const std::uint32_t child : subkeys) {
+            if (live.keys.insert(child)) pending.push_back(child);
+        }
+    }
+    sort_table(live.used_lengths);
+    sort_table(live.data_owners);
+    return live;
+}
+
+const std::uint32_t* find_in(const OffsetTable& table, std::uint32_t offset) noexcept {
+    const auto it = std::lower_bound(table.begin(), table.end(), std::make_pair(offset, std::uint32_t{0}));
+    return it != table.end() && it->first == offset ? &it->second : nullptr;
+}
+
+}  // namespace orvane::recovery

@@ -1,0 +1,233 @@
+#include "recovery/recovery.hpp"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "hive/layout.hpp"
+#include "hive/registry_key.hpp"
+#include "recovery/live_set.hpp"
+#include "recovery/plausible_records.hpp"
+#include "subkey_list/subkey_list.hpp"
+
+namespace orvane::recovery {
+
+namespace {
+
+namespace layout = hive::layout;
+namespace nk = key::nk_layout;
+namespace vk = hive::vk_layout;
+namespace db = hive::db_layout;
+
+constexpr std::uint64_t cell_alignment = 8;
+constexpr std::uint32_t inline_limit = 4;
+constexpr std::uint32_t legacy_minor_version = 3;  // hives without big-data records
+constexpr unsigned deepest_subkey_list = 2;  // a root index naming leaves
+
+constexpr std::uint64_t align_up(std::uint64_t value) noexcept {
+    return (value + cell_alignment - 1) / cell_alignment * cell_alignment;
+}
+
+// Whether a record found in free space is a stale copy of a live one.
+class CopyCheck {
+public:
+    CopyCheck(const hive::Hive& hive, const LiveSet& live) : hive_(hive), live_(live) {}
+
+    // Equal in name and last-written time to a live subkey of its live parent.
+    bool of_live_key(const key::KeyNode& node) {
+        if (!live_.keys.contains(node.parent_offset)) return false;
+        auto found = children_.find(node.parent_offset);
+        if (found == children_.end()) found = children_.emplace(node.parent_offset, live_children(node.parent_offset)).first;
+        return std::any_of(found->second.begin(), found->second.end(), [&](const key::KeyNode& child) {
+            return child.last_written == node.last_written && child.name == node.name;
+        });
+    }
+
+    // Equal to the live value record that names the same data cell.
+    bool of_live_value(const hive::RegistryValue& value) const {
+        if (value.data_size <= inline_limit) return false;
+        const std::uint32_t* owner = find_in(live_.data_owners, value.data_offset);
+        if (!owner) return false;
+        const auto cell = hive_.get_cell(*owner);
+        if (!cell) return false;
+        const auto live = hive::decode_value_record(*cell, hive_);
+        return live && live->name == value.name && live->value_type.code() == value.value_type.code() &&
+               live->data_size == value.data_size && live->flags == value.flags;
+    }
+
+private:
+    std::vector<key::KeyNode> live_children(std::uint32_t parent) const {
+        std::vector<key::KeyNode> children;
+        const auto key = hive_.get_key(parent);
+        if (!key || key->node().subkey_count == 0) return children;
+        std::vector<std::uint32_t> offsets;
+        (void)key->collect_subkey_offsets(key->node().subkey_list_offset, offsets);
+        for (const std::uint32_t offset : offsets) {
+            if (auto child = hive_.get_key(offset)) children.push_back(child->node());
+        }
+        return children;
+    }
+
+    const hive::Hive& hive_;
+    const LiveSet& live_;
+    std::unordered_map<std::uint32_t, std::vector<key::KeyNode>> children_;
+};
+
+}  // namespace
+
+Recovery Recovery::scan(const hive::Hive& hive) {
+    Recovery found(hive);
+    found.area_ = utils::ByteView(hive.data()).rest(layout::base_block_size);
+    const utils::ByteView area = found.area_;
+    const std::uint64_t area_size = area.size();
+    const LiveSet live = LiveSet::find(hive);
+    found.space_ = FreeSpace::map(area, hive.base_block().hive_bins_data_size, live.used_lengths);
+    CopyCheck copies(hive, live);
+
+    for (const Span& span : found.space_.spans()) {
+        // A record starts 4 bytes into its 8-byte-aligned cell.
+        std::uint64_t at = align_up(std::max<std::uint64_t>(span.begin, layout::cell_size_word) - layout::cell_size_word);
+        while (at <= layout::largest_cell_offset &&
+               at + layout::cell_size_word + vk::minimum_size <= span.end) {
+            const auto offset = static_cast<std::uint32_t>(at);
+            const std::uint64_t start = at + layout::cell_size_word;
+            const utils::ByteView record = found.record_at(offset, span.end);
+            std::uint64_t used = 0;
+            if (record.has_signature(0, nk::signature)) {
+                if (auto node = plausible_key_node(record, area_size)) {
+                    used = used_length(*node);
+                    if (!live.keys.contains(offset) && !copies.of_live_key(*node)) {
+                        found.keys_.push_back({offset, span.place, std::move(*node)});
+                    }
+                }
+            } else if (record.has_signature(0, vk::signature)) {
+                if (auto value = plausible_value(record, area_size, hive)) {
+                    used = used_length(*value);
+                    if (!live.values.contains(offset) && !copies.of_live_value(*value)) {
+                        found.values_.push_back({offset, span.place, std::move(*value)});
+                    }
+                }
+            }
+            // Records do not overlap: the next one starts behind this one.
+            at = used == 0 ? at + cell_alignment : align_up(start + used);
+        }
+    }
+    return found;
+}
+
+utils::ByteView Recovery::record_at(std::uint32_t offset, std::uint64_t end) const {
+    const std::uint64_t start = std::uint64_t{offset} + layout::cell_size_word;
+    return utils::ByteView(area_.rest(start).first(end - start).bytes(), offset);
+}
+
+std::optional<std::pair<utils::ByteView, Place>> Recovery::free_record(std::uint32_t offset,
+                                                                       std::uint64_t minimum) const {
+    if (!sane_cell_offset(offset, area_.size())) return std::nullopt;
+    const Span* span = space_.holding(std::uint64_t{offset} + layout::cell_size_word, minimum);
+    if (!span) return std::nullopt;
+    return std::make_pair(record_at(offset, span->end), span->place);
+}
+
+std::optional<utils::ByteView> Recovery::free_cell(std::uint32_t offset, std::uint64_t minimum) const {
+    if (!sane_cell_offset(offset, area_.size())) return std::nullopt;
+    const auto word = area_.u32(offset);
+    if (!word) return std::nullopt;
+    const std::uint64_t size = static_cast<std::uint64_t>(std::llabs(std::int64_t{static_cast<std::int32_t>(*word)}));
+    if (size < layout::cell_size_word + minimum || !space_.holding(offset, size)) return std::nullopt;
+    return record_at(offset, std::uint64_t{offset} + size);
+}
+
+std::optional<DeletedKey> Recovery::key_at(std::uint32_t offset) const {
+    const auto record = free_record(offset, nk::fixed_size);
+    if (!record) return std::nullopt;
+    auto node = plausible_key_node(record->first, area_.size());
+    if (!node) return std::nullopt;
+    return DeletedKey{offset, record->second, std::move(*node)};
+}
+
+std::vector<DeletedValue> Recovery::values_of(const key::KeyNode& node) const {
+    std::vector<DeletedValue> values;
+    if (node.value_count == 0) return values;
+    const auto list = free_cell(node.value_list_offset, std::uint64_t{node.value_count} * 4);
+    if (!list) return values;
+    for (std::uint32_t i = 0; i < node.value_count; ++i) {
+        const std::uint32_t offset = *list->u32(4 * std::uint64_t{i});  // the cell holds `value_count` entries
+        const auto record = free_record(offset, vk::minimum_size);
+        if (!record) continue;
+        if (auto value = plausible_value(record->first, area_.size(), *hive_)) {
+            values.push_back({offset, record->second, std::move(*value)});
+        }
+    }
+    return values;
+}
+
+std::vector<DeletedKey> Recovery::subkeys_of(std::uint32_t offset, const key::KeyNode& node) const {
+    std::vector<DeletedKey> keys;
+    if (node.subkey_count == 0) return keys;
+    std::unordered_set<std::uint32_t> lists_read;
+    collect_subkeys(offset, node.subkey_list_offset, 0, lists_read, keys);
+    return keys;
+}
+
+void Recovery::collect_subkeys(std::uint32_t parent, std::uint32_t list_offset, unsigned depth,
+                               std::unordered_set<std::uint32_t>& lists_read, std::vector<DeletedKey>& keys) const {
+    if (depth >= deepest_subkey_list || !lists_read.insert(list_offset).second) return;
+    const auto payload = free_cell(list_offset, 4);
+    if (!payload) return;
+    const auto list = subkey_list::decode_subkey_list(payload->bytes(), list_offset);
+    if (!list) return;
+    const auto add_key = [&](std::uint32_t key_offset) {
+        // A subkey whose parent field names another key is someone else's.
+        auto key = key_at(key_offset);
+        if (key && key->node.parent_offset == parent) keys.push_back(std::move(*key));
+    };
+    if (const auto* leaf = std::get_if<subkey_list::IndexLeaf>(&*list)) {
+        for (const std::uint32_t key_offset : leaf->key_offsets) add_key(key_offset);
+    } else if (const auto* hashed = std::get_if<subkey_list::HashLeaf>(&*list)) {
+        for (const auto& entry : hashed->entries) add_key(entry.first);
+    } else {
+        for (const std::uint32_t child : std::get<subkey_list::RootIndex>(*list).list_offsets) {
+            collect_subkeys(parent, child, depth + 1, lists_read, keys);
+        }
+    }
+}
+
+std::optional<std::vector<std::uint8_t>> Recovery::data_of(const hive::RegistryValue& value) const {
+    const std::uint32_t size = value.data_size;
+    if (size <= inline_limit) {
+        // Held in the offset field itself, low-order byte first.
+        std::uint8_t field[4];
+        utils::store_u32(field, value.data_offset);
+        return std::vector<std::uint8_t>(field, field + size);
+    }
+    const auto single = free_cell(value.data_offset, size);
+    const bool big_data_record = single && single->has_signature(0, db::signature);
+    const bool legacy = hive_->base_block().minor_version <= legacy_minor_version;
+    if (size <= vk::largest_single_cell || (legacy && single && !big_data_record)) {
+        if (!single) return std::nullopt;
+        const utils::Bytes data = single->first(size).bytes();
+        return std::vector<std::uint8_t>(data.begin(), data.end());
+    }
+
+    // Big data: the "db" record, its segment list and every segment must still be free.
+    const auto cell = free_cell(value.data_offset, db::minimum_size);
+    if (!cell || !cell->has_signature(0, db::signature)) return std::nullopt;
+    const auto record = cell->fixed<db::minimum_size>();
+    if (!record) return std::nullopt;
+    const std::uint32_t count = record->u16<db::segment_count>();
+    const auto segments = free_cell(record->u32<db::segment_list_offset>(), std::uint64_t{count} * 4);
+    if (!segments) return std::nullopt;
+    std::vector<std::uint8_t> data;
+    for (std::uint32_t i = 0; i < count && data.size() < size; ++i) {
+        const std::size_t wanted = std::min<std::size_t>(size - data.size(), vk::largest_single_cell);
+        const auto segment = free_cell(*segments->u32(4 * std::uint64_t{i}) & db::segment_offset_mask, wanted);
+        if (!segment) return std::nullopt;
+        const utils::Bytes bytes = segment->first(wanted).bytes();
+        data.insert(data.end(), bytes.begin(), bytes.end());
+    }
+    if (data.size() < size) return std::nullopt;  // segments are missing
+    return data;
+}
+
+}  // namespace orvane::recovery
