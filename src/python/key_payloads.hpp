@@ -11,6 +11,7 @@
 #include "cell/value_type.hpp"
 #include "hive/hive.hpp"
 #include "hive/registry_key.hpp"
+#include "recovery/recovery.hpp"
 
 namespace orvane::python {
 
@@ -28,9 +29,12 @@ struct KeySnapshot {
     }
 };
 
+// A deleted key (found by the scan for deleted records) also holds the scan's
+// result, through which its node, values and subkeys are read.
 struct KeyHandle {
     std::shared_ptr<const hive::Hive> hive;
     KeySnapshot key;
+    std::shared_ptr<const recovery::Recovery> recovery;  // null for a live key
 };
 
 // A value, copied out of the hive whole: it needs no hive afterwards.
@@ -39,6 +43,7 @@ struct OwnedValue {
     cell::ValueType value_type;
     std::vector<std::uint8_t> data;
     std::uint32_t offset = 0;  // the value record's cell offset
+    bool deleted = false;  // found by the scan for deleted records
 };
 
 }  // namespace orvane::python

@@ -33,6 +33,10 @@ class Hive:
         self, on_error: Callable[[str, OSError | ValueError], object] | None = None
     ) -> Iterator[tuple[str, RegistryKey]]:
         """Iterate over (path, key) pairs of the whole hive, depth first (root_key().walk(on_error))"""
+    def deleted_keys(self) -> list[RegistryKey]:
+        """Find the deleted keys still held in free cells, cell slack and the bytes past the hive bins data, in file order"""
+    def deleted_values(self) -> list[RegistryValue]:
+        """Find the deleted values still held in free cells, cell slack and the bytes past the hive bins data, in file order, with their data while it has not been reused"""
 
 @final
 class RegistryKey:
@@ -74,6 +78,10 @@ class RegistryKey:
         """Get the last write time as stored: 100-nanosecond intervals since 1601-01-01 UTC"""
     def offset(self) -> int:
         """Get the cell offset of the key node"""
+    def is_deleted(self) -> bool:
+        """Whether the key was recovered from a free cell, cell slack or the bytes past the hive bins data"""
+    def partial_path(self) -> str:
+        """Get the path built from parent fields as far as they lead through readable key nodes, live or deleted; never raises for a broken chain"""
 
 @final
 class RegistryValue:
@@ -95,6 +103,8 @@ class RegistryValue:
         """Get the cell offset of the value record"""
     def as_py(self) -> None | str | int | list[str] | bytes:
         """Get the decoded data as a plain Python object (data().as_py() in one call)"""
+    def is_deleted(self) -> bool:
+        """Whether the value was recovered from a free cell, cell slack or the bytes past the hive bins data"""
 
 @final
 class ValueData:

@@ -6,6 +6,7 @@
 #include "python/classes.hpp"
 #include "python/errors.hpp"
 #include "python/guarded.hpp"
+#include "python/py_hive_deleted.hpp"
 #include "python/py_hive_logs.hpp"
 #include "python/py_registry_key.hpp"
 
@@ -148,6 +149,16 @@ PyMethodDef hive_methods[] = {
      .ml_flags = METH_FASTCALL | METH_KEYWORDS,
      .ml_doc = "walk($self, on_error=None)\n--\n\nIterate over (path, key) pairs of the whole hive, depth "
                "first (root_key().walk(on_error))"},
+    {.ml_name = "deleted_keys",
+     .ml_meth = hive_deleted_keys,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "deleted_keys($self)\n--\n\nFind the deleted keys still held in free cells, cell slack and the bytes "
+               "past the hive bins data, in file order"},
+    {.ml_name = "deleted_values",
+     .ml_meth = hive_deleted_values,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "deleted_values($self)\n--\n\nFind the deleted values still held in free cells, cell slack and the "
+               "bytes past the hive bins data, in file order, with their data while it has not been reused"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -19,6 +19,7 @@
 #include "python/py_key_walk.hpp"
 #include "hive/key_metadata.hpp"
 #include "hive/key_path.hpp"
+#include "recovery/plausible_records.hpp"
 
 namespace orvane::python {
 
@@ -127,6 +128,48 @@ template <class T>
 Checked<T> checked(Result<T> result) {
     if (!result) return failed<T>(std::move(result).error());
     return std::move(*result);
+}
+
+// A deleted key's node, read again from the free space it was found in.
+Checked<key::KeyNode> deleted_node(const recovery::Recovery& recovery, std::uint32_t offset) {
+    auto found = recovery.key_at(offset);
+    if (!found) return failed<key::KeyNode>(error::invalid_format("Expected 'nk' signature at offset " + error::hex(offset)));
+    return std::move(found->node);
+}
+
+// The node of either kind of key.
+Checked<key::KeyNode> node_of(const KeyHandle& handle) {
+    if (handle.recovery) return deleted_node(*handle.recovery, handle.key.offset);
+    auto key = handle.hive->get_key(handle.key.offset);
+    if (!key) return error::unexpected(std::move(key).error());
+    return key->node();
+}
+
+Checked<std::vector<OwnedValue>> read_deleted_values(const recovery::Recovery& recovery, std::uint32_t offset,
+                                                     std::uint64_t limit) {
+    auto node = deleted_node(recovery, offset);
+    if (!node) return error::unexpected(std::move(node).error());
+    return owned_deleted_values(recovery, recovery.values_of(*node), limit);
+}
+
+Checked<OwnedValue> find_deleted_value(const recovery::Recovery& recovery, std::uint32_t offset,
+                                       std::string_view name, std::uint64_t limit) {
+    auto values = read_deleted_values(recovery, offset, limit);
+    if (!values) return error::unexpected(std::move(values).error());
+    for (OwnedValue& value : *values) {
+        if (equal_ascii_case_folded(value.name, name)) return std::move(value);
+    }
+    return failed<OwnedValue>(error::NotFound{"Value '" + std::string(name) + "'"});
+}
+
+Checked<std::vector<KeySnapshot>> read_deleted_subkeys(const recovery::Recovery& recovery, std::uint32_t offset) {
+    auto node = deleted_node(recovery, offset);
+    if (!node) return error::unexpected(std::move(node).error());
+    std::vector<KeySnapshot> result;
+    for (const recovery::DeletedKey& key : recovery.subkeys_of(offset, *node)) {
+        result.push_back({key.offset, key.node.name, key.node.subkey_count, key.node.value_count});
+    }
+    return result;
 }
 
 // Runs `work(hive, offset)` unlocked under the guard of value/values/subkeys,
@@ -251,36 +294,38 @@ PyObject* key_value_count(PyObject* self, PyObject*) {
     return PyLong_FromUnsignedLong(handle_of(self).key.value_count);
 }
 
-// The lists are filled only after all hive work is done, with the lock held.
-PyObject* key_list(const std::shared_ptr<const hive::Hive>& hive, std::vector<KeySnapshot> keys) {
-    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(keys.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        PyObject* key = new_registry_key(hive, std::move(keys[i]));
-        if (key == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), key);
-    }
-    return list.release();
+PyObject* live_key_list(const std::shared_ptr<const hive::Hive>& hive, std::vector<KeySnapshot> keys) {
+    return key_list(hive, std::move(keys));
 }
 
-PyObject* value_list(const std::shared_ptr<const hive::Hive>&, std::vector<OwnedValue> values) {
-    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* value = PyRegistryValue::create(classes().registry_value, std::move(values[i]));
-        if (value == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), value);
-    }
-    return list.release();
+PyObject* hive_value_list(const std::shared_ptr<const hive::Hive>&, std::vector<OwnedValue> values) {
+    return value_list(std::move(values));
 }
 
 PyObject* one_value(const std::shared_ptr<const hive::Hive>&, OwnedValue value) {
     return PyRegistryValue::create(classes().registry_value, std::move(value));
 }
 
-PyObject* key_subkeys(PyObject* self, PyObject*) { return guarded_read(self, read_subkeys, key_list); }
+PyObject* key_subkeys(PyObject* self, PyObject*) {
+    const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
+    if (!recovery) return guarded_read(self, read_subkeys, live_key_list);
+    return guarded_read(
+        self, [&](const hive::Hive&, std::uint32_t offset) { return read_deleted_subkeys(*recovery, offset); },
+        [&](const std::shared_ptr<const hive::Hive>& hive, std::vector<KeySnapshot> keys) {
+            return key_list(hive, std::move(keys), recovery);
+        });
+}
 
-PyObject* key_values(PyObject* self, PyObject*) { return guarded_read(self, read_values, value_list); }
+PyObject* key_values(PyObject* self, PyObject*) {
+    const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
+    if (!recovery) return guarded_read(self, read_values, hive_value_list);
+    return guarded_read(
+        self,
+        [&](const hive::Hive& hive, std::uint32_t offset) {
+            return read_deleted_values(*recovery, offset, hive.data().size());
+        },
+        hive_value_list);
+}
 
 PyObject* key_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr std::array<Parameter, 1> parameters{{{"name", true}}};
@@ -290,8 +335,13 @@ PyObject* key_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
         // Copied while the lock is held: no Python object is touched once it is released.
         const auto name = text_argument("RegistryKey.value", "name", arguments[0]);
         if (!name) return nullptr;
+        const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
         return guarded_read(
-            self, [&](const hive::Hive& hive, std::uint32_t offset) { return find_value(hive, offset, *name); },
+            self,
+            [&](const hive::Hive& hive, std::uint32_t offset) {
+                return recovery ? find_deleted_value(*recovery, offset, *name, hive.data().size())
+                                : find_value(hive, offset, *name);
+            },
             one_value);
     });
 }
@@ -303,6 +353,20 @@ PyObject* key_last_written_timestamp(PyObject* self, PyObject*) {
         const auto seconds = static_cast<std::int64_t>(written / intervals_per_second);
         return PyLong_FromLongLong(seconds - seconds_1601_to_1970);
     });
+}
+
+PyObject* key_is_deleted(PyObject* self, PyObject*) { return PyBool_FromLong(handle_of(self).recovery != nullptr); }
+
+PyObject* key_partial_path(PyObject* self, PyObject*) {
+    const KeyHandle handle = handle_of(self);  // its own clones of the shared handles
+    return guarded_read(
+        self,
+        [&](const hive::Hive& hive, std::uint32_t offset) -> Checked<std::string> {
+            auto node = node_of(handle);
+            if (!node) return error::unexpected(std::move(node).error());
+            return recovery::partial_path(hive, offset, *node);
+        },
+        [](const std::shared_ptr<const hive::Hive>&, const std::string& path) { return to_str(path); });
 }
 
 PyObject* key_repr(PyObject* self) {
@@ -387,6 +451,16 @@ PyMethodDef key_methods[] = {
      .ml_meth = key_offset,
      .ml_flags = METH_NOARGS,
      .ml_doc = "offset($self)\n--\n\nGet the cell offset of the key node"},
+    {.ml_name = "is_deleted",
+     .ml_meth = key_is_deleted,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "is_deleted($self)\n--\n\nWhether the key was recovered from a free cell, cell slack or the bytes past "
+               "the hive bins data"},
+    {.ml_name = "partial_path",
+     .ml_meth = key_partial_path,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "partial_path($self)\n--\n\nGet the path built from parent fields as far as they lead through readable "
+               "key nodes, live or deleted; never raises for a broken chain"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -411,8 +485,51 @@ PyType_Spec key_type_spec = {
 
 }  // namespace
 
-PyObject* new_registry_key(std::shared_ptr<const hive::Hive> hive, KeySnapshot key) {
-    return PyRegistryKey::create(classes().registry_key, KeyHandle{std::move(hive), std::move(key)});
+PyObject* new_registry_key(std::shared_ptr<const hive::Hive> hive, KeySnapshot key,
+                           std::shared_ptr<const recovery::Recovery> recovery) {
+    return PyRegistryKey::create(classes().registry_key, KeyHandle{std::move(hive), std::move(key), std::move(recovery)});
+}
+
+// The lists are filled only after all hive work is done, with the lock held.
+PyObject* key_list(const std::shared_ptr<const hive::Hive>& hive, std::vector<KeySnapshot> keys,
+                   const std::shared_ptr<const recovery::Recovery>& recovery) {
+    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(keys.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        PyObject* key = new_registry_key(hive, std::move(keys[i]), recovery);
+        if (key == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), key);
+    }
+    return list.release();
+}
+
+PyObject* value_list(std::vector<OwnedValue> values) {
+    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* value = PyRegistryValue::create(classes().registry_value, std::move(values[i]));
+        if (value == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), value);
+    }
+    return list.release();
+}
+
+std::vector<OwnedValue> owned_deleted_values(const recovery::Recovery& recovery,
+                                             std::vector<recovery::DeletedValue> values, std::uint64_t limit) {
+    std::uint64_t read = 0;
+    std::vector<OwnedValue> result;
+    result.reserve(values.size());
+    for (recovery::DeletedValue& found : values) {
+        std::vector<std::uint8_t> bytes;
+        if (read <= limit) {
+            if (auto data = recovery.data_of(found.value)) {
+                read += data->size();
+                if (read <= limit) bytes = std::move(*data);
+            }
+        }
+        result.push_back({std::move(found.value.name), found.value.value_type, std::move(bytes), true});
+    }
+    return result;
 }
 
 PyObject* key_at_path(const std::shared_ptr<const hive::Hive>& hive, std::uint32_t offset, const char* function,

@@ -46,6 +46,8 @@ PyObject* value_raw_data(PyObject* self, PyObject*) { return to_bytes(value_of(s
 
 PyObject* value_data_size(PyObject* self, PyObject*) { return PyLong_FromSize_t(value_of(self).data.size()); }
 
+PyObject* value_is_deleted(PyObject* self, PyObject*) { return PyBool_FromLong(value_of(self).deleted); }
+
 PyObject* value_repr(PyObject* self) {
     return catching(PanicStyle::Panic, [&] { return to_str("RegistryValue(name='" + value_of(self).name + "')"); });
 }
@@ -79,6 +81,11 @@ PyMethodDef value_methods[] = {
      .ml_meth = value_as_py,
      .ml_flags = METH_NOARGS,
      .ml_doc = "as_py($self)\n--\n\nGet the decoded data as a plain Python object (data().as_py() in one call)"},
+    {.ml_name = "is_deleted",
+     .ml_meth = value_is_deleted,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "is_deleted($self)\n--\n\nWhether the value was recovered from a free cell, cell slack or the bytes "
+               "past the hive bins data"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,156 @@
+"""Hive.deleted_keys() and Hive.deleted_values(): records recovered from free
+cells, cell slack and the bytes past the hive bins data, and what recovered
+keys and values offer."""
+
+import gc
+import inspect
+import struct
+
+import pytest
+
+import orvane
+from hive_builder import BASE, REG_BINARY, REG_DWORD, REG_SZ, HiveBuilder, sz
+
+ROOT_FLAGS = 0x002C
+HIVE_METHODS = [
+    ("deleted_keys", "Find the deleted keys still held in free cells, cell slack and the bytes past the hive bins "
+                     "data, in file order"),
+    ("deleted_values", "Find the deleted values still held in free cells, cell slack and the bytes past the hive "
+                       "bins data, in file order, with their data while it has not been reused"),
+]
+
+
+def set_parent(b: HiveBuilder, key: int, parent: int) -> None:
+    b.u32(BASE + key + 4 + 16, parent)
+
+
+class Tracked:
+    """Records every cell a builder places while active, so they can be freed."""
+
+    def __init__(self, b: HiveBuilder) -> None:
+        self.b, self.cells = b, []
+
+    def __enter__(self):
+        self.add_cell = self.b.add_cell
+        self.b.add_cell = lambda payload, **kw: self.cells.append(self.add_cell(payload, **kw)) or self.cells[-1]
+        return self
+
+    def __exit__(self, *exc):
+        self.b.add_cell = self.add_cell
+        self.b.free(*self.cells)
+
+
+def scene() -> HiveBuilder:
+    """ROOT\\Software\\Run live, with one live value; below Software a deleted
+    key "Tool" with two values and a deleted subkey "Config"; a deleted value
+    "Backdoor" that Run no longer names; a deleted key "Orphan" whose parent
+    cell has been reused, with a deleted subkey "Leaf"; and a deleted value
+    whose data cell now holds live data."""
+    b = HiveBuilder()
+    live_data = b.data_cell(b"\xaa" * 16)
+    kept = b.vk("Kept", REG_BINARY, 16, live_data)
+    run = b.key("Run", value_count=1, value_list=b.value_list([kept]))
+    software = b.key("Software", subkey_count=1, subkey_list=b.subkey_list("lf", [run]))
+    root = b.key("ROOT", flags=ROOT_FLAGS, subkey_count=1, subkey_list=b.subkey_list("lf", [software]))
+    b.root(root)
+    set_parent(b, run, software)
+    set_parent(b, software, root)
+    reused = b.value_list([kept])  # a live cell where a key node once was
+    with Tracked(b):
+        b.value("Backdoor", REG_SZ, sz("C:\\evil.exe"))
+        values = [b.value("Path", REG_SZ, sz("C:\\tool")), b.value("Count", REG_DWORD, struct.pack("<I", 7))]
+        tool = b.key("Tool", parent=software, value_count=2, value_list=b.value_list(values),
+                     last_written=133_000_000_000_000_000)
+        config = b.key("Config", parent=tool)
+        b.u32(BASE + tool + 4 + 20, 1).u32(BASE + tool + 4 + 28, b.subkey_list("lh", [config]))
+        orphan = b.key("Orphan", parent=reused)
+        b.key("Leaf", parent=orphan)
+        b.vk("Stale", REG_BINARY, 16, live_data)
+    return b
+
+
+@pytest.fixture
+def hive(write_hive):
+    return orvane.Hive.open(write_hive(scene()))
+
+
+class TestSurface:
+    @pytest.mark.parametrize("method, doc", HIVE_METHODS, ids=[m for m, _ in HIVE_METHODS])
+    def test_signature_and_doc(self, method, doc):
+        function = getattr(orvane.Hive, method)
+        assert str(inspect.signature(function)) == "(self, /)"
+        assert function.__doc__ == doc
+
+
+class TestDeletedKeys:
+    def test_found_in_file_order_with_partial_paths(self, hive):
+        keys = hive.deleted_keys()
+        assert [k.partial_path() for k in keys] == ["Software\\Tool", "Software\\Tool\\Config", "Orphan",
+                                                    "Orphan\\Leaf"]
+        assert all(k.is_deleted() for k in keys)
+        assert repr(keys[0]) == "RegistryKey(name='Tool', subkeys=1, values=2)"
+
+    def test_live_keys_are_not_deleted(self, hive):
+        root = hive.root_key()
+        software = root.subkeys()[0]
+        run = software.subkeys()[0]
+        assert not any(k.is_deleted() for k in (root, software, run))
+        assert [k.partial_path() for k in (root, software, run)] == ["", "Software", "Software\\Run"]
+        assert not run.values()[0].is_deleted()
+
+    def test_values_subkeys_and_time_of_a_deleted_key(self, hive):
+        tool = hive.deleted_keys()[0]
+        assert [(v.name(), v.data().as_string() if v.data().is_string() else v.data().as_dword())
+                for v in tool.values()] == [("Path", "C:\\tool"), ("Count", 7)]
+        assert all(v.is_deleted() for v in tool.values())
+        assert tool.value("path").raw_data() == sz("C:\\tool")
+        with pytest.raises(ValueError, match=r"^Not found: Value 'Missing'$"):
+            tool.value("Missing")
+        config = tool.subkeys()
+        assert [k.name() for k in config] == ["Config"] and config[0].is_deleted()
+        assert config[0].partial_path() == "Software\\Tool\\Config"
+        assert config[0].subkeys() == [] and config[0].values() == []
+        assert tool.last_written_timestamp() == 133_000_000_000_000_000 // 10_000_000 - 11_644_473_600
+
+    def test_keys_outlive_the_hive_object(self, write_hive):
+        keys = orvane.Hive.open(write_hive(scene())).deleted_keys()
+        gc.collect()
+        assert [v.name() for v in keys[0].values()] == ["Path", "Count"]
+
+
+class TestDeletedValues:
+    def test_found_in_file_order_with_data(self, hive):
+        values = hive.deleted_values()
+        assert [v.name() for v in values] == ["Backdoor", "Path", "Count", "Stale"]
+        assert all(v.is_deleted() for v in values)
+        assert values[0].data().as_string() == "C:\\evil.exe"
+        assert values[2].raw_data() == struct.pack("<I", 7)
+
+    def test_reused_data_cell_gives_no_data(self, hive):
+        stale = hive.deleted_values()[-1]
+        assert stale.raw_data() == b"" and stale.data_size() == 0 and stale.data().is_none()
+        assert stale.value_type().type_name() == "REG_BINARY"
+
+    def test_hive_without_free_space_has_none(self, open_tree):
+        from hive_builder import Key, Value
+        hive = open_tree(Key("ROOT", [Value("v", REG_DWORD, b"\x01\0\0\0")], [Key("A")]))
+        assert hive.deleted_keys() == [] and hive.deleted_values() == []
+
+
+CORPUS_COUNTS = {  # deleted keys and values found, as the C++ corpus test pins them
+    "NTUSER.DAT": (0, 69), "UsrClass.dat": (94, 221), "amcache.hve": (0, 1), "SAM": (3, 4), "SECURITY": (0, 1),
+    "BCD": (4, 4),
+}
+
+
+@pytest.mark.parametrize("name", list(CORPUS_COUNTS))
+def test_corpus(corpus_dir, name):
+    hive = orvane.Hive.open(str(corpus_dir / name))
+    keys, values = hive.deleted_keys(), hive.deleted_values()
+    assert (len(keys), len(values)) == CORPUS_COUNTS[name]
+    # Every accessor of what was found works, and reads only deleted records.
+    for key in keys:
+        assert key.is_deleted() and key.partial_path().endswith(key.name())
+        assert all(v.is_deleted() for v in key.values())
+        assert all(k.is_deleted() for k in key.subkeys())
+    assert all(v.is_deleted() for v in values)
