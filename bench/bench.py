@@ -7,7 +7,8 @@ on large synthetic hives (bench/make_hive.py, written to a temporary folder).
 
 Reports, for each hive: the time of Hive.open, a full walk from Python
 (bench/walk.py) and in C++ alone (bench/cpp_walk.cpp), keys and values per
-second, and memory measured in a fresh process (resident anonymous and
+second, the scan for deleted records against the C++ walk (bench/deleted_scan.py),
+and memory measured in a fresh process (resident anonymous and
 file-backed memory after opening and after a full walk, and the peak). Then how
 the walk time grows from 25k to 200k keys, what a second thread or process
 brings, the open-time figures of bench/open_hive.py, the time to recover
@@ -35,6 +36,7 @@ sys.path.insert(0, str(HERE))
 
 import lookup_walk  # noqa: E402
 import orvane  # noqa: E402
+import deleted_scan  # noqa: E402
 import walk as walk_bench  # noqa: E402
 from open_hive import time_open  # noqa: E402
 
@@ -209,6 +211,9 @@ def main() -> int:
                          f"{keys / py:,.0f}", f"{values / py:,.0f}", f"{keys / cpp:,.0f}", f"{values / cpp:,.0f}"])
         table(["hive", "MiB", "keys", "values", "open µs", "walk py ms", "walk c++ ms", "py/c++",
                "py keys/s", "py values/s", "c++ keys/s", "c++ values/s"], rows)
+
+        print("## Scan for deleted records (bench/deleted_scan.py)\n")
+        table(deleted_scan.HEADER, deleted_scan.rows(hives, program, rounds))
 
         print("## Memory (fresh process per hive, SECURITY walked first; deltas from just before Hive.open)\n")
         rows = []

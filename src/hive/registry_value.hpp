@@ -24,6 +24,8 @@ inline constexpr std::size_t flags = 16;
 inline constexpr std::size_t name = 20;
 inline constexpr std::uint16_t ascii_name_flag = 0x0001;
 inline constexpr std::uint32_t data_size_mask = 0x7FFFFFFF;
+inline constexpr std::uint32_t inline_data_flag = 0x80000000;  // set by Windows on data held in the offset field
+inline constexpr std::uint32_t inline_data_limit = 4;           // sizes 1 to 4 live in the offset field
 inline constexpr std::uint32_t largest_single_cell = 16344;  // larger data lives in a "db" record
 inline constexpr std::string_view signature = "vk";
 static_assert(name == minimum_size, "the name follows the fixed part");

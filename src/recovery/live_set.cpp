@@ -5,6 +5,7 @@
 #include "hive/layout.hpp"
 #include "hive/registry_key.hpp"
 #include "key/key_node.hpp"
+#include "recovery/plausible_records.hpp"
 
 namespace orvane::recovery {
 
@@ -13,8 +14,6 @@ namespace {
 namespace nk = key::nk_layout;
 namespace vk = hive::vk_layout;
 
-constexpr std::uint32_t no_list = 0xFFFFFFFF;
-constexpr std::uint32_t inline_limit = 4;
 
 void sort_table(OffsetTable& table) {
     std::sort(table.begin(), table.end());
@@ -27,7 +26,7 @@ void sort_table(OffsetTable& table) {
 // and each single data cell's used length and owner.
 void add_values(const hive::Hive& hive, std::uint32_t count, std::uint32_t list_offset, LiveSet& live,
                 OffsetSet& lists_read) {
-    if (count == 0 || list_offset == 0 || list_offset == no_list || !lists_read.insert(list_offset)) return;
+    if (count == 0 || list_offset == 0 || list_offset == no_cell || !lists_read.insert(list_offset)) return;
     const auto list = hive.get_cell(list_offset);
     if (!list || list->size() / 4 < count) return;
     live.used_lengths.emplace_back(list_offset, count * 4);
@@ -40,7 +39,7 @@ void add_values(const hive::Hive& hive, std::uint32_t count, std::uint32_t list_
         if (!record) continue;
         const std::uint32_t size = record->u32<vk::data_size>() & vk::data_size_mask;
         const std::uint32_t data_offset = record->u32<vk::data_offset>();
-        if (size <= inline_limit || data_offset == 0 || data_offset == no_list) continue;
+        if (size <= vk::inline_data_limit || data_offset == 0 || data_offset == no_cell) continue;
         live.data_owners.emplace_back(data_offset, vk_offset);
         // Big data spreads over several cells; only a single cell's use is known here.
         if (size <= vk::largest_single_cell) live.used_lengths.emplace_back(data_offset, size);

@@ -20,8 +20,6 @@ constexpr std::uint16_t known_value_flags = 0x0003;
 // bytes that is at most twice as many.
 constexpr std::uint16_t longest_key_name = 2 * 255;
 constexpr std::uint32_t longest_value_name = 2 * 16383;
-constexpr std::uint32_t inline_data_flag = 0x80000000;
-constexpr std::uint32_t inline_limit = 4;
 constexpr unsigned longest_parent_chain = 512;
 
 // A list offset the node names: "none" (0xFFFFFFFF) is allowed where `optional`.
@@ -70,10 +68,10 @@ std::optional<hive::RegistryValue> plausible_value(utils::ByteView record, std::
     // Windows marks data of up to 4 bytes (none included) as held in the
     // offset field. Data without the mark must name its cell, or no cell at
     // all when it is empty; only other writers leave 1 to 4 bytes unmarked.
-    const bool marked_inline = (stored_size & inline_data_flag) != 0;
+    const bool marked_inline = (stored_size & vk::inline_data_flag) != 0;
     const std::uint32_t data_offset = fixed->u32<vk::data_offset>();
-    if (size > area_size || (marked_inline && size > inline_limit)) return std::nullopt;
-    if (!marked_inline && size > inline_limit && !sane_cell_offset(data_offset, area_size)) return std::nullopt;
+    if (size > area_size || (marked_inline && size > vk::inline_data_limit)) return std::nullopt;
+    if (!marked_inline && size > vk::inline_data_limit && !sane_cell_offset(data_offset, area_size)) return std::nullopt;
     if (!marked_inline && size == 0 && data_offset != no_cell) return std::nullopt;
     auto value = hive::decode_value_record(record, hive);
     if (!value) return std::nullopt;

@@ -21,7 +21,6 @@ namespace vk = hive::vk_layout;
 namespace db = hive::db_layout;
 
 constexpr std::uint64_t cell_alignment = 8;
-constexpr std::uint32_t inline_limit = 4;
 constexpr std::uint32_t legacy_minor_version = 3;  // hives without big-data records
 constexpr unsigned deepest_subkey_list = 2;  // a root index naming leaves
 
@@ -46,7 +45,7 @@ public:
 
     // Equal to the live value record that names the same data cell.
     bool of_live_value(const hive::RegistryValue& value) const {
-        if (value.data_size <= inline_limit) return false;
+        if (value.data_size <= vk::inline_data_limit) return false;
         const std::uint32_t* owner = find_in(live_.data_owners, value.data_offset);
         if (!owner) return false;
         const auto cell = hive_.get_cell(*owner);
@@ -195,7 +194,7 @@ void Recovery::collect_subkeys(std::uint32_t parent, std::uint32_t list_offset, 
 
 std::optional<std::vector<std::uint8_t>> Recovery::data_of(const hive::RegistryValue& value) const {
     const std::uint32_t size = value.data_size;
-    if (size <= inline_limit) {
+    if (size <= vk::inline_data_limit) {
         // Held in the offset field itself, low-order byte first.
         std::uint8_t field[4];
         utils::store_u32(field, value.data_offset);
