@@ -121,6 +121,15 @@ def walk(hive) -> int:
                 exercise_value(found)
         attempt(key.value, "no such value")
         pending.extend(attempt(key.subkeys) or [])
+    # What the scan for deleted records finds, and what is read through it.
+    for key in (attempt(hive.deleted_keys) or [])[:64]:
+        key.name(), repr(key), key.is_deleted(), key.partial_path()
+        attempt(key.last_written_timestamp)
+        for value in attempt(key.values) or []:
+            exercise_value(value)
+        attempt(key.subkeys)
+    for value in (attempt(hive.deleted_values) or [])[:256]:
+        exercise_value(value)
     return walked
 
 
