@@ -144,12 +144,16 @@ inline WalkCounts walk_hive(const hive::Hive& hive) {
 }
 
 // Loads `input` as a hive image, its checksum put right first (a mutated byte
-// in the base block would otherwise stop nearly every input at the checksum),
-// and walks it.
-inline WalkCounts walk_hive_image(Bytes input) {
+// in the base block would otherwise stop nearly every input at the checksum).
+inline Result<std::shared_ptr<const hive::Hive>> load_image(Bytes input) {
     utils::ImageBytes image(input.begin(), input.end());
     if (image.size() >= 512) hive::store_base_block_checksum(image);
-    auto loaded = hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
+    return hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
+}
+
+// Loads `input` with load_image() and walks it.
+inline WalkCounts walk_hive_image(Bytes input) {
+    auto loaded = load_image(input);
     if (!loaded) return WalkCounts{};
     return walk_hive(**loaded);
 }
@@ -197,10 +201,9 @@ inline RecoveryCounts scan_deleted(const hive::Hive& hive) {
     return counts;
 }
 
+// Loads `input` as walk_hive_image() does and scans it.
 inline RecoveryCounts scan_deleted_image(Bytes input) {
-    ByteVector image(input.begin(), input.end());
-    if (image.size() >= 512) hive::store_base_block_checksum(image);
-    auto loaded = hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
+    auto loaded = load_image(input);
     if (!loaded) return RecoveryCounts{};
     return scan_deleted(**loaded);
 }
