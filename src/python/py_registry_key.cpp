@@ -485,8 +485,12 @@ PyType_Spec key_type_spec = {
 
 }  // namespace
 
-PyObject* new_registry_key(std::shared_ptr<const hive::Hive> hive, KeySnapshot key,
-                           std::shared_ptr<const recovery::Recovery> recovery) {
+PyObject* new_registry_key(std::shared_ptr<const hive::Hive> hive, KeySnapshot key) {
+    return new_deleted_key(std::move(hive), std::move(key), nullptr);
+}
+
+PyObject* new_deleted_key(std::shared_ptr<const hive::Hive> hive, KeySnapshot key,
+                          std::shared_ptr<const recovery::Recovery> recovery) {
     return PyRegistryKey::create(classes().registry_key, KeyHandle{std::move(hive), std::move(key), std::move(recovery)});
 }
 
@@ -496,7 +500,7 @@ PyObject* key_list(const std::shared_ptr<const hive::Hive>& hive, std::vector<Ke
     OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(keys.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        PyObject* key = new_registry_key(hive, std::move(keys[i]), recovery);
+        PyObject* key = new_deleted_key(hive, std::move(keys[i]), recovery);
         if (key == nullptr) return nullptr;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), key);
     }
@@ -527,7 +531,7 @@ std::vector<OwnedValue> owned_deleted_values(const recovery::Recovery& recovery,
                 if (read <= limit) bytes = std::move(*data);
             }
         }
-        result.push_back({std::move(found.value.name), found.value.value_type, std::move(bytes), true});
+        result.push_back({std::move(found.value.name), found.value.value_type, std::move(bytes), found.offset, true});
     }
     return result;
 }

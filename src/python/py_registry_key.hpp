@@ -9,10 +9,12 @@
 
 namespace orvane::python {
 
-// A new RegistryKey object holding its own clone of the hive handle (and, for
-// a deleted key, of the scan result it was found by).
-PyObject* new_registry_key(std::shared_ptr<const hive::Hive> hive, KeySnapshot key,
-                           std::shared_ptr<const recovery::Recovery> recovery = nullptr);
+// A new RegistryKey object holding its own clone of the hive handle.
+PyObject* new_registry_key(std::shared_ptr<const hive::Hive> hive, KeySnapshot key);
+
+// The same for a deleted key, which also holds the scan result it was found by.
+PyObject* new_deleted_key(std::shared_ptr<const hive::Hive> hive, KeySnapshot key,
+                          std::shared_ptr<const recovery::Recovery> recovery);
 
 // New lists of RegistryKey and RegistryValue objects, filled with the lock held.
 PyObject* key_list(const std::shared_ptr<const hive::Hive>& hive, std::vector<KeySnapshot> keys,

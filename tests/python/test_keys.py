@@ -24,9 +24,6 @@ KEY_METHODS = [
     ("values", "Get all values"),
     ("value", "Get a specific value by name"),
     ("last_written_timestamp", "Get the last write timestamp as Unix timestamp (seconds since epoch)"),
-    ("is_deleted", "Whether the key was recovered from a free cell, cell slack or the bytes past the hive bins data"),
-    ("partial_path", "Get the path built from parent fields as far as they lead through readable key nodes, live or "
-                     "deleted; never raises for a broken chain"),
 ]
 
 

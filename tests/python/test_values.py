@@ -20,7 +20,6 @@ VALUE_METHODS = [
     ("data", "Get the parsed value data"),
     ("raw_data", "Get the raw value data as bytes"),
     ("data_size", "Get the data size in bytes"),
-    ("is_deleted", "Whether the value was recovered from a free cell, cell slack or the bytes past the hive bins data"),
 ]
 
 
