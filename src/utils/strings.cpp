@@ -10,6 +10,7 @@ using base::append_utf8;
 using base::decode_utf8_step;
 using base::replacement_character;
 using base::Utf8Step;
+using base::replacement_character;
 
 void strip_trailing_nuls(std::string& text) {
     const auto end = text.find_last_not_of('\0');
@@ -20,41 +21,70 @@ RegistryError invalid_utf16(std::uint32_t offset) {
     return RegistryError(error::InvalidUtf16{offset});
 }
 
-Result<std::string> decode_utf8_strict(Bytes bytes, std::uint32_t offset) {
-    std::string out;
+// Both decoders append to `out` and report whether the input was well formed.
+// Strict decoding stops at the first fault (the caller discards `out`); lossy
+// decoding puts U+FFFD in place of each bad sequence or unit and goes on.
+enum class Faults { Stop, Replace };
+
+bool decode_utf8(Bytes bytes, Faults faults, std::string& out) {
+    bool clean = true;
     out.reserve(bytes.size());
     while (!bytes.empty()) {
         const Utf8Step step = decode_utf8_step(bytes);
-        if (!step.valid) return error::unexpected(invalid_utf16(offset));
-        out.append(reinterpret_cast<const char*>(bytes.data()), step.length);
+        if (!step.valid) {
+            if (faults == Faults::Stop) return false;
+            clean = false;
+            append_utf8(out, replacement_character);
+        } else {
+            out.append(reinterpret_cast<const char*>(bytes.data()), step.length);
+        }
         bytes = bytes.subspan(step.length);
     }
-    return out;
+    return clean;
 }
 
-Result<std::string> decode_utf16_strict(Bytes bytes, bool big_endian, std::uint32_t offset) {
-    // The callers guarantee an even length.
-    std::string out;
+bool decode_utf16(Bytes bytes, bool big_endian, Faults faults, std::string& out) {
+    bool clean = true;
+    // A trailing odd byte is a unit cut in half.
+    const std::size_t whole = bytes.size() & ~std::size_t{1};
     out.reserve(bytes.size());
     auto unit = [&](std::size_t i) -> std::uint32_t {
         const std::uint8_t a = bytes[i], b = bytes[i + 1];
         return big_endian ? (std::uint32_t{a} << 8) | b : (std::uint32_t{b} << 8) | a;
     };
-    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    auto bad = [&] {
+        clean = false;
+        append_utf8(out, replacement_character);
+        return faults == Faults::Replace;
+    };
+    for (std::size_t i = 0; i < whole; i += 2) {
         const std::uint32_t u = unit(i);
         if (u >= 0xD800 && u <= 0xDBFF) {
-            if (i + 4 > bytes.size()) return error::unexpected(invalid_utf16(offset));
-            const std::uint32_t low = unit(i + 2);
-            if (low < 0xDC00 || low > 0xDFFF) return error::unexpected(invalid_utf16(offset));
+            const std::uint32_t low = i + 4 <= whole ? unit(i + 2) : 0;
+            if (low < 0xDC00 || low > 0xDFFF) {
+                if (!bad()) return false;
+                continue;  // the next unit is read on its own
+            }
             append_utf8(out, static_cast<char32_t>(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00)));
             i += 2;
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            return error::unexpected(invalid_utf16(offset));
+            if (!bad()) return false;
         } else {
             append_utf8(out, static_cast<char32_t>(u));
         }
     }
-    return out;
+    if (whole != bytes.size()) bad();
+    return clean;
+}
+
+// The byte-order mark decides the decoder; without one the text is UTF-16LE.
+bool decode_marked_utf16(Bytes bytes, Faults faults, std::string& out) {
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        return decode_utf8(bytes.subspan(3), faults, out);
+    }
+    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return decode_utf16(bytes.subspan(2), false, faults, out);
+    if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return decode_utf16(bytes.subspan(2), true, faults, out);
+    return decode_utf16(bytes, false, faults, out);
 }
 
 }  // namespace
@@ -87,22 +117,28 @@ std::string read_ascii_string(Bytes bytes) {
 }
 
 Result<std::string> read_utf16_string(Bytes bytes, std::uint32_t offset) {
+    // An odd length fails before the content is looked at.
     if (bytes.size() % 2 != 0) return error::unexpected(invalid_utf16(offset));
-
-    Result<std::string> text = [&]() -> Result<std::string> {
-        if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-            return decode_utf8_strict(bytes.subspan(3), offset);
-        }
-        if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-            return decode_utf16_strict(bytes.subspan(2), false, offset);
-        }
-        if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
-            return decode_utf16_strict(bytes.subspan(2), true, offset);
-        }
-        return decode_utf16_strict(bytes, false, offset);
-    }();
-    if (text) strip_trailing_nuls(*text);
+    std::string text;
+    if (!decode_marked_utf16(bytes, Faults::Stop, text)) return error::unexpected(invalid_utf16(offset));
+    strip_trailing_nuls(text);
     return text;
+}
+
+LossyText read_utf16_string_lossy(Bytes bytes) {
+    LossyText result;
+    result.clean = decode_marked_utf16(bytes, Faults::Replace, result.text);
+    strip_trailing_nuls(result.text);
+    return result;
+}
+
+Result<std::string> read_utf16_name(Bytes bytes, std::uint32_t offset, error::ProblemLog* problems) {
+    if (!problems) return read_utf16_string(bytes, offset);
+    LossyText name = read_utf16_string_lossy(bytes);
+    if (!name.clean) {
+        problems->note(invalid_utf16(offset).message() + ", read with U+FFFD in place of each bad unit");
+    }
+    return std::move(name.text);
 }
 
 }  // namespace orvane::utils

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "error/problem_log.hpp"
 #include "error/registry_error.hpp"
 #include "utils/byte_view.hpp"
 
@@ -24,5 +25,18 @@ std::string read_ascii_string(Bytes bytes);
 // to strict UTF-8); trailing NULs removed. Any malformed input, or an odd byte
 // count, fails with InvalidUtf16(offset); `offset` is used for nothing else.
 [[nodiscard]] Result<std::string> read_utf16_string(Bytes bytes, std::uint32_t offset);
+
+// The same reading, for a tolerant hive: each malformed unit or sequence (and
+// a trailing odd byte) becomes U+FFFD instead of failing. `clean` tells
+// whether anything was replaced.
+struct LossyText {
+    std::string text;
+    bool clean = true;
+};
+LossyText read_utf16_string_lossy(Bytes bytes);
+
+// A UTF-16 key or value name of the record at `offset`: strict without a
+// problem log; with one, lossy, noting a name that needed replacements.
+[[nodiscard]] Result<std::string> read_utf16_name(Bytes bytes, std::uint32_t offset, error::ProblemLog* problems);
 
 }  // namespace orvane::utils

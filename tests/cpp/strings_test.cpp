@@ -104,6 +104,16 @@ TEST_P(Utf16StringTest, Decodes) {
     }
 }
 
+// The tolerant reader agrees with the strict one wherever that one succeeds,
+// and only then reports the text clean.
+TEST_P(Utf16StringTest, LossyAgreesWhereStrictSucceeds) {
+    const LossyText lossy = read_utf16_string_lossy(GetParam().bytes);
+    EXPECT_EQ(lossy.clean, GetParam().expected.has_value());
+    if (GetParam().expected) {
+        EXPECT_EQ(lossy.text, *GetParam().expected);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, Utf16StringTest,
     ::testing::Values(
@@ -124,6 +134,45 @@ INSTANTIATE_TEST_SUITE_P(
         Utf16Case{"mark_only", {0xFF, 0xFE}, ""},
         Utf16Case{"non_ascii", {0xE9, 0x00, 0xAC, 0x20}, "\xC3\xA9\xE2\x82\xAC"}),
     [](const auto& test) { return std::string(test.param.name); });
+
+struct Utf16LossyCase {
+    const char* name;
+    ByteVector bytes;
+    std::string expected;
+};
+
+class Utf16LossyTest : public ::testing::TestWithParam<Utf16LossyCase> {};
+
+TEST_P(Utf16LossyTest, ReplacesEachBadUnit) {
+    const LossyText lossy = read_utf16_string_lossy(GetParam().bytes);
+    EXPECT_FALSE(lossy.clean);
+    EXPECT_EQ(lossy.text, GetParam().expected);
+}
+
+#define FFFD "\xEF\xBF\xBD"
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Utf16LossyTest,
+    ::testing::Values(
+        Utf16LossyCase{"lone_high_surrogate", {'a', 0, 0x00, 0xD8, 'b', 0}, "a" FFFD "b"},
+        Utf16LossyCase{"two_high_surrogates_then_pair", {0x00, 0xD8, 0x3D, 0xD8, 0x00, 0xDE}, FFFD "\xF0\x9F\x98\x80"},
+        Utf16LossyCase{"lone_low_surrogate", {0x00, 0xDC, 'b', 0}, FFFD "b"},
+        Utf16LossyCase{"high_surrogate_at_end", {'a', 0, 0x00, 0xD8}, "a" FFFD},
+        Utf16LossyCase{"odd_trailing_byte", {'a', 0, 'b'}, "a" FFFD},
+        Utf16LossyCase{"odd_length_with_be_mark", {0xFE, 0xFF, 0, 'a', 0}, "a" FFFD},
+        Utf16LossyCase{"utf8_mark_then_invalid", {0xEF, 0xBB, 0xBF, 'a', 0xFF, 'b'}, "a" FFFD "b"},
+        Utf16LossyCase{"trailing_nul_after_bad_unit_removed", {0x00, 0xDC, 0, 0}, FFFD}),
+    [](const auto& test) { return std::string(test.param.name); });
+#undef FFFD
+
+TEST(ReadUtf16Name, StrictWithoutALogLossyAndNotedWithOne) {
+    const ByteVector bad{'a', 0, 0x00, 0xDC};
+    EXPECT_EQ(read_utf16_name(bad, 0x40, nullptr).error().message(), "Invalid UTF-16 string at offset 0x40");
+    error::ProblemLog log;
+    EXPECT_EQ(*read_utf16_name(bad, 0x40, &log), "a\xEF\xBF\xBD");
+    EXPECT_EQ(*read_utf16_name(ByteVector{'b', 0}, 0x80, &log), "b");
+    EXPECT_EQ(log.lines(), std::vector<std::string>{
+                               "Invalid UTF-16 string at offset 0x40, read with U+FFFD in place of each bad unit"});
+}
 
 }  // namespace
 }  // namespace orvane::utils
