@@ -53,6 +53,7 @@ struct WalkCounts {
     std::size_t largest_raw_data = 0;     // the most bytes one raw_data() call returned
     std::size_t largest_value_names = 0;  // the most name bytes one values() call returned
     std::size_t errors = 0;               // errors met and swallowed
+    std::size_t problems = 0;             // lines a tolerant hive noted
 };
 
 namespace detail {
@@ -206,6 +207,16 @@ inline RecoveryCounts scan_deleted_image(Bytes input) {
     auto loaded = load_image(input);
     if (!loaded) return RecoveryCounts{};
     return scan_deleted(**loaded);
+}
+
+// Loads `input` as it is the tolerant way (a wrong checksum is only noted),
+// walks it, and reads what it noted.
+inline WalkCounts walk_tolerant_hive_image(Bytes input) {
+    auto loaded = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(ByteVector(input.begin(), input.end())));
+    if (!loaded) return WalkCounts{};
+    WalkCounts counts = walk_hive(**loaded);
+    counts.problems = (*loaded)->problems().size();
+    return counts;
 }
 
 // A small, sound hive for the logs to be replayed into: a root key with one

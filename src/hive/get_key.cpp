@@ -10,7 +10,7 @@ Checked<RegistryKey> Hive::get_key(std::uint32_t offset) const {
     // Decoded with no lock held, so a slow decode never blocks other readers.
     // Two threads missing on the same offset both decode; both store equal nodes.
     ORVANE_ASSIGN_OR_RETURN(const utils::ByteView payload, get_cell(offset));
-    ORVANE_ASSIGN_OR_RETURN(key::KeyNode node, key::decode_key_node(payload.bytes(), offset));
+    ORVANE_ASSIGN_OR_RETURN(key::KeyNode node, key::decode_key_node(payload.bytes(), offset, problem_log()));
     ORVANE_TRY(key_cache_.insert(offset, node));
     return RegistryKey(std::move(node), offset, *this);
 }

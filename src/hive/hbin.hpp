@@ -2,6 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "error/problem_log.hpp"
+#include "error/registry_error.hpp"
+#include "utils/byte_view.hpp"
 
 namespace orvane::hive {
 
@@ -16,5 +22,16 @@ struct HbinHeader {
 
     bool operator==(const HbinHeader&) const = default;
 };
+
+struct HbinWalk {
+    std::vector<HbinHeader> headers;     // in file order
+    std::optional<RegistryError> fault;  // why a strict walk failed
+    std::uint64_t good_end = 0;          // where the readable bins end, from the start of the hive bins data
+};
+
+// Walks the bin headers of a whole hive `image` (base block included), in the
+// strict way or, given a log to note problems in, the tolerant way; hive.cpp
+// states both sets of rules.
+HbinWalk walk_hbins(utils::Bytes image, std::uint32_t recorded_size, error::ProblemLog* problems);
 
 }  // namespace orvane::hive

@@ -1,6 +1,7 @@
 #include "hive/hive.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include "hive/layout.hpp"
 #include "utils/strings.hpp"
@@ -31,77 +32,178 @@ bool supported_version(std::uint32_t major, std::uint32_t minor) {
     return major == 1 && minor >= 3 && minor <= 6;
 }
 
+// Why the bin header at the start of `at` ends the walk, or nothing for a
+// sound header. The strict walk accepts any size but 0 (`check_size` false).
+std::optional<RegistryError> bad_hbin(const utils::ByteView& at, const utils::FixedView<layout::hbin_header_size>& record,
+                                      std::uint64_t position, bool check_size) {
+    if (auto signature = at.expect_signature(layout::hbin_signature, layout::hbin_signature_bytes); !signature) {
+        return std::move(signature).error();
+    }
+    const std::uint32_t stored_offset = record.u32<layout::hbin_offset>();
+    if (stored_offset != static_cast<std::uint32_t>(position)) {
+        return error::invalid_format("Hbin offset mismatch: expected " + error::hex(position) + ", found " +
+                                     error::hex(stored_offset));
+    }
+    if (check_size && record.u32<layout::hbin_size>() < layout::hbin_header_size) {
+        return error::invalid_format("Hbin size " + std::to_string(record.u32<layout::hbin_size>()) +
+                                     " at offset " + error::hex(position));
+    }
+    return std::nullopt;
+}
+
+// The checks both ways of loading make before anything else is read.
+Result<BaseBlock> read_checked_base_block(const utils::ByteView& image) {
+    const auto base = image.fixed<layout::base_block_size>();
+    if (!base) return error::fail(error::HiveTooSmall{image.size(), layout::base_block_size});
+    ORVANE_TRY(image.expect_signature(layout::signature, layout::regf_signature));
+    return read_base_block(*base);
+}
+
 }  // namespace
 
+// The strict walk lists every bin until a header that is not "hbin", fails on
+// a wrong offset field (unless it lies in the slack past the recorded data,
+// where Windows leaves bins of an earlier, larger hive) and on a header cut
+// short, and ends the list after a bin of size 0 (which would otherwise be
+// visited forever).
+//
+// The tolerant walk (`problems` given) lists the same bins but never fails:
+// the first bad header (wrong signature, wrong offset, cut short, smaller than
+// a header) ends the readable bins. `good_end` is that header's position, so
+// no cell behind it is read, and the reason is noted unless the header lies in
+// the slack.
+HbinWalk walk_hbins(utils::Bytes image, std::uint32_t recorded_size, error::ProblemLog* problems) {
+    const utils::ByteView area = utils::ByteView(image).rest(layout::base_block_size);
+    const std::uint64_t length = area.size();
+    HbinWalk walk;
+    walk.good_end = length;
+    std::uint64_t position = 0;
+    while (position < length) {
+        const bool slack = recorded_size != 0 && position >= recorded_size;
+        const auto stop = [&](RegistryError error) {
+            if (!slack) problems->note("Hive bins end at offset " + error::hex(position), error);
+            walk.good_end = position;
+        };
+        const utils::ByteView at(area.bytes().subspan(static_cast<std::size_t>(position)),
+                                 static_cast<std::uint32_t>(position));
+        auto record = at.fixed<layout::hbin_header_size>();
+        if (!record) {
+            if (problems) {
+                stop(std::move(record).error());
+            } else {
+                walk.fault = std::move(record).error();
+            }
+            break;
+        }
+        if (auto bad = bad_hbin(at, *record, position, problems != nullptr)) {
+            if (problems) {
+                stop(std::move(*bad));
+            } else if (bad->is<error::InvalidFormat>() && !slack) {
+                walk.fault = std::move(*bad);  // a header that is not "hbin" just ends the list
+            }
+            break;
+        }
+        HbinHeader header;
+        header.signature = record->copy<layout::hbin_signature, 4>();
+        header.offset = static_cast<std::uint32_t>(position);
+        header.size = record->u32<layout::hbin_size>();
+        header.reserved = record->u64<layout::hbin_reserved>();
+        header.timestamp = record->u64<layout::hbin_timestamp>();
+        header.spare = record->u32<layout::hbin_spare>();
+        walk.headers.push_back(header);
+
+        if (problems && header.size > length - position) {
+            // Cut short by the end of the file: the cells that are there stay readable.
+            problems->note("Hive bins cut short at offset " + error::hex(position),
+                           RegistryError(error::TruncatedData{header.offset, header.size, length - position}));
+        }
+        // A bin of size 0 would leave the walk where it is; the list ends with it.
+        if (header.size == 0) break;
+        position += header.size;
+    }
+    return walk;
+}
+
 Result<std::shared_ptr<const Hive>> Hive::open(const std::string& path) {
+    return open_as(path, Reading::Strict);
+}
+
+Result<std::shared_ptr<const Hive>> Hive::open_tolerant(const std::string& path) {
+    return open_as(path, Reading::Tolerant);
+}
+
+Result<std::shared_ptr<const Hive>> Hive::open_as(const std::string& path, Reading reading) {
     ORVANE_ASSIGN_OR_RETURN(utils::FileDescriptor fd, utils::open_read_only(path));
     ORVANE_ASSIGN_OR_RETURN(const std::uint64_t length, utils::file_length(fd));
     if (length < layout::base_block_size) {
         return error::fail(error::HiveTooSmall{length, layout::base_block_size});
     }
     ORVANE_ASSIGN_OR_RETURN(FileMapping mapping, FileMapping::map(fd, length));
+    if (reading == Reading::Tolerant) return from_data_tolerant(HiveData(std::move(mapping)));
     return from_data(HiveData(std::move(mapping)));
     // `fd` closes here; the mapping stays valid without it.
 }
 
 Result<std::shared_ptr<const Hive>> Hive::from_data(HiveData data, std::vector<std::string> applied_logs) {
     const utils::ByteView image(data.bytes());
-    const auto base = image.fixed<layout::base_block_size>();
-    if (!base) return error::fail(error::HiveTooSmall{image.size(), layout::base_block_size});
-    ORVANE_TRY(image.expect_signature(layout::signature, layout::regf_signature));
-    BaseBlock block = read_base_block(*base);
+    ORVANE_ASSIGN_OR_RETURN(BaseBlock block, read_checked_base_block(image));
     if (!base_block_checksum_matches(image.bytes())) {
         return error::fail(error::ChecksumMismatch{block.checksum, base_block_checksum(image.bytes())});
     }
     if (!supported_version(block.major_version, block.minor_version)) {
         return error::fail(error::UnsupportedVersion{block.major_version, block.minor_version});
     }
-    return std::shared_ptr<const Hive>(new Hive(std::move(data), std::move(block), std::move(applied_logs)));
+    const std::uint64_t readable = image.size();
+    return std::shared_ptr<const Hive>(
+        new Hive(std::move(data), std::move(block), std::move(applied_logs), readable, nullptr));
+}
+
+Result<std::shared_ptr<const Hive>> Hive::from_data_tolerant(HiveData data) {
+    const utils::ByteView image(data.bytes());
+    ORVANE_ASSIGN_OR_RETURN(BaseBlock block, read_checked_base_block(image));
+    // A major version other than 1 is another format altogether; any minor
+    // version of 1 reads the same way.
+    if (block.major_version != 1) {
+        return error::fail(error::UnsupportedVersion{block.major_version, block.minor_version});
+    }
+    auto problems = std::make_unique<error::ProblemLog>();
+    if (!base_block_checksum_matches(image.bytes())) {
+        const RegistryError mismatch(error::ChecksumMismatch{block.checksum, base_block_checksum(image.bytes())});
+        problems->note(mismatch.message());
+    }
+    if (!supported_version(block.major_version, block.minor_version)) {
+        problems->note(RegistryError(error::UnsupportedVersion{block.major_version, block.minor_version}).message());
+    }
+    const std::uint64_t present = image.size() - layout::base_block_size;
+    if (block.hive_bins_data_size > present) {
+        problems->note("Hive bins data size " + error::hex(block.hive_bins_data_size) +
+                       " runs past the end of the file (" + error::hex(present) + " bytes present)");
+    }
+    // Cells are read only up to the first bin that is missing or invalid.
+    const HbinWalk walk = walk_hbins(image.bytes(), block.hive_bins_data_size, problems.get());
+    const std::uint64_t readable = layout::base_block_size + walk.good_end;
+    return std::shared_ptr<const Hive>(new Hive(std::move(data), std::move(block), {}, readable, std::move(problems)));
+}
+
+std::vector<std::string> Hive::problems() const {
+    if (!problems_) return {};
+    return problems_->lines();
 }
 
 Result<std::vector<HbinHeader>> Hive::hbins() const {
-    const utils::ByteView area = utils::ByteView(data()).rest(layout::base_block_size);
-    const std::uint64_t length = area.size();
-    std::vector<HbinHeader> headers;
-    std::uint64_t position = 0;
-    while (position < length) {
-        const utils::ByteView at(area.bytes().subspan(static_cast<std::size_t>(position)),
-                                 static_cast<std::uint32_t>(position));
-        ORVANE_ASSIGN_OR_RETURN(const auto record, at.fixed<layout::hbin_header_size>());
-        if (!at.has_signature(layout::hbin_signature, layout::hbin_signature_bytes)) break;
-
-        const std::uint32_t stored_offset = record.u32<layout::hbin_offset>();
-        if (stored_offset != static_cast<std::uint32_t>(position)) {
-            // Windows leaves bins of an earlier, larger hive behind the recorded
-            // end of the hive bins data; such a leftover ends the list.
-            const std::uint32_t recorded_end = base_block_.hive_bins_data_size;
-            if (recorded_end != 0 && position >= recorded_end) break;
-            return error::fail(error::invalid_format("Hbin offset mismatch: expected " + error::hex(position) +
-                                                     ", found " + error::hex(stored_offset)));
-        }
-        HbinHeader header;
-        header.signature = record.copy<layout::hbin_signature, 4>();
-        header.offset = static_cast<std::uint32_t>(position);
-        header.size = record.u32<layout::hbin_size>();
-        header.reserved = record.u64<layout::hbin_reserved>();
-        header.timestamp = record.u64<layout::hbin_timestamp>();
-        header.spare = record.u32<layout::hbin_spare>();
-        headers.push_back(header);
-
-        // A bin of size 0 would leave the walk where it is; the list ends with it.
-        if (header.size == 0) break;
-        position += header.size;
-    }
-    return headers;
+    HbinWalk walk = walk_hbins(data(), base_block_.hive_bins_data_size, problems_.get());
+    if (walk.fault) return error::fail(std::move(*walk.fault));
+    return std::move(walk.headers);
 }
 
 Result<utils::ByteView> Hive::get_cell(std::uint32_t offset) const {
-    const std::uint64_t n = data().size();
+    const utils::Bytes image = data().first(static_cast<std::size_t>(readable_size_));
+    const std::uint64_t n = image.size();
     if (offset > layout::largest_cell_offset) return error::fail(error::InvalidOffset{offset, 0});
     const std::uint64_t position = std::uint64_t{offset} + layout::base_block_size;
     if (position >= n) return error::fail(error::InvalidOffset{offset, n});
     // Errors name the cell offset; the view runs from the size word to the end of the image.
-    const utils::ByteView cell(data().subspan(static_cast<std::size_t>(position)), offset);
+    const utils::ByteView cell(image.subspan(static_cast<std::size_t>(position)), offset);
     ORVANE_ASSIGN_OR_RETURN(const auto size_word, cell.fixed<layout::cell_size_word>());
     const auto signed_size = static_cast<std::int32_t>(size_word.u32<0>());
     // The magnitude of INT32_MIN is 2^31, which only fits unsigned.

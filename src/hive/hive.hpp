@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "error/failure.hpp"
+#include "error/problem_log.hpp"
 #include "error/registry_error.hpp"
 #include "hive/base_block.hpp"
 #include "hive/hbin.hpp"
@@ -37,6 +38,16 @@ public:
     [[nodiscard]] static Result<std::shared_ptr<const Hive>> from_data(HiveData data,
                                                                        std::vector<std::string> applied_logs = {});
 
+    // The tolerant way in, for damaged hives: only a file under 4096 bytes, a
+    // signature other than "regf" or a major version other than 1 is refused.
+    // A checksum mismatch, another minor version and a hive bins data size past
+    // the end of the file are noted. The bins are walked once: cells are read
+    // only up to the first bin that is missing or invalid (noted), as if the
+    // file ended there. Reads then skip, note and go on where a strict hive
+    // fails (see problems()).
+    [[nodiscard]] static Result<std::shared_ptr<const Hive>> open_tolerant(const std::string& path);
+    [[nodiscard]] static Result<std::shared_ptr<const Hive>> from_data_tolerant(HiveData data);
+
     Hive(const Hive&) = delete;
     Hive& operator=(const Hive&) = delete;
 
@@ -48,12 +59,15 @@ public:
     // signature is not "hbin", at a bin of size 0 (which would otherwise be
     // visited forever), and at a header past the recorded data size whose
     // offset field is wrong (slack left by Windows); inside the recorded data
-    // such a header is an error.
+    // such a header is an error. A tolerant hive never fails here: it lists
+    // the bins before the first bad one, which its load noted.
     [[nodiscard]] Result<std::vector<HbinHeader>> hbins() const;
 
     // The payload of the cell at `offset` (relative to the hive bins data), a
-    // view into the image whose errors name `offset`. Only the image length bounds it: free and allocated
-    // cells read alike, and bins and the recorded data size are not consulted.
+    // view into the image whose errors name `offset`. Only the image length
+    // bounds it (for a tolerant hive, the end of its readable bins): free and
+    // allocated cells read alike, and bins and the recorded data size are not
+    // consulted.
     [[nodiscard]] Result<utils::ByteView> get_cell(std::uint32_t offset) const;
 
     // The key node at `offset`, through the key cache.
@@ -65,17 +79,33 @@ public:
     // empty for a hive opened without logs or that no log changed.
     const std::vector<std::string>& applied_logs() const noexcept { return applied_logs_; }
 
+    // Where a tolerant read notes what it skipped or repaired; null for a
+    // hive opened strictly, whose reads fail instead.
+    error::ProblemLog* problem_log() const noexcept { return problems_.get(); }
+    // What has been noted so far (always empty for a strict hive).
+    std::vector<std::string> problems() const;
+
 private:
-    Hive(HiveData data, BaseBlock base_block, std::vector<std::string> applied_logs) noexcept
+    enum class Reading { Strict, Tolerant };
+    [[nodiscard]] static Result<std::shared_ptr<const Hive>> open_as(const std::string& path, Reading reading);
+
+    Hive(HiveData data, BaseBlock base_block, std::vector<std::string> applied_logs, std::uint64_t readable_size,
+         std::unique_ptr<error::ProblemLog> problems) noexcept
         : data_(std::move(data)),
           base_block_(std::move(base_block)),
           applied_logs_(std::move(applied_logs)),
-          key_cache_(key::KeyCache::budget_for(data_.bytes().size())) {}
+          key_cache_(key::KeyCache::budget_for(data_.bytes().size())),
+          readable_size_(readable_size),
+          problems_(std::move(problems)) {}
 
     HiveData data_;
     BaseBlock base_block_;
     std::vector<std::string> applied_logs_;
     mutable key::KeyCache key_cache_;
+    // The image bytes cells may be read from: the whole image, or for a
+    // tolerant hive everything before its first bad bin.
+    std::uint64_t readable_size_;
+    std::unique_ptr<error::ProblemLog> problems_;
 };
 
 }  // namespace orvane::hive

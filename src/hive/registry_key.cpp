@@ -20,8 +20,22 @@ Result<std::vector<RegistryValue>> RegistryKey::values() const {
     const std::uint32_t list_offset = node_.value_list_offset;
     if (count == 0 || list_offset == 0 || list_offset == no_list) return std::vector<RegistryValue>();
 
-    ORVANE_ASSIGN_OR_RETURN(const utils::ByteView list, hive_->get_cell(list_offset));
-    ORVANE_TRY(list.require(std::uint64_t{count} * 4));
+    error::ProblemLog* const problems = hive_->problem_log();
+
+    auto fetched = hive_->get_cell(list_offset);
+    if (!fetched) {
+        if (!problems) return error::unexpected(std::move(fetched).error());
+        problems->note("Skipped value list at offset " + error::hex(list_offset), fetched.error());
+        return std::vector<RegistryValue>();
+    }
+    const utils::ByteView list = *fetched;
+    std::size_t present = count;
+    if (auto whole = list.require(std::uint64_t{count} * 4); !whole) {
+        if (!problems) return error::unexpected(std::move(whole).error());
+        // A tolerant read takes the entries that are there.
+        problems->note("Value list at offset " + error::hex(list_offset) + " cut short", whole.error());
+        present = list.size() / 4;
+    }
     // The names of distinct records fit in the image, even grown by decoding
     // (UTF-16 to UTF-8 at most 1.5 times, a replaced byte 3 times). Only a
     // list naming the same long-named records over and over goes past that,
@@ -29,17 +43,25 @@ Result<std::vector<RegistryValue>> RegistryKey::values() const {
     const std::uint64_t name_budget = std::uint64_t{3} * hive_->data().size();
     std::uint64_t name_bytes = 0;
     std::vector<RegistryValue> values;
-    values.reserve(count);  // the list cell holds all `count` entries
-    for (std::size_t i = 0; i < count; ++i) {
+    values.reserve(present);  // the list cell holds all `present` entries
+    for (std::size_t i = 0; i < present; ++i) {
         // No entry is special: 0 and 0xFFFFFFFF go to get_cell like any other.
         ORVANE_ASSIGN_OR_RETURN(const std::uint32_t vk_offset, list.u32(4 * i));
-        ORVANE_ASSIGN_OR_RETURN(RegistryValue value, read_value(*hive_, vk_offset));
-        name_bytes += value.name.size();
-        if (name_bytes > name_budget) {
-            return error::fail(error::invalid_format("Value list at offset " + error::hex(list_offset) +
-                                                     " names more than the hive holds"));
+        auto value = read_value(*hive_, vk_offset);
+        if (!value) {
+            if (!problems) return error::unexpected(std::move(value).error());
+            problems->note("Skipped value at offset " + error::hex(vk_offset), value.error());
+            continue;
         }
-        values.push_back(std::move(value));
+        name_bytes += value->name.size();
+        if (name_bytes > name_budget) {
+            RegistryError error = error::invalid_format("Value list at offset " + error::hex(list_offset) +
+                                                        " names more than the hive holds");
+            if (!problems) return error::unexpected(std::move(error));
+            problems->note(error.message());
+            break;
+        }
+        values.push_back(std::move(*value));
     }
     return values;
 }

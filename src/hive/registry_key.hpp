@@ -28,11 +28,16 @@ public:
     // nesting is limited to 32 levels, and the elements read may not outnumber
     // the 4-byte slots of the hive bins data (lists carved out of each other),
     // so a hostile hive can make this neither run forever nor exhaust memory.
-    // On failure `offsets` may hold a partial result.
+    // On failure `offsets` may hold a partial result. On a tolerant hive this
+    // never fails: a list that cannot be read is noted and skipped (the lists
+    // a root index names one by one), and a leaf cut short gives the offsets
+    // it still holds.
     [[nodiscard]] Result<void> collect_subkey_offsets(std::uint32_t list_offset,
                                                       std::vector<std::uint32_t>& offsets) const;
 
-    // The values in value-list order (names and types; no data is read).
+    // The values in value-list order (names and types; no data is read). On a
+    // tolerant hive a record that cannot be read is noted and skipped, a list
+    // cut short gives the entries it holds, and an unreadable list gives none.
     [[nodiscard]] Result<std::vector<RegistryValue>> values() const;
 
 private:

@@ -33,11 +33,16 @@ Result<std::vector<std::uint8_t>> gather_big_data(const Hive& hive, std::uint32_
                                                  ", found [" + std::to_string(found[0]) + ", " +
                                                  std::to_string(found[1]) + "]"));
     }
-    const std::size_t count = record.u16<db::segment_count>();
+    std::size_t count = record.u16<db::segment_count>();
     const std::uint32_t list_offset = record.u32<db::segment_list_offset>();
     // Fetched and tested even for a count of 0.
     ORVANE_ASSIGN_OR_RETURN(const utils::ByteView list, hive.get_cell(list_offset));
-    ORVANE_TRY(list.require(4 * count));
+    error::ProblemLog* const problems = hive.problem_log();
+    if (auto whole = list.require(4 * count); !whole) {
+        if (!problems) return error::unexpected(std::move(whole).error());
+        problems->note("Big data segment list at offset " + error::hex(list_offset) + " cut short", whole.error());
+        count = list.size() / 4;
+    }
 
     // Distinct segments are distinct cells, so a sound value never holds more
     // bytes than the hive bins area. A list naming one cell over and over could
@@ -53,7 +58,14 @@ Result<std::vector<std::uint8_t>> gather_big_data(const Hive& hive, std::uint32_
     std::uint64_t gathered = 0;
     for (std::size_t i = 0; i < count && gathered < limit; ++i) {
         ORVANE_ASSIGN_OR_RETURN(const std::uint32_t entry, list.u32(4 * i));
-        ORVANE_ASSIGN_OR_RETURN(const utils::ByteView segment, hive.get_cell(entry & db::segment_offset_mask));
+        auto fetched = hive.get_cell(entry & db::segment_offset_mask);
+        if (!fetched) {
+            if (!problems) return error::unexpected(std::move(fetched).error());
+            // A tolerant read returns the bytes gathered up to the first missing segment.
+            problems->note("Big data at offset " + error::hex(db_offset) + " cut short", fetched.error());
+            break;
+        }
+        const utils::ByteView segment = *fetched;
         // Bytes of a segment beyond 16344 are slack.
         segments.push_back(segment.first(vk::largest_single_cell));
         gathered += segments.back().size();
@@ -92,12 +104,22 @@ Result<RegistryValue> decode_value_record(utils::ByteView view, const Hive& hive
     if (value.flags & vk::ascii_name_flag) {
         value.name = utils::read_ascii_string(name.bytes());
     } else {
-        ORVANE_ASSIGN_OR_RETURN(value.name, utils::read_utf16_string(name.bytes(), offset));
+        ORVANE_ASSIGN_OR_RETURN(value.name, utils::read_utf16_name(name.bytes(), offset, hive.problem_log()));
     }
     return value;
 }
 
 Result<std::vector<std::uint8_t>> RegistryValue::raw_data() const {
+    auto data = read_data();
+    if (!data) {
+        if (error::ProblemLog* problems = hive->problem_log()) {
+            problems->note("Unreadable value data at offset " + error::hex(data_offset), data.error());
+        }
+    }
+    return data;
+}
+
+Result<std::vector<std::uint8_t>> RegistryValue::read_data() const {
     const std::uint32_t size = data_size & vk::data_size_mask;
     if (size >= 1 && size <= inline_limit) {
         // The field's bytes as they lie in the file, low-order byte first.

@@ -54,8 +54,12 @@ struct RegistryValue {
 
     // The value's bytes: inline (sizes 1 to 4), from one cell, or gathered from
     // big-data segments. Never more than data_size bytes; fewer when the hive
-    // holds fewer.
+    // holds fewer. On a tolerant hive big data gives the bytes of the segments
+    // up to the first one that cannot be read, and a failure is also noted.
     [[nodiscard]] Result<std::vector<std::uint8_t>> raw_data() const;
+
+private:
+    [[nodiscard]] Result<std::vector<std::uint8_t>> read_data() const;
 };
 
 // Decodes the value record whose payload `view` holds (errors name the view's

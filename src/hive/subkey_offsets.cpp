@@ -29,10 +29,22 @@ public:
     Collection(const Hive& hive, Sink sink)
         : hive_(hive),
           sink_(std::move(sink)),
-          entry_limit_((hive.data().size() - layout::base_block_size) / 4) {}
+          entry_limit_((hive.data().size() - layout::base_block_size) / 4),
+          problems_(hive.problem_log()) {}
 
+    // Strict: the first failure ends the collection. Tolerant: each list that
+    // fails is noted and skipped, and the collection goes on with the next,
+    // until the entry limit, which ends it.
     Result<void> collect(std::uint32_t list_offset, unsigned depth) {
-        if (list_offset == 0 || list_offset == no_list) return {};
+        auto collected = collect_list(list_offset, depth);
+        if (collected || !problems_) return collected;
+        problems_->note("Skipped subkey list at offset " + error::hex(list_offset), collected.error());
+        return {};
+    }
+
+private:
+    Result<void> collect_list(std::uint32_t list_offset, unsigned depth) {
+        if (list_offset == 0 || list_offset == no_list || exhausted_) return {};
         if (depth > 1) {
             if (!visited_.insert(list_offset).second) {
                 return error::unexpected(error::invalid_format(
@@ -46,7 +58,7 @@ public:
         }
         ORVANE_ASSIGN_OR_RETURN(const utils::ByteView payload, hive_.get_cell(list_offset));
         ORVANE_ASSIGN_OR_RETURN(subkey_list::SubkeyList list,
-                                subkey_list::decode_subkey_list(payload.bytes(), list_offset));
+                                subkey_list::decode_subkey_list(payload.bytes(), list_offset, problems_));
 
         const std::size_t count = std::visit(
             base::Overloaded{
@@ -57,6 +69,7 @@ public:
             list);
         entries_ += count;
         if (entries_ > entry_limit_) {
+            exhausted_ = true;
             return error::unexpected(subkey_entries_exceed_hive(list_offset));
         }
 
@@ -73,12 +86,13 @@ public:
         return {};
     }
 
-private:
     const Hive& hive_;
     Sink sink_;
     std::unordered_set<std::uint32_t> visited_;
     std::uint64_t entries_ = 0;
     const std::uint64_t entry_limit_;
+    bool exhausted_ = false;             // the entry limit was met; nothing more is read
+    error::ProblemLog* const problems_;  // null when strict
 };
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 namespace orvane::key {
 
-Result<KeyNode> decode_key_node(utils::Bytes payload, std::uint32_t offset) {
+Result<KeyNode> decode_key_node(utils::Bytes payload, std::uint32_t offset, error::ProblemLog* problems) {
     namespace nk = nk_layout;
     const utils::ByteView view(payload, offset);
     // The length is tested before the signature, so a short cell is reported as
@@ -38,7 +38,7 @@ Result<KeyNode> decode_key_node(utils::Bytes payload, std::uint32_t offset) {
     if (node.flags & nk::ascii_name_flag) {
         node.name = utils::read_ascii_string(name.bytes());
     } else {
-        ORVANE_ASSIGN_OR_RETURN(node.name, utils::read_utf16_string(name.bytes(), offset));
+        ORVANE_ASSIGN_OR_RETURN(node.name, utils::read_utf16_name(name.bytes(), offset, problems));
     }
     return node;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "error/problem_log.hpp"
 #include "error/registry_error.hpp"
 #include "utils/byte_view.hpp"
 
@@ -65,7 +66,10 @@ struct KeyNode {
 
 // Decodes the payload of the cell at `offset` (the offset only goes into errors):
 // TruncatedData below 76 bytes, then InvalidFormat "Expected 'nk' signature at
-// offset 0x..", then the name (ASCII flag 0x0020, else UTF-16).
-[[nodiscard]] Result<KeyNode> decode_key_node(utils::Bytes payload, std::uint32_t offset);
+// offset 0x..", then the name (ASCII flag 0x0020, else UTF-16). Given a
+// problem log (a tolerant hive), a malformed UTF-16 name is read with U+FFFD
+// in place of each bad unit, and noted, instead of failing.
+[[nodiscard]] Result<KeyNode> decode_key_node(utils::Bytes payload, std::uint32_t offset,
+                                              error::ProblemLog* problems = nullptr);
 
 }  // namespace orvane::key

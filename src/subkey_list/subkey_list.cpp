@@ -23,7 +23,7 @@ Result<std::vector<std::uint32_t>> read_offsets(utils::ByteView payload, std::si
 
 }  // namespace
 
-Result<SubkeyList> decode_subkey_list(utils::Bytes bytes, std::uint32_t offset) {
+Result<SubkeyList> decode_subkey_list(utils::Bytes bytes, std::uint32_t offset, error::ProblemLog* problems) {
     const utils::ByteView view(bytes, offset);
     ORVANE_ASSIGN_OR_RETURN(const auto header, view.fixed<header_size>());
     const auto [a, b] = header.copy<0, 2>();
@@ -40,8 +40,13 @@ Result<SubkeyList> decode_subkey_list(utils::Bytes bytes, std::uint32_t offset) 
         return error::fail(error::InvalidSubkeyListType{{a, b}});
     }
 
-    const std::size_t count = header.u16<count_position>();
-    ORVANE_TRY(view.require(header_size + std::uint64_t{count} * element_size));  // at most 524284
+    std::size_t count = header.u16<count_position>();
+    auto present = view.require(header_size + std::uint64_t{count} * element_size);  // at most 524284
+    if (!present) {
+        if (!problems) return error::unexpected(std::move(present).error());
+        problems->note("Subkey list at offset " + error::hex(offset) + " cut short", present.error());
+        count = (view.size() - header_size) / element_size;
+    }
 
     switch (kind) {
         case Kind::IndexLeaf: {

@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "error/problem_log.hpp"
 #include "error/registry_error.hpp"
 #include "utils/byte_view.hpp"
 
@@ -25,7 +26,10 @@ using SubkeyList = std::variant<IndexLeaf, HashLeaf, RootIndex>;
 
 // Decodes the payload of the list cell at `offset` (the offset only goes into
 // errors): TruncatedData below 4 bytes, InvalidSubkeyListType for an unknown
-// signature, TruncatedData when the elements do not fit.
-[[nodiscard]] Result<SubkeyList> decode_subkey_list(utils::Bytes payload, std::uint32_t offset);
+// signature, TruncatedData when the elements do not fit. Given a problem log
+// (a tolerant hive), elements that do not fit are noted and the list holds the
+// ones that do.
+[[nodiscard]] Result<SubkeyList> decode_subkey_list(utils::Bytes payload, std::uint32_t offset,
+                                                    error::ProblemLog* problems = nullptr);
 
 }  // namespace orvane::subkey_list

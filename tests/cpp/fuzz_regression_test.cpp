@@ -55,6 +55,9 @@ void replay(const Input& input) {
         // the names of one key's values outgrow it by more than decoding can.
         EXPECT_LE(counts.largest_raw_data, bytes.size());
         EXPECT_LE(counts.largest_value_names, 3 * bytes.size());
+        const WalkCounts tolerant = walk_tolerant_hive_image(bytes);
+        EXPECT_LE(tolerant.largest_raw_data, bytes.size());
+        EXPECT_LE(tolerant.largest_value_names, 3 * bytes.size());
     } else if (input.target == "fuzz_recovery") {
         const RecoveryCounts counts = scan_deleted_image(bytes);
         EXPECT_LE(counts.largest_data, bytes.size());
@@ -111,6 +114,12 @@ TEST(FuzzWalk, ReachesEveryKeyAndValueOfTheBuiltTrees) {
         EXPECT_EQ(counts.values, c.values);
         EXPECT_EQ(counts.largest_raw_data, c.largest_raw_data);
         EXPECT_EQ(counts.errors, 0u);
+        // A sound hive read the tolerant way gives the same walk and notes nothing.
+        const WalkCounts tolerant = walk_tolerant_hive_image(seed("fuzz_hive", c.seed));
+        EXPECT_EQ(tolerant.keys, c.keys);
+        EXPECT_EQ(tolerant.values, c.values);
+        EXPECT_EQ(tolerant.errors, 0u);
+        EXPECT_EQ(tolerant.problems, 0u);
     }
 }
 
