@@ -37,6 +37,11 @@ class Hive:
         """Find the deleted keys still held in free cells, cell slack and the bytes past the hive bins data, in file order"""
     def deleted_values(self) -> list[RegistryValue]:
         """Find the deleted values still held in free cells, cell slack and the bytes past the hive bins data, in file order, with their data while it has not been reused"""
+    @staticmethod
+    def open_tolerant(path: str) -> Hive:
+        """Open a damaged registry hive file, reading whatever can still be read; see problems()"""
+    def problems(self) -> list[str]:
+        """Get what a hive opened with open_tolerant skipped or repaired so far, one line each (always empty for other hives)"""
 
 @final
 class RegistryKey:

@@ -4,6 +4,7 @@
 
 #include "python/arguments.hpp"
 #include "python/classes.hpp"
+#include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/guarded.hpp"
 #include "python/py_hive_deleted.hpp"
@@ -20,17 +21,35 @@ PyObject* wrap_hive(std::shared_ptr<const hive::Hive> hive) {
     return PyHive::create(classes().hive, std::move(hive));
 }
 
-PyObject* hive_open(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// Hive.open and Hive.open_tolerant: the path is converted with the lock
+// held, the file is opened and loaded without it.
+template <class Open>
+PyObject* open_hive(const char* method, Open&& open, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr std::array<Parameter, 1> parameters{{{"path", true}}};
     std::array<PyObject*, 1> values{};
-    if (!parse_arguments("Hive.open", parameters, args, nargs, kwnames, values)) return nullptr;
+    if (!parse_arguments(method, parameters, args, nargs, kwnames, values)) return nullptr;
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
-        const auto path = path_argument("Hive.open", "path", values[0]);
+        const auto path = path_argument(method, "path", values[0]);
         if (!path) return nullptr;
-        auto result = without_gil_catching([&] { return hive::Hive::open(*path); });
+        auto result = without_gil_catching([&] { return open(*path); });
         if (!result) return raise_exception(result.error(), PanicStyle::Panic);
         if (!*result) return raise_registry_error(result->error());
         return wrap_hive(std::move(**result));
+    });
+}
+
+PyObject* hive_open(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return open_hive("Hive.open", hive::Hive::open, args, nargs, kwnames);
+}
+
+PyObject* hive_open_tolerant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return open_hive("Hive.open_tolerant", hive::Hive::open_tolerant, args, nargs, kwnames);
+}
+
+PyObject* hive_problems(PyObject* self, PyObject*) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        // The log's own lock is held only while the lines are copied.
+        return to_list(hive_of(self)->problems(), [](const std::string& line) { return to_str(line); });
     });
 }
 
@@ -56,16 +75,9 @@ PyObject* hive_hbins(PyObject* self, PyObject*) {
         auto outcome = without_gil_catching([&] { return hive->hbins(); });
         if (!outcome) return raise_exception(outcome.error(), PanicStyle::Panic);
         if (!*outcome) return raise_registry_error(outcome->error());
-        const std::vector<hive::HbinHeader>& headers = **outcome;
-
-        OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(headers.size())));
-        if (!list) return nullptr;
-        for (std::size_t i = 0; i < headers.size(); ++i) {
-            PyObject* header = PyHbinHeader::create(classes().hbin_header, headers[i]);
-            if (header == nullptr) return nullptr;
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), header);
-        }
-        return list.release();
+        return to_list(**outcome, [](const hive::HbinHeader& header) {
+            return PyHbinHeader::create(classes().hbin_header, header);
+        });
     });
 }
 
@@ -159,6 +171,17 @@ PyMethodDef hive_methods[] = {
      .ml_flags = METH_NOARGS,
      .ml_doc = "deleted_values($self)\n--\n\nFind the deleted values still held in free cells, cell slack and the "
                "bytes past the hive bins data, in file order, with their data while it has not been reused"},
+    {.ml_name = "open_tolerant",
+     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open_tolerant)),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     .ml_doc = "open_tolerant(path)\n--\n\n"
+               "Open a damaged registry hive file, reading whatever can still be read; see problems()"},
+    {.ml_name = "problems",
+     .ml_meth = hive_problems,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "problems($self)\n--\n\n"
+               "Get what a hive opened with open_tolerant skipped or repaired so far, one line each "
+               "(always empty for other hives)"},
     {nullptr, nullptr, 0, nullptr},
 };
 
