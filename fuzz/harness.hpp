@@ -369,6 +369,13 @@ inline std::size_t read_strings(Bytes input) {
     if (auto text = utils::read_utf16_string(input.subspan(half), static_cast<std::uint32_t>(half))) {
         produced += text->size();
     }
+    // The tolerant reader must agree with the strict one wherever that one succeeds.
+    for (const Bytes part : {input, input.subspan(half)}) {
+        const utils::LossyText lossy = utils::read_utf16_string_lossy(part);
+        auto strict = utils::read_utf16_string(part, 0);
+        if (strict.has_value() != lossy.clean || (strict && *strict != lossy.text)) __builtin_trap();
+        produced += lossy.text.size();
+    }
     for (const std::size_t position : {std::size_t{0}, half, input.size(), input.size() + 1, ~std::size_t{0}}) {
         if (auto word = utils::ByteView(input).u32(position)) produced += *word & 1;
     }

@@ -127,7 +127,9 @@ Result<std::string> read_utf16_string(Bytes bytes, std::uint32_t offset) {
 
 LossyText read_utf16_string_lossy(Bytes bytes) {
     LossyText result;
-    result.clean = decode_marked_utf16(bytes, Faults::Replace, result.text);
+    // Clean exactly when the strict reader succeeds: that one refuses an odd
+    // length even where a UTF-8 mark makes the rest readable.
+    result.clean = decode_marked_utf16(bytes, Faults::Replace, result.text) && bytes.size() % 2 == 0;
     strip_trailing_nuls(result.text);
     return result;
 }

@@ -160,6 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
         Utf16LossyCase{"odd_trailing_byte", {'a', 0, 'b'}, "a" FFFD},
         Utf16LossyCase{"odd_length_with_be_mark", {0xFE, 0xFF, 0, 'a', 0}, "a" FFFD},
         Utf16LossyCase{"utf8_mark_then_invalid", {0xEF, 0xBB, 0xBF, 'a', 0xFF, 'b'}, "a" FFFD "b"},
+        Utf16LossyCase{"odd_length_after_utf8_mark", {0xEF, 0xBB, 0xBF, 'a', 'b'}, "ab"},
         Utf16LossyCase{"trailing_nul_after_bad_unit_removed", {0x00, 0xDC, 0, 0}, FFFD}),
     [](const auto& test) { return std::string(test.param.name); });
 #undef FFFD
