@@ -176,15 +176,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "", {}, {"B", "Invalid offset 0x2020 (hive size: 0x3000)"}}),
     [](const auto& test) { return std::string(test.param.name); });
 
-TEST(TolerantLoadChecksum, IsNotedWithTheStrictMessage) {
-    ByteVector image = three_bins();
-    put_u32(image, 508, 0x1234);
-    const auto strict = load(image);
-    ASSERT_FALSE(strict.has_value());
-    const auto hive = tolerant(image);
-    EXPECT_EQ(hive->problems(), Lines{strict.error().message()});
-}
-
 TEST(TolerantLoad, StillRefusesWhatIsNoHive) {
     struct Case {
         ByteVector image;
@@ -223,23 +214,6 @@ std::vector<std::string> names(const std::vector<hive::RegistryValue>& values) {
     std::vector<std::string> out;
     for (const auto& value : values) out.push_back(value.name);
     return out;
-}
-
-TEST(TolerantReads, ValueListSkipsAnOutOfRangeEntry) {
-    ImageBuilder image;
-    image.add_hbin();
-    const std::uint32_t v1 = image.add_cell(vk("one"));
-    const std::uint32_t v2 = image.add_cell(vk("two"));
-    const std::uint32_t list = image.add_cell(u32_array({v1, 0x7000, v2}));
-    image.root(add_key(image, "ROOT", 0, kNoCell, 3, list));
-    const Both hives(image.build());
-
-    EXPECT_EQ(hives.strict->get_key(hives.strict->base_block().root_cell_offset)->values().error().message(),
-              "Invalid offset 0x7000 (hive size: 0x2000)");
-    const auto values = hives.tolerant->get_key(hives.tolerant->base_block().root_cell_offset)->values();
-    EXPECT_EQ(names(*values), (std::vector<std::string>{"one", "two"}));
-    EXPECT_EQ(hives.tolerant->problems(),
-              Lines{"Skipped value at offset 0x7000: Invalid offset 0x7000 (hive size: 0x2000)"});
 }
 
 TEST(TolerantReads, ValueListCutShortGivesTheEntriesItHolds) {
@@ -297,31 +271,6 @@ TEST(TolerantReads, MalformedUtf16KeyNameIsReplacedAndNotedOnce) {
     EXPECT_EQ(hives.tolerant->get_key(offset)->node().name, "A\xEF\xBF\xBD" "B");  // from the cache
     EXPECT_EQ(hives.tolerant->problems(),
               Lines{"Invalid UTF-16 string at offset 0x20, read with U+FFFD in place of each bad unit"});
-}
-
-TEST(TolerantReads, BigDataCutShortGivesTheBytesThatAreThere) {
-    // A 20000-byte value in two segments, the second in a bin that is cut off.
-    ImageBuilder image;
-    image.add_hbin(0x5000);
-    const std::uint32_t first = image.add_cell(pattern(16344));
-    const std::uint32_t list = image.add_cell(u32_array({first, 0x5020}));
-    const std::uint32_t record = image.add_cell(db(2, list));
-    const std::uint32_t big = image.add_cell(vk("big", 20000, record));
-    image.root(add_key(image, "ROOT", 0, kNoCell, 1, image.add_cell(u32_array({big}))));
-    image.add_hbin();
-    EXPECT_EQ(image.add_cell(pattern(3656)), 0x5020u);
-    ByteVector bytes = image.build();
-    bytes.resize(ImageBuilder::base + 0x5000);
-    const Both hives(bytes);
-
-    const auto strict_values = hives.strict->get_key(hives.strict->base_block().root_cell_offset)->values();
-    EXPECT_EQ((*strict_values)[0].raw_data().error().message(), "Invalid offset 0x5020 (hive size: 0x6000)");
-    const auto values = hives.tolerant->get_key(hives.tolerant->base_block().root_cell_offset)->values();
-    EXPECT_EQ(*(*values)[0].raw_data(), pattern(16344));
-    EXPECT_EQ(hives.tolerant->problems(),
-              (Lines{"Hive bins data size 0x6000 runs past the end of the file (0x5000 bytes present)",
-                     "Big data at offset " + error::hex(record) +
-                         " cut short: Invalid offset 0x5020 (hive size: 0x6000)"}));
 }
 
 }  // namespace
