@@ -212,7 +212,7 @@ inline RecoveryCounts scan_deleted_image(Bytes input) {
 // Loads `input` as it is the tolerant way (a wrong checksum is only noted),
 // walks it, and reads what it noted.
 inline WalkCounts walk_tolerant_hive_image(Bytes input) {
-    auto loaded = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(ByteVector(input.begin(), input.end())));
+    auto loaded = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(utils::ImageBytes(input.begin(), input.end())));
     if (!loaded) return WalkCounts{};
     WalkCounts counts = walk_hive(**loaded);
     counts.problems = (*loaded)->problems().size();

@@ -93,7 +93,7 @@ struct ThreeBins {
 };
 
 std::shared_ptr<const hive::Hive> tolerant(const ByteVector& image) {
-    auto hive = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(image));
+    auto hive = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(utils::ImageBytes(image.begin(), image.end())));
     EXPECT_TRUE(hive.has_value()) << hive.error().message();
     return hive ? *hive : nullptr;
 }
@@ -189,7 +189,7 @@ TEST(TolerantLoad, StillRefusesWhatIsNoHive) {
                           Case{not_regf.build(), "Invalid signature: expected \"regf\", found \"rexf\""},
                           Case{major2.build(), "Unsupported hive version: 2.0"}}) {
         SCOPED_TRACE(c.error);
-        const auto hive = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(c.image));
+        const auto hive = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(utils::ImageBytes(c.image.begin(), c.image.end())));
         ASSERT_FALSE(hive.has_value());
         EXPECT_EQ(hive.error().message(), c.error);
     }
