@@ -48,7 +48,9 @@ PY
   if [ "$wanted" != "$(cat "$env/.orvane-tools" 2>/dev/null)" ]; then
     log "installing the build tools and the test extra into $env"
     "$env/bin/python" -m pip install -q --upgrade pip
-    printf '%s\n' "$wanted" | grep -v '^#' | grep . | xargs "$env/bin/python" -m pip install -q
+    # Wheels only where a release has them: the newest pyarrow may come as a
+    # source archive alone for some interpreter (3.13t), and building it takes hours.
+    printf '%s\n' "$wanted" | grep -v '^#' | grep . | xargs "$env/bin/python" -m pip install -q --prefer-binary
     printf '%s' "$wanted" > "$env/.orvane-tools"
   fi
 }
