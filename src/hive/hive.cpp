@@ -190,6 +190,13 @@ std::vector<std::string> Hive::problems() const {
     return problems_->lines();
 }
 
+bool Hive::skip_subkey(std::uint32_t offset, const error::Failure& failure) const {
+    const RegistryError* error = failure.registry_error();
+    if (!problems_ || !error) return false;
+    problems_->note("Skipped subkey at offset " + error::hex(offset), *error);
+    return true;
+}
+
 Result<std::vector<HbinHeader>> Hive::hbins() const {
     HbinWalk walk = walk_hbins(data(), base_block_.hive_bins_data_size, problems_.get());
     if (walk.fault) return error::fail(std::move(*walk.fault));

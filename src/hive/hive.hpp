@@ -84,6 +84,10 @@ public:
     error::ProblemLog* problem_log() const noexcept { return problems_.get(); }
     // What has been noted so far (always empty for a strict hive).
     std::vector<std::string> problems() const;
+    // A tolerant hive goes on without a subkey it cannot read: notes it and
+    // returns true. False on a strict hive, or for a fault that is not a hive
+    // error; the caller then fails with `failure`.
+    bool skip_subkey(std::uint32_t offset, const error::Failure& failure) const;
 
 private:
     enum class Reading { Strict, Tolerant };

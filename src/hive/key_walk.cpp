@@ -14,7 +14,7 @@ namespace {
 // key cache: a walk of a large hive costs no memory that stays behind it.
 Checked<RegistryKey> read_key(const Hive& hive, std::uint32_t offset) {
     ORVANE_ASSIGN_OR_RETURN(const utils::ByteView payload, hive.get_cell(offset));
-    ORVANE_ASSIGN_OR_RETURN(key::KeyNode node, key::decode_key_node(payload.bytes(), offset));
+    ORVANE_ASSIGN_OR_RETURN(key::KeyNode node, key::decode_key_node(payload.bytes(), offset, hive.problem_log()));
     return RegistryKey(std::move(node), offset, hive);
 }
 
@@ -97,7 +97,10 @@ error::Expected<bool, WalkError> KeyWalk::next() {
         pending_.pop_back();
         path_.resize(frame.path_length);
         auto key = read_key(current_.hive(), offset);
-        if (!key) return error::unexpected(WalkError{path_, std::move(key).error()});
+        if (!key) {
+            if (current_.hive().skip_subkey(offset, key.error())) continue;
+            return error::unexpected(WalkError{path_, std::move(key).error()});
+        }
         if (!frame.top) path_ += '\\';
         path_ += key->node().name;
         current_ = std::move(*key);

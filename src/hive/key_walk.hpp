@@ -52,7 +52,9 @@ public:
     // false when the walk is over. The first key is the start key (path ""),
     // then the keys below it, depth first, each level in stored list order.
     // An error names a key whose subkey list, or one of whose subkeys, could
-    // not be read; calling next() again goes on with the next key.
+    // not be read; calling next() again goes on with the next key. On a
+    // tolerant hive such a subkey is noted and skipped instead, as by
+    // subkeys(), and only the entry limit can end the walk with an error.
     [[nodiscard]] error::Expected<bool, WalkError> next();
 
     // The current key's path relative to the start key ("A", "A\B").

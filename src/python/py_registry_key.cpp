@@ -111,15 +111,11 @@ Checked<std::vector<KeySnapshot>> read_subkeys(const hive::Hive& hive, std::uint
     const std::uint64_t name_budget = std::uint64_t{3} * hive.data().size();
     std::uint64_t name_bytes = 0;
     result.reserve(offsets.size());  // bounded by the list cells actually read
-    error::ProblemLog* const problems = hive.problem_log();
     for (const std::uint32_t subkey_offset : offsets) {
         auto subkey = hive.get_key(subkey_offset);
         if (!subkey) {
-            // A tolerant hive skips a subkey that cannot be read, and notes it.
-            const RegistryError* error = subkey.error().registry_error();
-            if (!problems || !error) return error::unexpected(std::move(subkey).error());
-            problems->note("Skipped subkey at offset " + error::hex(subkey_offset), *error);
-            continue;
+            if (hive.skip_subkey(subkey_offset, subkey.error())) continue;
+            return error::unexpected(std::move(subkey).error());
         }
         name_bytes += subkey->node().name.size();
         if (name_bytes > name_budget) {

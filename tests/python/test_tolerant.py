@@ -172,6 +172,15 @@ class TestDamagedHives:
         hive.hbins()
         assert hive.problems() == problems
 
+    @pytest.mark.parametrize("image, strict, expected_tree, problems", case_table())
+    def test_walk_skips_and_notes_like_subkeys(self, write_hive, image, strict, expected_tree, problems):
+        hive = orvane.Hive.open_tolerant(write_hive(image))
+        root = "\\" + hive.root_key().name()
+        walked = [root + ("\\" + path if path else "") for path, _ in hive.walk()]
+        assert walked == [line for line in expected_tree if ":" not in line]
+        tree(hive)
+        assert sorted(hive.problems()) == sorted(problems)
+
     def test_big_data_cut_short_strictly_gives_no_bytes_or_raises(self, write_hive):
         path = write_hive(big_data_cut_short()[0])
         root = orvane.Hive.open(path).root_key()
