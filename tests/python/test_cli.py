@@ -512,3 +512,63 @@ class TestProgress:
 
     def test_none_when_stderr_is_not_a_terminal(self, corpus_dir):
         assert run("dump", corpus_dir / "BCD", corpus_dir / "SAM").stderr == ""
+
+
+@pytest.fixture
+def damaged(write_hive):
+    """ROOT with subkeys A and C around an entry whose cell has size 0."""
+    from test_tolerant import among_siblings, zero_sized_cell
+    image, middle = among_siblings(zero_sized_cell)
+    return write_hive(image, "damaged.hive"), f"Skipped subkey at offset {middle:#x}: Invalid cell size 0 at offset {middle:#x}"
+
+
+class TestTolerant:
+    @pytest.mark.parametrize("command, copies", [
+        (["info"], 1), (["ls", "--recursive"], 1), (["dump"], 1), (["timeline"], 1), (["dump", "--jobs", "2"], 2),
+    ], ids=["info", "ls", "dump", "timeline", "dump_in_processes"])
+    def test_reads_around_the_damage_and_tells_it_once_per_hive(self, damaged, command, copies):
+        path, problem = damaged
+        strict = run(*command, *[path] * copies)
+        assert strict.returncode == 1
+        assert strict.stderr.endswith(problem.split(": ", 1)[1] + "\n")
+
+        result = run(*command, "--tolerant", *[path] * copies)
+        assert result.returncode == 0, result.stderr
+        assert lines(result.stderr) == [f"orvane: {path}: {problem}"] * copies
+
+    def test_dump_holds_every_good_key(self, damaged):
+        path, _ = damaged
+        result = run("dump", "--tolerant", path)
+        assert [json.loads(line)["path"] for line in lines(result.stdout)] == ["", "A", "C"]
+
+    def test_diff_against_itself_tells_each_side(self, damaged):
+        path, problem = damaged
+        result = run("diff", "--tolerant", path, path)
+        assert (result.returncode, result.stdout) == (0, "")
+        assert lines(result.stderr) == [f"orvane: {path}: {problem}"] * 2
+
+    def test_a_bad_checksum_is_told_not_refused(self, write_hive):
+        from test_tolerant import with_checksum
+        path = write_hive(with_checksum(0x1234), "checksum.hive")
+        assert run("info", path).returncode == 1
+        result = run("info", "--format", "json", "--tolerant", path)
+        assert result.returncode == 0, result.stderr
+        assert json.loads(result.stdout)["keys"] == 4
+        assert lines(result.stderr)[0].startswith(f"orvane: {path}: Checksum mismatch: expected 0x1234, calculated ")
+
+    def test_logs_beside_are_not_applied(self, dirty_copy):
+        result = run("info", "--format", "json", "--tolerant", dirty_copy)
+        assert result.returncode == 0, result.stderr
+        assert json.loads(result.stdout)["dirty"] is True
+        assert result.stderr == (f"orvane: {dirty_copy}: logs not applied in a tolerant reading "
+                                 f"({dirty_copy.parent / 'UsrClass.dat.log1'}, "
+                                 f"{dirty_copy.parent / 'USRCLASS.DAT.LOG2'}); still dirty (sequence numbers 256/255)\n")
+
+    def test_no_log_paths(self, sample):
+        result = run("info", "--tolerant", sample, "--logs", sample + ".LOG1")
+        assert result.returncode == 2
+        assert "--tolerant reads the hive file alone and takes no log paths" in result.stderr
+
+    def test_a_sound_hive_tells_nothing(self, sample):
+        assert run("dump", "--tolerant", sample).stdout == run("dump", sample).stdout
+        assert run("dump", "--tolerant", sample).stderr == ""

@@ -23,7 +23,7 @@ TROUBLE = 2
 
 
 def parents() -> list[argparse.ArgumentParser]:
-    return [options.logs_parent(), options.output_parent()]
+    return [options.reading_parent(), options.output_parent()]
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
@@ -124,22 +124,28 @@ def compare(old: Snapshot, new: Snapshot, report: Report) -> None:
 
 
 def run(args: argparse.Namespace) -> int:
-    logs = options.logs_mode(args, 2)
+    reading = options.reading(args, 2)
     snapshots = []
+    read = []
     for path in (args.old, args.new):
         try:
-            opened = hives.open_hive(path, logs)
+            opened = hives.open_hive(path, reading)
             if opened.note:
                 error(opened.note)
+            read.append(opened)
             snapshots.append(Snapshot(opened, args.key))
         except FileFailure as failure:
             error(str(failure))
             return TROUBLE
         except (OSError, ValueError, RuntimeError) as problem:
+            for each in read:
+                hives.report_problems(each)
             error(f"{path}: {reason(problem)}")
             return TROUBLE
     with open_text(args.output) as out:
         report = Report(out, args.format)
         compare(*snapshots, report)
         report.batch.flush()
+    for opened in read:
+        hives.report_problems(opened)
     return 1 if report.changes else 0

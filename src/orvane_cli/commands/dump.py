@@ -24,7 +24,7 @@ PROGRESS_EVERY = 4096  # keys between progress updates
 
 
 def parents() -> list[argparse.ArgumentParser]:
-    return [options.logs_parent(), options.output_parent()]
+    return [options.reading_parent(), options.output_parent()]
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
@@ -49,18 +49,21 @@ def dump_hive(opened: hives.OpenedHive, key_path: str | None, writer, hive_label
     return count
 
 
-def _dump_part(path: str, logs, key_path: str | None, fmt: str, hive_label: str | None,
+def _dump_part(path: str, reading: hives.Reading, key_path: str | None, fmt: str, hive_label: str | None,
                part: str) -> tuple[list[str], int]:
     """One hive in a worker process, into its own part file. Returns the
     messages for stderr and the number of keys."""
     messages: list[str] = []
     keys = 0
     try:
-        opened = hives.open_hive(path, logs)
+        opened = hives.open_hive(path, reading)
         if opened.note:
             messages.append(opened.note)
-        with open_writer(fmt, part, with_hive=True, header=False) as writer:
-            keys = dump_hive(opened, key_path, writer, hive_label)
+        try:
+            with open_writer(fmt, part, with_hive=True, header=False) as writer:
+                keys = dump_hive(opened, key_path, writer, hive_label)
+        finally:
+            messages.extend(hives.problem_lines(opened))
     except FileFailure as failure:
         messages.append(str(failure))
         return messages, -1
@@ -73,13 +76,13 @@ def _dump_part(path: str, logs, key_path: str | None, fmt: str, hive_label: str 
 def run(args: argparse.Namespace) -> int:
     if args.jobs < 1:
         raise options.UsageError("--jobs must be 1 or more")
-    logs = options.logs_mode(args, len(args.hives))
+    reading = options.reading(args, len(args.hives))
     several = len(args.hives) > 1
     meter = progress.Progress(len(args.hives), progress.wanted(args.hives))
     try:
         with open_writer(args.format, args.output, with_hive=several) as writer:
             if args.jobs > 1 and several:
-                return _run_parallel(args, logs, writer, meter)
+                return _run_parallel(args, reading, writer, meter)
 
             def work(opened: hives.OpenedHive) -> None:
                 try:
@@ -87,16 +90,16 @@ def run(args: argparse.Namespace) -> int:
                 finally:
                     meter.hive_done()
 
-            return hives.run_each(args.hives, logs, work)
+            return hives.run_each(args.hives, reading, work)
     finally:
         meter.close()
 
 
-def _run_parallel(args: argparse.Namespace, logs, writer, meter: progress.Progress) -> int:
+def _run_parallel(args: argparse.Namespace, reading: hives.Reading, writer, meter: progress.Progress) -> int:
     status = 0
     with tempfile.TemporaryDirectory(prefix="orvane-dump-") as scratch, \
             ProcessPoolExecutor(max_workers=min(args.jobs, len(args.hives))) as pool:
-        futures = [pool.submit(_dump_part, path, logs, args.key, args.format, path,
+        futures = [pool.submit(_dump_part, path, reading, args.key, args.format, path,
                                os.path.join(scratch, f"part{i}"))
                    for i, path in enumerate(args.hives)]
         for i, future in enumerate(futures):

@@ -17,7 +17,7 @@ WINDOWS_CHECKSUM = {0: 1, 0xFFFFFFFF: 0xFFFFFFFE}
 
 
 def parents() -> list[argparse.ArgumentParser]:
-    return [options.logs_parent(), options.output_parent()]
+    return [options.reading_parent(), options.output_parent()]
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
@@ -96,7 +96,7 @@ def as_text(f: dict[str, object]) -> str:
 
 
 def run(args: argparse.Namespace) -> int:
-    logs = options.logs_mode(args, len(args.hives))
+    reading = options.reading(args, len(args.hives))
     with open_text(args.output) as out:
         first = [True]
 
@@ -109,4 +109,4 @@ def run(args: argparse.Namespace) -> int:
                 first[0] = False
             out.flush()
 
-        return hives.run_each(args.hives, logs, show)
+        return hives.run_each(args.hives, reading, show)

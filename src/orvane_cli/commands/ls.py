@@ -15,7 +15,7 @@ BRANCH, LAST, PIPE, SPACE = "├── ", "└── ", "│   ", "    "
 
 
 def parents() -> list[argparse.ArgumentParser]:
-    return [options.logs_parent(), options.output_parent()]
+    return [options.reading_parent(), options.output_parent()]
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
@@ -82,7 +82,7 @@ def tree(key, label: str) -> list[str]:
 
 
 def run(args: argparse.Namespace) -> int:
-    logs = options.logs_mode(args, 1)
+    reading = options.reading(args, 1)
     with open_text(args.output) as out:
         def show(opened: hives.OpenedHive) -> None:
             key = hives.start_key(opened.hive, args.key)
@@ -93,4 +93,4 @@ def run(args: argparse.Namespace) -> int:
                 batch.add(line)
             batch.flush()
 
-        return hives.run_each([args.hive], logs, show)
+        return hives.run_each([args.hive], reading, show)

@@ -55,7 +55,7 @@ def run(args: argparse.Namespace) -> int:
     if not logs:
         error(f"{args.hive}: no transaction logs found beside it")
     before = sequences_in_file(args.hive)
-    opened = hives.open_hive(args.hive, logs if logs else hives.NONE)
+    opened = hives.open_hive(args.hive, hives.Reading(logs or hives.NONE))
     if opened.note:
         error(opened.note)
     try:

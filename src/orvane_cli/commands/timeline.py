@@ -20,7 +20,7 @@ def iso_argument(text: str) -> int:
 
 
 def parents() -> list[argparse.ArgumentParser]:
-    return [options.logs_parent(), options.output_parent()]
+    return [options.reading_parent(), options.output_parent()]
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
@@ -31,7 +31,7 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
 
 
 def run(args: argparse.Namespace) -> int:
-    logs = options.logs_mode(args, len(args.hives))
+    reading = options.reading(args, len(args.hives))
     since = args.since if args.since is not None else 0
     until = args.until
     # (time, hive index, path); keys never written (time 0) come first.
@@ -52,7 +52,7 @@ def run(args: argparse.Namespace) -> int:
             meter.hive_done()
 
     try:
-        status = hives.run_each(args.hives, logs, collect)
+        status = hives.run_each(args.hives, reading, collect)
     finally:
         meter.close()
     entries.sort(key=lambda entry: entry[0])  # stable: hive order, then walk order
