@@ -34,8 +34,10 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
+import cli as cli_bench  # noqa: E402
 import lookup_walk  # noqa: E402
 import orvane  # noqa: E402
+from timing import best_of  # noqa: E402
 import deleted_scan  # noqa: E402
 import walk as walk_bench  # noqa: E402
 from open_hive import time_open  # noqa: E402
@@ -93,15 +95,6 @@ def memory_in_child(path: str, warm_up: str) -> dict[str, int]:
     out = subprocess.run([sys.executable, __file__, "--memory-of", path, warm_up], check=True, capture_output=True,
                          text=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))).stdout
     return json.loads(out)
-
-
-def best_of(rounds: int, fn, *args) -> float:
-    best = float("inf")
-    for _ in range(rounds):
-        start = time.perf_counter()
-        fn(*args)
-        best = min(best, time.perf_counter() - start)
-    return best
 
 
 def in_threads(jobs: list) -> float:
@@ -287,6 +280,10 @@ def main() -> int:
         ])
         print(f"Recovered: sequence numbers {block.primary_sequence}/{block.secondary_sequence}, "
               f"hive bins data size {block.hive_bins_data_size:#x}, {keys} keys, {values} values.\n")
+
+        print("## Command line: dump and timeline (bench/cli.py)\n")
+        cli_bench.table([("UsrClass.dat", str(folder / "UsrClass.dat")), (f"synthetic {sizes[-1] // 1000}k", largest)],
+                        rounds, str(folder / "cli-out"))
 
         print("## Keys by path, and walking with Hive.walk() (bench/lookup_walk.py)\n")
         sys.setrecursionlimit(10_000)

@@ -4,13 +4,14 @@
 For the largest corpus hive (UsrClass.dat) and a synthetic hive of 200k keys
 (bench/make_hive.py): `orvane dump --format jsonl` and `orvane timeline`, run
 in this process through orvane_cli.app.main with the output going to a
-temporary file, against two walks from Python: the bare walk
-(`for path, key in hive.walk(): pass`) and the full walk that reads what the
-dump reads (every key's time, class name and counts; every value's name,
-type, size and data). Best of ROUNDS; a separate process adds the
-interpreter's start-up (about 40 ms) to each command.
+temporary file, against two walks from Python: the bare walk of the keys
+(`for path, key in hive.walk(): pass`) and the walk of keys and values of
+bench/walk.py (every key's name, time and counts; every value's name, type,
+raw bytes and decoded data), which reads what the dump reads. Best of
+ROUNDS; a separate process adds the interpreter's start-up (about 40 ms) to
+each command.
 
-    PYTHONPATH=build/dev:src python bench/cli.py [--rounds N] [--keys N]
+    PYTHONPATH=build/dev python bench/cli.py [--rounds N] [--keys N]
 """
 
 from __future__ import annotations
@@ -24,10 +25,12 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
+sys.path.insert(1, str(HERE.parent / "src"))  # the command line, when run from a checkout
 
 import orvane  # noqa: E402
-from bench import best_of  # noqa: E402
+from timing import best_of  # noqa: E402
 from make_hive import build  # noqa: E402
+from walk import walk as full_walk  # noqa: E402
 from orvane_cli.app import main as cli  # noqa: E402
 
 CORPUS = HERE.parent / "tests" / "data" / "corpus"
@@ -37,20 +40,6 @@ def bare_walk(path: str) -> int:
     keys = 0
     for _path, _key in orvane.Hive.open(path).walk():
         keys += 1
-    return keys
-
-
-def full_walk(path: str) -> int:
-    keys = 0
-    for _path, key in orvane.Hive.open(path).walk():
-        keys += 1
-        key.last_written_filetime(), key.class_name(), key.subkey_count()
-        for value in key.values():
-            value.name(), value.value_type().type_id(), value.data_size()
-            try:
-                value.as_py()
-            except ValueError:
-                pass
     return keys
 
 
@@ -67,10 +56,19 @@ def measure(name: str, path: str, rounds: int, out: str) -> None:
     dump = best_of(rounds, run_cli, "dump", "--logs", "none", "--format", "jsonl", "-o", out, path)
     size = os.path.getsize(out)
     timeline = best_of(rounds, run_cli, "timeline", "--logs", "none", "-o", out, path)
-    print(f"| {name} | {keys:,} | bare walk | {bare:.3f} | {keys / bare:,.0f} | 1.0 |")
-    print(f"| | | full walk | {full:.3f} | {keys / full:,.0f} | {full / bare:.1f} |")
-    print(f"| | | dump jsonl ({size / 2**20:.1f} MiB) | {dump:.3f} | {keys / dump:,.0f} | {dump / bare:.1f} |")
-    print(f"| | | timeline | {timeline:.3f} | {keys / timeline:,.0f} | {timeline / bare:.1f} |")
+    label = f"| {name} | {keys:,} "
+    for job, seconds in [("walk of the keys", bare), ("walk of keys and values", full),
+                         (f"dump jsonl ({size / 2**20:.1f} MiB)", dump), ("timeline", timeline)]:
+        print(f"{label}| {job} | {seconds:.3f} | {keys / seconds:,.0f} | {seconds / bare:.1f} | {seconds / full:.2f} |")
+        label = "| | "
+
+
+def table(hives: list[tuple[str, str]], rounds: int, out: str) -> None:
+    print("| hive | keys | job | seconds | keys/s | × walk of the keys | × walk of keys and values |")
+    print("|---|---:|---|---:|---:|---:|---:|")
+    for name, path in hives:
+        measure(name, path, rounds, out)
+    print()
 
 
 def main() -> int:
@@ -84,10 +82,7 @@ def main() -> int:
         synthetic = os.path.join(folder, "synthetic.hive")
         Path(synthetic).write_bytes(build(args.keys)[0])
         out = os.path.join(folder, "out")
-        print("| hive | keys | job | seconds | keys/s | × bare walk |")
-        print("|---|---:|---|---:|---:|---:|")
-        measure("UsrClass.dat", usrclass, args.rounds, out)
-        measure(f"synthetic {args.keys // 1000}k", synthetic, args.rounds, out)
+        table([("UsrClass.dat", usrclass), (f"synthetic {args.keys // 1000}k", synthetic)], args.rounds, out)
     return 0
 
 

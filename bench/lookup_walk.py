@@ -24,19 +24,11 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests" / "python"))
 
 import orvane  # noqa: E402
+from timing import best_of  # noqa: E402
 from hive_builder import HiveBuilder, Key  # noqa: E402
 
 CORPUS = HERE.parent / "tests" / "data" / "corpus"
 DEEP_PATH = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer"
-
-
-def best_of(rounds: int, fn, *args) -> float:
-    best = float("inf")
-    for _ in range(rounds):
-        start = time.perf_counter()
-        fn(*args)
-        best = min(best, time.perf_counter() - start)
-    return best
 
 
 def scan(hive, path: str):

@@ -28,13 +28,19 @@ def data_of(value: orvane.RegistryValue, type_id: int) -> tuple[object, bool]:
     return value.raw_data().hex(), True
 
 
-def describe(value: orvane.RegistryValue) -> tuple[str, int, object, bool]:
-    """(type name, type code, data, is_hex) of one value, decoded once."""
+def type_of(value: orvane.RegistryValue) -> tuple[str, int]:
+    """(type name, type code); each name is built once per run."""
     value_type = value.value_type()
     type_id = value_type.type_id()
     name = _type_names.get(type_id)
     if name is None:
         name = _type_names[type_id] = value_type.type_name()
+    return name, type_id
+
+
+def describe(value: orvane.RegistryValue) -> tuple[str, int, object, bool]:
+    """(type name, type code, data, is_hex) of one value, decoded once."""
+    name, type_id = type_of(value)
     data, is_hex = data_of(value, type_id)
     return name, type_id, data, is_hex
 
