@@ -6,7 +6,7 @@
 
 namespace orvane::base {
 
-void append_utf8(std::string& out, char32_t cp) {
+void append_utf8_multibyte(std::string& out, char32_t cp) {
     auto put = [&out](std::uint32_t byte) { out.push_back(static_cast<char>(byte)); };
     const auto c = static_cast<std::uint32_t>(cp);
     if (c < 0x80) {

@@ -12,8 +12,16 @@ using Bytes = std::span<const std::uint8_t>;
 
 inline constexpr char32_t replacement_character = U'\uFFFD';
 
-// Appends the UTF-8 encoding of `cp` (a scalar value) to `out`.
-void append_utf8(std::string& out, char32_t cp);
+// Appends the UTF-8 encoding of `cp` (a scalar value) to `out`. Names are
+// nearly all ASCII, so that case is inline and costs one append.
+void append_utf8_multibyte(std::string& out, char32_t cp);
+inline void append_utf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else {
+        append_utf8_multibyte(out, cp);
+    }
+}
 
 // Decodes one UTF-8 sequence at the front of `bytes` (non-empty). Returns the
 // code point and the number of bytes consumed; an ill-formed sequence yields

@@ -1,5 +1,7 @@
 #include "utils/strings.hpp"
 
+#include <algorithm>
+
 #include "base/unicode.hpp"
 
 namespace orvane::utils {
@@ -110,8 +112,14 @@ std::string read_fixed_utf16(std::span<const std::uint8_t, 64> bytes) {
 
 std::string read_ascii_string(Bytes bytes) {
     std::string out;
-    out.reserve(bytes.size());
-    for (const std::uint8_t b : bytes) append_utf8(out, b);
+    // Most names are plain ASCII, which is its own UTF-8: copied whole.
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b < 0x80; });
+    if (ascii) {
+        out.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    } else {
+        out.reserve(bytes.size() * 2);
+        for (const std::uint8_t b : bytes) append_utf8(out, b);
+    }
     strip_trailing_nuls(out);
     return out;
 }
