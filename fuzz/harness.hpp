@@ -26,6 +26,7 @@
 #include "hive/hive.hpp"
 #include "hive/key_metadata.hpp"
 #include "hive/key_path.hpp"
+#include "hive/key_reads.hpp"
 #include "hive/key_walk.hpp"
 #include "hive/layout.hpp"
 #include "hive/registry_key.hpp"
@@ -135,6 +136,14 @@ inline WalkCounts walk_hive(const hive::Hive& hive) {
         detail::count_error(counts, !hive::read_class_name(key));
         detail::count_error(counts, !hive::read_security_descriptor(key));
         if (counts.keys > looked_up_keys) continue;
+        // The whole-key reads the binding makes, with their budgets; each may
+        // copy up to the image, so only the first keys are read so again.
+        if (auto values = hive::values_with_data(key)) {
+            if (!values->empty()) detail::count_error(counts, !hive::find_value(key, values->back().value.name));
+        } else {
+            detail::count_error(counts, true);
+        }
+        detail::count_error(counts, !hive::subkey_nodes(key));
         detail::count_error(counts, !hive::parent_key(key));
         (void)hive::key_path(key);  // built hives may leave parent fields unset
         if (walk.path().size() <= looked_up_path_bytes) {

@@ -14,11 +14,6 @@ namespace {
 // Windows nests keys at most 512 levels deep.
 constexpr unsigned max_parent_steps = 512;
 
-template <class T>
-Checked<T> failed(RegistryError error) {
-    return error::unexpected(error::Failure(std::move(error)));
-}
-
 // Whether the entry's stored check rules out a key named `name`.
 bool ruled_out(const SubkeyEntry& entry, std::string_view name, std::uint32_t hash) {
     switch (entry.check) {
@@ -35,7 +30,7 @@ Checked<std::optional<RegistryKey>> find_subkey(const RegistryKey& key, std::str
     if (key.node().subkey_count == 0) return std::optional<RegistryKey>();
     std::vector<SubkeyEntry> entries;
     if (auto collected = collect_subkey_entries(key, key.node().subkey_list_offset, entries); !collected) {
-        return failed<std::optional<RegistryKey>>(std::move(collected).error());
+        return error::fail(std::move(collected).error());
     }
     const std::uint32_t hash = key::key_name_hash(name);
     std::optional<error::Failure> unreadable;  // the first sibling that could not be read
@@ -66,7 +61,7 @@ Checked<RegistryKey> open_key_path(const RegistryKey& key, std::string_view path
         start = end + 1;
         if (component.empty()) continue;
         ORVANE_ASSIGN_OR_RETURN(std::optional<RegistryKey> next, find_subkey(current, component));
-        if (!next) return failed<RegistryKey>(error::NotFound{"Key '" + std::string(path) + "'"});
+        if (!next) return error::fail(error::NotFound{"Key '" + std::string(path) + "'"});
         current = std::move(*next);
     }
     return current;
@@ -88,7 +83,7 @@ Checked<std::string> key_path(const RegistryKey& key) {
     std::vector<std::string> names;
     std::vector<std::uint32_t> seen{key.offset()};
     const auto broken_chain = [&](const std::string& how) {
-        return failed<std::string>(
+        return error::fail(
             error::invalid_format("Key at offset " + error::hex(key.offset()) + " has a parent chain that " + how));
     };
     RegistryKey current = key;

@@ -1,0 +1,48 @@
+#pragma once
+// The reads a caller makes of one key as a whole: its values with their
+// data, one value by name, the nodes of its subkeys.
+//
+// Each is bounded by the hive: a list naming the same records over and over
+// cannot make one call copy more than a few times the image, however long it
+// is. On a tolerant hive a subkey that cannot be read is noted and skipped,
+// as RegistryKey::values() skips values.
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "error/failure.hpp"
+#include "hive/registry_key.hpp"
+#include "hive/registry_value.hpp"
+
+namespace orvane::hive {
+
+// A value record with its bytes read.
+struct ValueWithData {
+    RegistryValue value;
+    std::vector<std::uint8_t> data;  // empty when the data cannot be read
+};
+
+// Every value of `key` in list order, each with its data. A value whose data
+// cannot be read gets no bytes. Distinct values keep their data in distinct
+// cells, so a sound key's values never hold more bytes together than the
+// image; once that much has been read, the values left get no bytes either.
+[[nodiscard]] Result<std::vector<ValueWithData>> values_with_data(const RegistryKey& key);
+
+// The first value of `key` whose name equals `name` under ASCII case folding
+// (only A-Z and a-z are matched across case), with its data; NotFound
+// "Value '<name>'" when there is none. A value whose data cannot be read fails
+// with that error.
+[[nodiscard]] Result<ValueWithData> find_value(const RegistryKey& key, std::string_view name);
+
+// The key nodes of `key`'s subkeys in list order, read through the key cache.
+// The names of distinct keys fit in three times the image (decoding grows a
+// name at most threefold); a list that names more fails with InvalidFormat
+// "Subkey list at offset 0x.. names more than the hive holds".
+[[nodiscard]] Checked<std::vector<RegistryKey>> subkey_nodes(const RegistryKey& key);
+
+// Equal under ASCII case folding: only A-Z map onto a-z; every other byte
+// (each byte of a non-ASCII character included) must match exactly.
+bool equal_ascii_case_folded(std::string_view a, std::string_view b) noexcept;
+
+}  // namespace orvane::hive
