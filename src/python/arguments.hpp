@@ -10,6 +10,11 @@
 
 namespace orvane::python {
 
+// A METH_FASTCALL | METH_KEYWORDS method as the method table stores it.
+inline PyCFunction fast_method(PyObject* (*method)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method));
+}
+
 struct Parameter {
     const char* name;
     bool required;

@@ -28,6 +28,8 @@ PyObject* raise_guarded_panic(const std::string* text);
 enum class PanicStyle { Panic, Guarded };
 
 PyObject* raise_failure(const error::Failure& failure, PanicStyle style);
+// A RegistryError is raised alike in either style.
+inline PyObject* raise_failure(const RegistryError& error, PanicStyle) { return raise_registry_error(error); }
 
 // For a C++ exception that escaped core work: MemoryError for running out of
 // memory (std::bad_alloc), otherwise an internal failure in the given style.

@@ -6,6 +6,8 @@
 // exception instead of unwinding through the interpreter.
 
 #include <exception>
+#include <type_traits>
+#include <utility>
 
 #include "error/expected.hpp"
 #include "python/errors.hpp"
@@ -22,6 +24,22 @@ auto without_gil_catching(Work&& work) -> error::Expected<decltype(work()), std:
         return work();
     } catch (...) {
         return error::unexpected(std::current_exception());
+    }
+}
+
+// The shape of every method that does hive work: `work` runs with the lock
+// released and returns a Result or Checked; a failure, or a C++ exception it
+// threw, is raised in `style`; a success goes to `build` with the lock held.
+// The caller keeps whatever `work` reads (the hive) alive until this returns.
+template <class Work, class Build>
+PyObject* run_unlocked(PanicStyle style, Work&& work, Build&& build) {
+    auto outcome = without_gil_catching(std::forward<Work>(work));
+    if (!outcome) return raise_exception(outcome.error(), style);
+    if (!*outcome) return raise_failure(outcome->error(), style);
+    if constexpr (std::is_void_v<typename std::remove_reference_t<decltype(*outcome)>::value_type>) {
+        return build();
+    } else {
+        return build(std::move(**outcome));
     }
 }
 

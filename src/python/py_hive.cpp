@@ -31,10 +31,7 @@ PyObject* open_hive(const char* method, Open&& open, PyObject* const* args, Py_s
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         const auto path = path_argument(method, "path", values[0]);
         if (!path) return nullptr;
-        auto result = without_gil_catching([&] { return open(*path); });
-        if (!result) return raise_exception(result.error(), PanicStyle::Panic);
-        if (!*result) return raise_registry_error(result->error());
-        return wrap_hive(std::move(**result));
+        return run_unlocked(PanicStyle::Panic, [&] { return open(*path); }, wrap_hive);
     });
 }
 
@@ -62,22 +59,22 @@ PyObject* hive_base_block(PyObject* self, PyObject*) {
 PyObject* hive_root_key(PyObject* self, PyObject*) {
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         const std::shared_ptr<const hive::Hive> hive = hive_of(self);
-        auto key = without_gil_catching([&] { return hive->get_key(hive->base_block().root_cell_offset); });
-        if (!key) return raise_exception(key.error(), PanicStyle::Panic);
-        if (!*key) return raise_failure(key->error(), PanicStyle::Panic);
-        return new_registry_key(hive, KeySnapshot::of(**key));
+        return run_unlocked(
+            PanicStyle::Panic, [&] { return hive->get_key(hive->base_block().root_cell_offset); },
+            [&](const hive::RegistryKey& key) { return new_registry_key(hive, KeySnapshot::of(key)); });
     });
 }
 
 PyObject* hive_hbins(PyObject* self, PyObject*) {
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         const std::shared_ptr<const hive::Hive> hive = hive_of(self);
-        auto outcome = without_gil_catching([&] { return hive->hbins(); });
-        if (!outcome) return raise_exception(outcome.error(), PanicStyle::Panic);
-        if (!*outcome) return raise_registry_error(outcome->error());
-        return to_list(**outcome, [](const hive::HbinHeader& header) {
-            return PyHbinHeader::create(classes().hbin_header, header);
-        });
+        return run_unlocked(
+            PanicStyle::Panic, [&] { return hive->hbins(); },
+            [](const std::vector<hive::HbinHeader>& headers) {
+                return to_list(headers, [](const hive::HbinHeader& header) {
+                    return PyHbinHeader::create(classes().hbin_header, header);
+                });
+            });
     });
 }
 
@@ -122,11 +119,11 @@ PyObject* hive_repr(PyObject* self) {
 
 PyMethodDef hive_methods[] = {
     {.ml_name = "open",
-     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open)),
+     .ml_meth = fast_method(hive_open),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      .ml_doc = "open(path)\n--\n\nOpen a registry hive file"},
     {.ml_name = "open_with_logs",
-     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open_with_logs)),
+     .ml_meth = fast_method(hive_open_with_logs),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      .ml_doc = "open_with_logs(hive_path, log1_path=None, log2_path=None)\n--\n\n"
                "Open a registry hive with transaction logs applied"},
@@ -143,7 +140,7 @@ PyMethodDef hive_methods[] = {
      .ml_flags = METH_NOARGS,
      .ml_doc = "hbins($self)\n--\n\nGet all hbin headers"},
     {.ml_name = "save",
-     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_save)),
+     .ml_meth = fast_method(hive_save),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS,
      .ml_doc = "save($self, path)\n--\n\nSave the hive to a file"},
     {.ml_name = "applied_logs",
@@ -152,12 +149,12 @@ PyMethodDef hive_methods[] = {
      .ml_doc = "applied_logs($self)\n--\n\nGet the paths of the transaction logs that changed the hive when it was "
                "opened, in the order applied"},
     {.ml_name = "key",
-     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_key)),
+     .ml_meth = fast_method(hive_key),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS,
      .ml_doc = "key($self, path)\n--\n\nGet the key at a backslash-separated path below the root key "
                "(root_key().subkey(path))"},
     {.ml_name = "walk",
-     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_walk)),
+     .ml_meth = fast_method(hive_walk),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS,
      .ml_doc = "walk($self, on_error=None)\n--\n\nIterate over (path, key) pairs of the whole hive, depth "
                "first (root_key().walk(on_error))"},
@@ -172,7 +169,7 @@ PyMethodDef hive_methods[] = {
      .ml_doc = "deleted_values($self)\n--\n\nFind the deleted values still held in free cells, cell slack and the "
                "bytes past the hive bins data, in file order, with their data while it has not been reused"},
     {.ml_name = "open_tolerant",
-     .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hive_open_tolerant)),
+     .ml_meth = fast_method(hive_open_tolerant),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      .ml_doc = "open_tolerant(path)\n--\n\n"
                "Open a damaged registry hive file, reading whatever can still be read; see problems()"},

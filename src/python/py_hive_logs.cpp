@@ -29,10 +29,9 @@ PyObject* hive_open_with_logs(PyObject*, PyObject* const* args, Py_ssize_t nargs
 
         // Replay may allocate up to the limits of a damaged log; running out of
         // memory there becomes a Python exception, not an unwind through CPython.
-        auto result = without_gil_catching([&] { return transaction_log::open_with_logs(*hive_path, log1, log2); });
-        if (!result) return raise_exception(result.error(), PanicStyle::Panic);
-        if (!*result) return raise_registry_error(result->error());
-        return PyHive::create(classes().hive, std::move(**result));
+        return run_unlocked(
+            PanicStyle::Panic, [&] { return transaction_log::open_with_logs(*hive_path, log1, log2); },
+            [](std::shared_ptr<const hive::Hive> hive) { return PyHive::create(classes().hive, std::move(hive)); });
     });
 }
 
@@ -46,10 +45,8 @@ PyObject* hive_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
 
         // Our own reference keeps the hive alive while the lock is released.
         const std::shared_ptr<const hive::Hive> hive = PyHive::of(self);
-        auto result = without_gil_catching([&] { return transaction_log::save(*hive, *path); });
-        if (!result) return raise_exception(result.error(), PanicStyle::Panic);
-        if (!*result) return raise_registry_error(result->error());
-        Py_RETURN_NONE;
+        return run_unlocked(PanicStyle::Panic, [&] { return transaction_log::save(*hive, *path); },
+                            []() -> PyObject* { Py_RETURN_NONE; });
     });
 }
 
