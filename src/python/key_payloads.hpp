@@ -27,6 +27,9 @@ struct KeySnapshot {
         const key::KeyNode& node = key.node();
         return {key.offset(), node.name, node.subkey_count, node.value_count};
     }
+    static KeySnapshot of(const recovery::DeletedKey& key) {
+        return {key.offset, key.node.name, key.node.subkey_count, key.node.value_count};
+    }
 };
 
 // A deleted key (found by the scan for deleted records) also holds the scan's

@@ -70,13 +70,13 @@ class RegistryKey:
     ) -> Iterator[tuple[str, RegistryKey]]:
         """Iterate over (path, key) pairs: this key (path ""), then every key below it, depth first; on_error(path, exception) is called for subkeys that cannot be read, which otherwise raise"""
     def parent(self) -> RegistryKey | None:
-        """Get the parent key (None for the root key)"""
+        """Get the parent key (None for the root key, or when the parent is gone); a deleted key's parent may be live or deleted"""
     def path(self) -> str:
-        """Get the key's path from below the root, names joined by backslashes ("" for the root)"""
+        """Get the key's path from below the root, names joined by backslashes ("" for the root); raises ValueError when the parents do not lead to the root, as for a deleted key whose parent is gone (see partial_path)"""
     def class_name(self) -> str | None:
-        """Get the key's class name (None when it has none)"""
+        """Get the key's class name (None when it has none, or for a deleted key when its cell has been reused)"""
     def security_descriptor(self) -> bytes | None:
-        """Get the key's self-relative security descriptor as bytes (None when it names none)"""
+        """Get the key's self-relative security descriptor as bytes (None when it names none, or for a deleted key when its cell holds no security record any more)"""
     def last_written(self) -> datetime.datetime | None:
         """Get the last write time as a UTC datetime with microseconds (None when 0)"""
     def last_written_filetime(self) -> int:

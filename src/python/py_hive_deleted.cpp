@@ -36,7 +36,7 @@ PyObject* hive_deleted_keys(PyObject* self, PyObject*) {
             std::vector<KeySnapshot> keys;
             keys.reserve(found.keys().size());
             for (const recovery::DeletedKey& key : found.keys()) {
-                keys.push_back({key.offset, key.node.name, key.node.subkey_count, key.node.value_count});
+                keys.push_back(KeySnapshot::of(key));
             }
             return keys;
         },

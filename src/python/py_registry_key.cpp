@@ -7,6 +7,7 @@
 #include "python/py_registry_key.hpp"
 
 #include <array>
+#include <limits>
 #include <string_view>
 
 #include "error/failure.hpp"
@@ -38,17 +39,6 @@ Checked<T> failed(RegistryError error) {
     return error::unexpected(Failure(std::move(error)));
 }
 
-// Equal under ASCII case folding: only A-Z map onto a-z; every other byte
-// (each byte of a non-ASCII character included) must match exactly.
-bool equal_ascii_case_folded(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
-}
-
 OwnedValue owned(hive::RegistryValue&& value, std::vector<std::uint8_t> data) {
     return {std::move(value.name), value.value_type, std::move(data), value.offset};
 }
@@ -60,7 +50,7 @@ Checked<OwnedValue> find_value(const hive::Hive& hive, std::uint32_t offset, std
     auto values = key->values();
     if (!values) return failed<OwnedValue>(std::move(values).error());
     for (hive::RegistryValue& value : *values) {
-        if (!equal_ascii_case_folded(value.name, name)) continue;
+        if (!hive::value_names_equal(value.name, name)) continue;
         auto data = value.raw_data();
         if (!data) return failed<OwnedValue>(std::move(data).error());
         return owned(std::move(value), std::move(*data));
@@ -133,47 +123,42 @@ Checked<T> checked(Result<T> result) {
     return std::move(*result);
 }
 
-// A deleted key's node, read again from the free space it was found in.
-Checked<key::KeyNode> deleted_node(const recovery::Recovery& recovery, std::uint32_t offset) {
+// A deleted key, read again from the free space it was found in (the image
+// does not change, so what the scan found is still there).
+Checked<recovery::DeletedKey> deleted_key(const recovery::Recovery& recovery, std::uint32_t offset) {
     auto found = recovery.key_at(offset);
-    if (!found) return failed<key::KeyNode>(error::invalid_format("Expected 'nk' signature at offset " + error::hex(offset)));
-    return std::move(found->node);
+    if (!found) return failed<recovery::DeletedKey>(error::record_signature_expected("nk", offset));
+    return std::move(*found);
 }
 
-// The node of either kind of key.
-Checked<key::KeyNode> node_of(const KeyHandle& handle) {
-    if (handle.recovery) return deleted_node(*handle.recovery, handle.key.offset);
-    auto key = handle.hive->get_key(handle.key.offset);
-    if (!key) return error::unexpected(std::move(key).error());
-    return key->node();
+Checked<std::vector<OwnedValue>> read_deleted_values(const recovery::Recovery& recovery,
+                                                     const recovery::DeletedKey& key, std::uint64_t limit) {
+    return owned_deleted_values(recovery, recovery.values_of(key.node), limit);
 }
 
-Checked<std::vector<OwnedValue>> read_deleted_values(const recovery::Recovery& recovery, std::uint32_t offset,
-                                                     std::uint64_t limit) {
-    auto node = deleted_node(recovery, offset);
-    if (!node) return error::unexpected(std::move(node).error());
-    return owned_deleted_values(recovery, recovery.values_of(*node), limit);
+Checked<OwnedValue> find_deleted_value(const recovery::Recovery& recovery, const recovery::DeletedKey& key,
+                                       std::string_view name) {
+    ORVANE_ASSIGN_OR_RETURN(recovery::DeletedValue found, recovery.value_named(key.node, name));
+    std::vector<recovery::DeletedValue> one;
+    one.push_back(std::move(found));
+    // One value's data is never longer than the image.
+    return std::move(owned_deleted_values(recovery, std::move(one), std::numeric_limits<std::uint64_t>::max()).front());
 }
 
-Checked<OwnedValue> find_deleted_value(const recovery::Recovery& recovery, std::uint32_t offset,
-                                       std::string_view name, std::uint64_t limit) {
-    auto values = read_deleted_values(recovery, offset, limit);
-    if (!values) return error::unexpected(std::move(values).error());
-    for (OwnedValue& value : *values) {
-        if (equal_ascii_case_folded(value.name, name)) return std::move(value);
-    }
-    return failed<OwnedValue>(error::NotFound{"Value '" + std::string(name) + "'"});
-}
-
-Checked<std::vector<KeySnapshot>> read_deleted_subkeys(const recovery::Recovery& recovery, std::uint32_t offset) {
-    auto node = deleted_node(recovery, offset);
-    if (!node) return error::unexpected(std::move(node).error());
+Checked<std::vector<KeySnapshot>> read_deleted_subkeys(const recovery::Recovery& recovery,
+                                                       const recovery::DeletedKey& key) {
     std::vector<KeySnapshot> result;
-    for (const recovery::DeletedKey& key : recovery.subkeys_of(offset, *node)) {
-        result.push_back({key.offset, key.node.name, key.node.subkey_count, key.node.value_count});
+    for (const recovery::DeletedKey& subkey : recovery.subkeys_of(key.offset, key.node)) {
+        result.push_back(KeySnapshot::of(subkey));
     }
     return result;
 }
+
+// A parent of either kind, as a snapshot and whether it was recovered.
+struct ParentSnapshot {
+    KeySnapshot key;
+    bool deleted = false;
+};
 
 // Runs `work(hive, offset)` unlocked under the guard of value/values/subkeys,
 // then hands a success to `build` with the lock held.
@@ -194,14 +179,20 @@ PyObject* guarded_read(PyObject* self, Work&& work, Build&& build) {
                         std::forward<Build>(build));
 }
 
-// Runs `work(key)` on this key's node with the lock held (reading one cached node).
+// Runs `work(node)` on this key's node with the lock held (reading one cached
+// node, or for a deleted key its record in free space).
 template <class Work>
 PyObject* with_node(PyObject* self, Work&& work) {
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         const KeyHandle& handle = handle_of(self);
+        if (handle.recovery) {
+            auto key = deleted_key(*handle.recovery, handle.key.offset);
+            if (!key) return raise_failure(key.error(), PanicStyle::Panic);
+            return work(key->node);
+        }
         auto key = handle.hive->get_key(handle.key.offset);
         if (!key) return raise_failure(key.error(), PanicStyle::Panic);
-        return work(*key);
+        return work(key->node());
     });
 }
 
@@ -218,16 +209,45 @@ PyObject* read_from_key(PyObject* self, Work&& work, Build&& build) {
         std::forward<Build>(build));
 }
 
-PyObject* optional_key(const std::shared_ptr<const hive::Hive>& hive, std::optional<KeySnapshot> key) {
-    if (!key) Py_RETURN_NONE;
-    return new_registry_key(hive, std::move(*key));
+// The same for a key of either kind: `live(key)` for a live key,
+// `deleted(recovery, key)` for one the scan found.
+template <class LiveWork, class DeletedWork, class Build>
+PyObject* read_either_key(PyObject* self, LiveWork&& live, DeletedWork&& deleted, Build&& build) {
+    const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
+    if (!recovery) return read_from_key(self, std::forward<LiveWork>(live), std::forward<Build>(build));
+    return guarded_read(
+        self,
+        [&](const hive::Hive&, std::uint32_t offset) -> decltype(live(std::declval<hive::RegistryKey&>())) {
+            auto key = deleted_key(*recovery, offset);
+            if (!key) return error::unexpected(std::move(key).error());
+            return deleted(*recovery, *key);
+        },
+        std::forward<Build>(build));
 }
 
 PyObject* key_subkey(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr std::array<Parameter, 1> parameters{{{"path", true}}};
     std::array<PyObject*, 1> arguments{};
     if (!parse_arguments("RegistryKey.subkey", parameters, args, nargs, kwnames, arguments)) return nullptr;
-    return key_at_path(handle_of(self).hive, handle_of(self).key.offset, "RegistryKey.subkey", arguments[0]);
+    const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
+    if (!recovery) {
+        return key_at_path(handle_of(self).hive, handle_of(self).key.offset, "RegistryKey.subkey", arguments[0]);
+    }
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        // Copied while the lock is held: no Python object is touched once it is released.
+        const auto path = text_argument("RegistryKey.subkey", "path", arguments[0]);
+        if (!path) return nullptr;
+        return guarded_read(
+            self,
+            [&](const hive::Hive&, std::uint32_t offset) -> Checked<KeySnapshot> {
+                ORVANE_ASSIGN_OR_RETURN(const recovery::DeletedKey key, deleted_key(*recovery, offset));
+                ORVANE_ASSIGN_OR_RETURN(const recovery::DeletedKey found, recovery->open_path(key, *path));
+                return KeySnapshot::of(found);
+            },
+            [&](const std::shared_ptr<const hive::Hive>& hive, KeySnapshot found) {
+                return new_deleted_key(hive, std::move(found), recovery);
+            });
+    });
 }
 
 PyObject* key_walk(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -238,25 +258,43 @@ PyObject* key_walk(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 }
 
 PyObject* key_parent(PyObject* self, PyObject*) {
-    return read_from_key(
+    const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
+    return read_either_key(
         self,
-        [](const hive::RegistryKey& key) -> Checked<std::optional<KeySnapshot>> {
+        [](const hive::RegistryKey& key) -> Checked<std::optional<ParentSnapshot>> {
             ORVANE_ASSIGN_OR_RETURN(std::optional<hive::RegistryKey> parent, hive::parent_key(key));
-            if (!parent) return std::optional<KeySnapshot>();
-            return std::optional<KeySnapshot>(KeySnapshot::of(*parent));
+            if (!parent) return std::optional<ParentSnapshot>();
+            return std::optional<ParentSnapshot>({KeySnapshot::of(*parent), false});
         },
-        optional_key);
+        [](const recovery::Recovery& found, const recovery::DeletedKey& key) -> Checked<std::optional<ParentSnapshot>> {
+            ORVANE_ASSIGN_OR_RETURN(std::optional<recovery::EitherKey> parent, found.parent_of(key));
+            if (!parent) return std::optional<ParentSnapshot>();
+            return std::visit(
+                [](const auto& either) {
+                    return std::optional<ParentSnapshot>(
+                        {KeySnapshot::of(either), std::is_same_v<std::decay_t<decltype(either)>, recovery::DeletedKey>});
+                },
+                *parent);
+        },
+        [&](const std::shared_ptr<const hive::Hive>& hive, std::optional<ParentSnapshot> parent) -> PyObject* {
+            if (!parent) Py_RETURN_NONE;
+            return new_deleted_key(hive, std::move(parent->key), parent->deleted ? recovery : nullptr);
+        });
 }
 
 PyObject* key_path(PyObject* self, PyObject*) {
-    return read_from_key(
+    return read_either_key(
         self, [](const hive::RegistryKey& key) { return hive::key_path(key); },
+        [](const recovery::Recovery& found, const recovery::DeletedKey& key) { return found.path_of(key); },
         [](const std::shared_ptr<const hive::Hive>&, const std::string& path) { return to_str(path); });
 }
 
 PyObject* key_class_name(PyObject* self, PyObject*) {
-    return read_from_key(
+    return read_either_key(
         self, [](const hive::RegistryKey& key) { return checked(hive::read_class_name(key)); },
+        [](const recovery::Recovery& found, const recovery::DeletedKey& key) {
+            return checked(found.class_name_of(key.node));
+        },
         [](const std::shared_ptr<const hive::Hive>&, const std::optional<std::string>& name) -> PyObject* {
             if (!name) Py_RETURN_NONE;
             return to_str(*name);
@@ -265,8 +303,11 @@ PyObject* key_class_name(PyObject* self, PyObject*) {
 
 PyObject* key_security_descriptor(PyObject* self, PyObject*) {
     // The descriptor is a view into the image, copied once, into the bytes object.
-    return read_from_key(
+    return read_either_key(
         self, [](const hive::RegistryKey& key) { return checked(hive::read_security_descriptor(key)); },
+        [](const recovery::Recovery& found, const recovery::DeletedKey& key) -> Checked<std::optional<utils::ByteView>> {
+            return found.security_descriptor_of(key.node);
+        },
         [](const std::shared_ptr<const hive::Hive>&, std::optional<utils::ByteView> descriptor) -> PyObject* {
             if (!descriptor) Py_RETURN_NONE;
             return to_bytes(descriptor->bytes());
@@ -274,14 +315,14 @@ PyObject* key_security_descriptor(PyObject* self, PyObject*) {
 }
 
 PyObject* key_last_written(PyObject* self, PyObject*) {
-    return with_node(self, [](const hive::RegistryKey& key) {
-        return optional_filetime_to_datetime(key.node().last_written);
+    return with_node(self, [](const key::KeyNode& node) {
+        return optional_filetime_to_datetime(node.last_written);
     });
 }
 
 PyObject* key_last_written_filetime(PyObject* self, PyObject*) {
-    return with_node(self, [](const hive::RegistryKey& key) {
-        return PyLong_FromUnsignedLongLong(key.node().last_written);
+    return with_node(self, [](const key::KeyNode& node) {
+        return PyLong_FromUnsignedLongLong(node.last_written);
     });
 }
 
@@ -313,7 +354,11 @@ PyObject* key_subkeys(PyObject* self, PyObject*) {
     const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
     if (!recovery) return guarded_read(self, read_subkeys, live_key_list);
     return guarded_read(
-        self, [&](const hive::Hive&, std::uint32_t offset) { return read_deleted_subkeys(*recovery, offset); },
+        self,
+        [&](const hive::Hive&, std::uint32_t offset) -> Checked<std::vector<KeySnapshot>> {
+            ORVANE_ASSIGN_OR_RETURN(const recovery::DeletedKey key, deleted_key(*recovery, offset));
+            return read_deleted_subkeys(*recovery, key);
+        },
         [&](const std::shared_ptr<const hive::Hive>& hive, std::vector<KeySnapshot> keys) {
             return key_list(hive, std::move(keys), recovery);
         });
@@ -324,8 +369,9 @@ PyObject* key_values(PyObject* self, PyObject*) {
     if (!recovery) return guarded_read(self, read_values, hive_value_list);
     return guarded_read(
         self,
-        [&](const hive::Hive& hive, std::uint32_t offset) {
-            return read_deleted_values(*recovery, offset, hive.data().size());
+        [&](const hive::Hive& hive, std::uint32_t offset) -> Checked<std::vector<OwnedValue>> {
+            ORVANE_ASSIGN_OR_RETURN(const recovery::DeletedKey key, deleted_key(*recovery, offset));
+            return read_deleted_values(*recovery, key, hive.data().size());
         },
         hive_value_list);
 }
@@ -341,17 +387,18 @@ PyObject* key_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
         const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
         return guarded_read(
             self,
-            [&](const hive::Hive& hive, std::uint32_t offset) {
-                return recovery ? find_deleted_value(*recovery, offset, *name, hive.data().size())
-                                : find_value(hive, offset, *name);
+            [&](const hive::Hive& hive, std::uint32_t offset) -> Checked<OwnedValue> {
+                if (!recovery) return find_value(hive, offset, *name);
+                ORVANE_ASSIGN_OR_RETURN(const recovery::DeletedKey key, deleted_key(*recovery, offset));
+                return find_deleted_value(*recovery, key, *name);
             },
             one_value);
     });
 }
 
 PyObject* key_last_written_timestamp(PyObject* self, PyObject*) {
-    return with_node(self, [](const hive::RegistryKey& key) -> PyObject* {
-        const std::uint64_t written = key.node().last_written;
+    return with_node(self, [](const key::KeyNode& node) -> PyObject* {
+        const std::uint64_t written = node.last_written;
         if (written == 0) Py_RETURN_NONE;
         const auto seconds = static_cast<std::int64_t>(written / intervals_per_second);
         return PyLong_FromLongLong(seconds - seconds_1601_to_1970);
@@ -365,9 +412,12 @@ PyObject* key_partial_path(PyObject* self, PyObject*) {
     return guarded_read(
         self,
         [&](const hive::Hive& hive, std::uint32_t offset) -> Checked<std::string> {
-            auto node = node_of(handle);
-            if (!node) return error::unexpected(std::move(node).error());
-            return recovery::partial_path(hive, offset, *node);
+            if (handle.recovery) {
+                ORVANE_ASSIGN_OR_RETURN(const recovery::DeletedKey key, deleted_key(*handle.recovery, offset));
+                return recovery::partial_path(hive, offset, key.node);
+            }
+            ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey key, hive.get_key(offset));
+            return recovery::partial_path(hive, offset, key.node());
         },
         [](const std::shared_ptr<const hive::Hive>&, const std::string& path) { return to_str(path); });
 }
@@ -425,21 +475,24 @@ PyMethodDef key_methods[] = {
     {.ml_name = "parent",
      .ml_meth = key_parent,
      .ml_flags = METH_NOARGS,
-     .ml_doc = "parent($self)\n--\n\nGet the parent key (None for the root key)"},
+     .ml_doc = "parent($self)\n--\n\nGet the parent key (None for the root key, or when the parent is gone); a "
+               "deleted key's parent may be live or deleted"},
     {.ml_name = "path",
      .ml_meth = key_path,
      .ml_flags = METH_NOARGS,
      .ml_doc = "path($self)\n--\n\nGet the key's path from below the root, names joined by backslashes "
-               "(\"\" for the root)"},
+               "(\"\" for the root); raises ValueError when the parents do not lead to the root, as for a deleted "
+               "key whose parent is gone (see partial_path)"},
     {.ml_name = "class_name",
      .ml_meth = key_class_name,
      .ml_flags = METH_NOARGS,
-     .ml_doc = "class_name($self)\n--\n\nGet the key's class name (None when it has none)"},
+     .ml_doc = "class_name($self)\n--\n\nGet the key's class name (None when it has none, or for a deleted key "
+               "when its cell has been reused)"},
     {.ml_name = "security_descriptor",
      .ml_meth = key_security_descriptor,
      .ml_flags = METH_NOARGS,
      .ml_doc = "security_descriptor($self)\n--\n\nGet the key's self-relative security descriptor as bytes "
-               "(None when it names none)"},
+               "(None when it names none, or for a deleted key when its cell holds no security record any more)"},
     {.ml_name = "last_written",
      .ml_meth = key_last_written,
      .ml_flags = METH_NOARGS,

@@ -21,10 +21,14 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <unordered_set>
+#include <variant>
 #include <vector>
 
 #include "hive/hive.hpp"
+#include "hive/registry_key.hpp"
 #include "hive/registry_value.hpp"
 #include "key/key_node.hpp"
 #include "recovery/free_space.hpp"
@@ -42,6 +46,9 @@ struct DeletedValue {
     Place place = Place::FreeCell;
     hive::RegistryValue value;
 };
+
+// What a deleted key's parent field may lead to: a live key or another deleted one.
+using EitherKey = std::variant<hive::RegistryKey, DeletedKey>;
 
 class Recovery {
 public:
@@ -64,6 +71,39 @@ public:
     // Subkeys whose parent field does not name the key (`offset`) are someone else's and left out.
     std::vector<DeletedKey> subkeys_of(std::uint32_t offset, const key::KeyNode& node) const;
 
+    // The value named `name` (compared as value names are: ASCII letters in
+    // any case) among the key's recovered values, or NotFound "Value '<name>'".
+    Checked<DeletedValue> value_named(const key::KeyNode& node, std::string_view name) const;
+
+    // The key at `path` below a recovered key, through recovered subkeys only
+    // (components as for live keys, names compared as key names are), or
+    // NotFound "Key '<path>'".
+    Checked<DeletedKey> open_path(const DeletedKey& key, std::string_view path) const;
+
+    // The key the parent field names: a recovered key when the parent's
+    // record lies in free space and passes the checks, a live key when it
+    // lies in an allocated cell and reads as a key node; nullopt for a key
+    // flagged as the root, or a parent that is gone. Free bytes are never
+    // read as a live key.
+    Checked<std::optional<EitherKey>> parent_of(const DeletedKey& key) const;
+
+    // The path from below the root: the parents' names as far as deleted
+    // parents lead, then the live parent's own path. A chain that reaches no
+    // readable parent fails with InvalidFormat "Key at offset <o> has a
+    // parent chain that breaks at offset <p>", one that comes back on itself
+    // or runs past 512 steps as the path of a live key does.
+    Checked<std::string> path_of(const DeletedKey& key) const;
+
+    // The class name while its cell is still free and long enough; nullopt
+    // when the key names none or the cell has been reused.
+    Result<std::optional<std::string>> class_name_of(const key::KeyNode& node) const;
+
+    // The security descriptor of the "sk" record the key names, free or
+    // still allocated (security records are shared, and outlive a deleted
+    // key while other keys use them); nullopt when it names none or the cell
+    // holds no readable security record any more.
+    std::optional<utils::ByteView> security_descriptor_of(const key::KeyNode& node) const;
+
     // A recovered value's data, or nullopt when its data cell (or a cell of
     // its big data) has been reused or does not have the size it needs.
     std::optional<std::vector<std::uint8_t>> data_of(const hive::RegistryValue& value) const;
@@ -71,6 +111,8 @@ public:
 private:
     explicit Recovery(const hive::Hive& hive) : hive_(&hive) {}
 
+    // Whether the record of a cell at `offset` would start in free space.
+    bool in_free_space(std::uint32_t offset) const noexcept;
     // The payload bytes of the record at `offset` that lie in free space
     // (up to the end of its span), when at least `minimum` of them do.
     std::optional<std::pair<utils::ByteView, Place>> free_record(std::uint32_t offset, std::uint64_t minimum) const;

@@ -5,11 +5,12 @@ keys and values offer."""
 import gc
 import inspect
 import struct
+from datetime import datetime, timezone
 
 import pytest
 
 import orvane
-from hive_builder import BASE, REG_BINARY, REG_DWORD, REG_SZ, HiveBuilder, sz
+from hive_builder import BASE, REG_BINARY, REG_DWORD, REG_SZ, HiveBuilder, nk_payload, sz
 
 ROOT_FLAGS = 0x002C
 HIVE_METHODS = [
@@ -154,3 +155,147 @@ def test_corpus(corpus_dir, name):
         assert all(v.is_deleted() for v in key.values())
         assert all(k.is_deleted() for k in key.subkeys())
     assert all(v.is_deleted() for v in values)
+
+
+# A deleted key "Gone" below the live key Software, with a class name, a
+# security record, a value and a deleted subkey "Sub", its record placed where
+# the scan finds deleted records. Only a record at the start of a free cell
+# has a size word of its own; the others must be read without one.
+GONE_WRITTEN = 133_000_000_000_000_000
+DESCRIPTOR = b"\x01\x00\x04\x80" + bytes(range(16))
+PLACES = ["free cell", "inside merged free cell", "slack of a live cell", "past the hive bins data"]
+
+
+def sk_payload(descriptor: bytes) -> bytes:
+    return b"sk" + struct.pack("<HIIII", 0, 0, 0, 1, len(descriptor)) + descriptor
+
+
+class Placed:
+    """The builder and the cell offsets of Gone, its parent Software, Sub, and
+    a live cell (the root's class name) where records once were."""
+
+    def __init__(self, b, gone, software, sub, reused) -> None:
+        self.b, self.gone, self.software, self.sub, self.reused = b, gone, software, sub, reused
+
+
+def place_gone(place: str) -> Placed:
+    b = HiveBuilder()
+    software = b.key("Software")
+    reused = b.data_cell(bytes(64))
+    root = b.key("ROOT", flags=ROOT_FLAGS, subkey_count=1, subkey_list=b.subkey_list("lf", [software]),
+                 class_name=reused, class_name_length=2)
+    b.root(root)
+    set_parent(b, software, root)
+    security = b.add_cell(sk_payload(DESCRIPTOR))
+    with Tracked(b):
+        class_name = b.data_cell("Cls".encode("utf-16-le"))
+        value_list = b.value_list([b.value("V", REG_SZ, sz("hello"))])
+        sub = b.key("Sub")
+        subkey_list = b.subkey_list("lf", [sub])
+    fields = dict(parent=software, last_written=GONE_WRITTEN, value_count=1, value_list=value_list, subkey_count=1,
+                  subkey_list=subkey_list, security=security, class_name=class_name, class_name_length=6)
+    record = nk_payload("Gone", **fields)
+    if place == "free cell":
+        gone = b.add_cell(record)
+        b.free(gone)
+    elif place == "inside merged free cell":
+        merged = b.add_cell(b"\x11" * 40 + record)  # an older record's tail, then Gone
+        b.free(merged)
+        gone = merged + 40
+    elif place == "slack of a live cell":
+        host = b.add_cell(nk_payload("H", parent=software) + bytes(3) + record)
+        gone = host + 80  # 77 bytes of record, then the next 8-byte boundary
+    else:
+        end = len(b.image) - BASE
+        b.add_hbin()
+        b.u32(40, end)  # the bin past the recorded hive bins data, its bytes zero
+        gone = end + 40
+        b.raw(BASE + gone + 4, record)
+    set_parent(b, sub, gone)
+    return Placed(b, gone, software, sub, reused)
+
+
+def deleted_named(hive, name):
+    return next(k for k in hive.deleted_keys() if k.name() == name)
+
+
+class TestAccessorsOfDeletedKeys:
+    @pytest.mark.parametrize("place", PLACES)
+    def test_every_accessor_reads_the_recovered_record(self, write_hive, place):
+        placed = place_gone(place)
+        gone_at, software_at, sub_at = placed.gone, placed.software, placed.sub
+        gone = deleted_named(orvane.Hive.open(write_hive(placed.b)), "Gone")
+        assert (gone.offset(), gone.is_deleted()) == (gone_at, True)
+        parent = gone.parent()
+        assert (parent.name(), parent.offset(), parent.is_deleted()) == ("Software", software_at, False)
+        assert gone.path() == gone.partial_path() == "Software\\Gone"
+        assert gone.class_name() == "Cls"
+        assert gone.security_descriptor() == DESCRIPTOR
+        assert gone.last_written_filetime() == GONE_WRITTEN
+        assert gone.last_written() == datetime(2022, 6, 18, 4, 26, 40, tzinfo=timezone.utc)
+        assert gone.last_written_timestamp() == 1_655_526_400
+        assert [(v.name(), v.data().as_string(), v.is_deleted()) for v in gone.values()] == [("V", "hello", True)]
+        assert gone.value("v").raw_data() == sz("hello")
+        assert [(k.name(), k.offset(), k.is_deleted()) for k in gone.subkeys()] == [("Sub", sub_at, True)]
+        sub = gone.subkey("\\SUB")
+        assert (sub.offset(), sub.is_deleted(), sub.path()) == (sub_at, True, "Software\\Gone\\Sub")
+        assert (sub.parent().offset(), sub.parent().is_deleted()) == (gone_at, True)
+        assert gone.subkey("").offset() == gone_at
+
+    @pytest.mark.parametrize("place", PLACES)
+    @pytest.mark.parametrize("call, error", [
+        (lambda k: k.value("W"), "Not found: Value 'W'"),
+        (lambda k: k.subkey("Sub\\X"), "Not found: Key 'Sub\\X'"),
+    ], ids=["value", "subkey"])
+    def test_missing_names(self, write_hive, place, call, error):
+        gone = deleted_named(orvane.Hive.open(write_hive(place_gone(place).b)), "Gone")
+        with pytest.raises(ValueError) as raised:
+            call(gone)
+        assert str(raised.value) == error
+
+    @pytest.mark.parametrize("field", ["class_name", "value_list", "subkey_list", "security"])
+    def test_reused_cells_give_nothing_foreign(self, write_hive, field):
+        placed = place_gone("inside merged free cell")
+        field_at = {"class_name": 48, "value_list": 40, "subkey_list": 28, "security": 44}[field]
+        placed.b.u32(BASE + placed.gone + 4 + field_at, placed.reused)
+        gone = deleted_named(orvane.Hive.open(write_hive(placed.b)), "Gone")
+        got = (gone.class_name(), gone.security_descriptor(), [v.name() for v in gone.values()],
+               [k.name() for k in gone.subkeys()])
+        expected = {"class_name": (None, DESCRIPTOR, ["V"], ["Sub"]), "value_list": ("Cls", DESCRIPTOR, [], ["Sub"]),
+                    "subkey_list": ("Cls", DESCRIPTOR, ["V"], []), "security": ("Cls", None, ["V"], ["Sub"])}
+        assert got == expected[field]
+
+    @pytest.mark.parametrize("place", PLACES)
+    def test_parent_gone(self, write_hive, place):
+        placed = place_gone(place)
+        set_parent(placed.b, placed.gone, placed.reused)
+        gone = deleted_named(orvane.Hive.open(write_hive(placed.b)), "Gone")
+        assert gone.parent() is None and gone.partial_path() == "Gone"
+        with pytest.raises(ValueError) as raised:
+            gone.path()
+        assert str(raised.value) == (f"Invalid format: Key at offset {placed.gone:#x} has a parent chain that "
+                                     f"breaks at offset {placed.reused:#x}")
+
+    def test_chain_of_deleted_parents(self, write_hive):
+        placed = place_gone("slack of a live cell")
+        with Tracked(placed.b):
+            middle = placed.b.key("Middle", parent=placed.software)
+        set_parent(placed.b, placed.gone, middle)
+        hive = orvane.Hive.open(write_hive(placed.b))
+        gone = deleted_named(hive, "Gone")
+        assert (gone.parent().name(), gone.parent().is_deleted()) == ("Middle", True)
+        assert gone.path() == "Software\\Middle\\Gone"
+        assert gone.parent().parent().offset() == placed.software
+
+    def test_parent_chain_that_comes_back(self, write_hive):
+        placed = place_gone("free cell")
+        gone_at = placed.gone
+        with Tracked(placed.b):
+            middle = placed.b.key("Middle", parent=gone_at)
+        set_parent(placed.b, gone_at, middle)
+        gone = deleted_named(orvane.Hive.open(write_hive(placed.b)), "Gone")
+        with pytest.raises(ValueError) as raised:
+            gone.path()
+        assert str(raised.value) == (f"Invalid format: Key at offset {gone_at:#x} has a parent chain that comes "
+                                     f"back to offset {gone_at:#x}")
+        assert gone.partial_path() == "Middle\\Gone"

@@ -1,0 +1,136 @@
+// What can be read through a recovered key besides its lists: its parent,
+// its path, its class name and security descriptor, a value by name and a
+// subkey by path. A recovered record has no cell of its own to trust (it may
+// lie in slack or in the middle of a merged free cell), so nothing here goes
+// through the ordinary lookup of a key by offset: free bytes are read only
+// through the checks of the scan, and a live key only where a cell is
+// allocated.
+
+#include <algorithm>
+
+#include "hive/key_metadata.hpp"
+#include "hive/key_path.hpp"
+#include "hive/layout.hpp"
+#include "key/key_name.hpp"
+#include "recovery/plausible_records.hpp"
+#include "recovery/recovery.hpp"
+#include "utils/strings.hpp"
+
+namespace orvane::recovery {
+
+namespace {
+
+namespace layout = hive::layout;
+
+// Windows nests keys at most 512 levels deep.
+constexpr unsigned max_parent_steps = 512;
+
+template <class T>
+Checked<T> failed(RegistryError error) {
+    return error::unexpected(error::Failure(std::move(error)));
+}
+
+}  // namespace
+
+bool Recovery::in_free_space(std::uint32_t offset) const noexcept {
+    return sane_cell_offset(offset, area_.size()) &&
+           space_.holding(std::uint64_t{offset} + layout::cell_size_word, 1) != nullptr;
+}
+
+Checked<DeletedValue> Recovery::value_named(const key::KeyNode& node, std::string_view name) const {
+    for (DeletedValue& value : values_of(node)) {
+        if (hive::value_names_equal(value.value.name, name)) return std::move(value);
+    }
+    return failed<DeletedValue>(error::NotFound{"Value '" + std::string(name) + "'"});
+}
+
+Checked<DeletedKey> Recovery::open_path(const DeletedKey& key, std::string_view path) const {
+    DeletedKey current = key;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('\\', start), path.size());
+        const std::string_view component = path.substr(start, end - start);
+        start = end + 1;
+        if (component.empty()) continue;
+        std::vector<DeletedKey> subkeys = subkeys_of(current.offset, current.node);
+        const auto found = std::find_if(subkeys.begin(), subkeys.end(), [&](const DeletedKey& subkey) {
+            return key::key_names_equal(subkey.node.name, component);
+        });
+        if (found == subkeys.end()) return failed<DeletedKey>(error::NotFound{"Key '" + std::string(path) + "'"});
+        current = std::move(*found);
+    }
+    return current;
+}
+
+Checked<std::optional<EitherKey>> Recovery::parent_of(const DeletedKey& key) const {
+    if (key.node.flags & root_key_flag) return std::optional<EitherKey>();
+    const std::uint32_t parent = key.node.parent_offset;
+    if (in_free_space(parent)) {
+        auto found = key_at(parent);
+        if (!found) return std::optional<EitherKey>();
+        return std::optional<EitherKey>(std::move(*found));
+    }
+    auto live = hive_->get_key(parent);
+    if (live) return std::optional<EitherKey>(std::move(*live));
+    if (live.error().internal_failure()) return error::unexpected(std::move(live).error());
+    return std::optional<EitherKey>();
+}
+
+Checked<std::string> Recovery::path_of(const DeletedKey& key) const {
+    const auto broken_chain = [&](const std::string& how) {
+        return failed<std::string>(
+            error::invalid_format("Key at offset " + error::hex(key.offset) + " has a parent chain that " + how));
+    };
+    std::vector<std::string> names;
+    std::vector<std::uint32_t> seen{key.offset};
+    std::string path;  // the live part, once the chain reaches a live key
+    const DeletedKey* current = &key;
+    std::optional<DeletedKey> above;
+    while ((current->node.flags & root_key_flag) == 0) {
+        if (names.size() == max_parent_steps) {
+            return broken_chain("does not reach the root within " + std::to_string(max_parent_steps) + " steps");
+        }
+        names.push_back(current->node.name);
+        const std::uint32_t parent = current->node.parent_offset;
+        if (std::find(seen.begin(), seen.end(), parent) != seen.end()) {
+            return broken_chain("comes back to offset " + error::hex(parent));
+        }
+        seen.push_back(parent);
+        if (in_free_space(parent)) {
+            above = key_at(parent);
+            if (!above) return broken_chain("breaks at offset " + error::hex(parent));
+            current = &*above;
+            continue;
+        }
+        auto live = hive_->get_key(parent);
+        if (!live) {
+            if (live.error().internal_failure()) return error::unexpected(std::move(live).error());
+            return broken_chain("breaks at offset " + error::hex(parent));
+        }
+        ORVANE_ASSIGN_OR_RETURN(path, hive::key_path(*live));
+        break;
+    }
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        if (!path.empty()) path += '\\';
+        path += *name;
+    }
+    return path;
+}
+
+Result<std::optional<std::string>> Recovery::class_name_of(const key::KeyNode& node) const {
+    const std::uint32_t length = node.class_name_length;
+    if (length == 0) return std::optional<std::string>();
+    const auto cell = free_cell(node.class_name_offset, length);
+    if (!cell) return std::optional<std::string>();
+    ORVANE_ASSIGN_OR_RETURN(std::string name, utils::read_utf16_string(cell->first(length).bytes(), cell->origin()));
+    return std::optional<std::string>(std::move(name));
+}
+
+std::optional<utils::ByteView> Recovery::security_descriptor_of(const key::KeyNode& node) const {
+    // The record is checked as a live key's is: its cell, its "sk" signature and the descriptor's length.
+    auto descriptor = hive::read_security_descriptor(hive::RegistryKey(node, 0, *hive_));
+    if (!descriptor) return std::nullopt;
+    return *descriptor;
+}
+
+}  // namespace orvane::recovery
