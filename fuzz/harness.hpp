@@ -176,11 +176,14 @@ struct RecoveryCounts {
     std::size_t subkeys_of_keys = 0;   // subkeys read through the deleted keys
     std::size_t largest_data = 0;      // the most bytes one recovered value's data held
     std::size_t largest_path = 0;      // the longest partial path
+    std::size_t parents = 0;           // deleted keys whose parent could be read
+    std::size_t full_paths = 0;        // deleted keys whose parents lead to the root
 };
 
 // The scan for deleted records, then every accessor of what it found: each
-// key read again, its partial path, values (with data) and subkeys; each
-// value's data.
+// key read again, its partial path, path, parent, class name, security
+// descriptor, values (with data, and the first by name) and subkeys (and the
+// first by path); each value's data.
 inline RecoveryCounts scan_deleted(const hive::Hive& hive) {
     RecoveryCounts counts;
     counts.loaded = true;
@@ -198,11 +201,19 @@ inline RecoveryCounts scan_deleted(const hive::Hive& hive) {
         ++counts.keys;
         (void)found.key_at(key.offset);
         counts.largest_path = std::max(counts.largest_path, recovery::partial_path(hive, key.offset, key.node).size());
-        for (const recovery::DeletedValue& value : found.values_of(key.node)) {
+        if (auto parent = found.parent_of(key); parent && *parent) ++counts.parents;
+        if (found.path_of(key)) ++counts.full_paths;
+        (void)found.class_name_of(key.node);
+        (void)found.security_descriptor_of(key.node);
+        const std::vector<recovery::DeletedValue> values = found.values_of(key.node);
+        for (const recovery::DeletedValue& value : values) {
             ++counts.values_of_keys;
             read_data(value.value);
         }
-        counts.subkeys_of_keys += found.subkeys_of(key.offset, key.node).size();
+        if (!values.empty()) (void)found.value_named(key.node, values.front().value.name);
+        const std::vector<recovery::DeletedKey> subkeys = found.subkeys_of(key.offset, key.node);
+        counts.subkeys_of_keys += subkeys.size();
+        if (!subkeys.empty()) (void)found.open_path(key, subkeys.front().node.name);
     }
     for (const recovery::DeletedValue& value : found.values()) {
         ++counts.values;

@@ -161,6 +161,9 @@ TEST(FuzzRecovery, ReachesEveryAccessorOfTheDeletedTree) {
     EXPECT_EQ(counts.subkeys_of_keys, 1u);
     EXPECT_EQ(counts.largest_data, 17000u);
     EXPECT_EQ(counts.largest_path, std::string("Live\\Gone\\Child").size());
+    // Gone hangs below a live key and Child below Gone: both lead to the root.
+    EXPECT_EQ(counts.parents, 2u);
+    EXPECT_EQ(counts.full_paths, 2u);
 }
 
 TEST(FuzzLog, ReplaysTheBuiltLogIntoTheSmallHive) {
