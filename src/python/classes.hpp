@@ -15,7 +15,7 @@
 
 namespace orvane::python {
 
-using PyHive = PyBox<std::shared_ptr<const hive::Hive>>;
+using PyHive = PyBox<HiveHandle>;
 using PyRegistryKey = PyBox<KeyHandle>;
 using PyRegistryValue = PyBox<OwnedValue>;
 using PyValueData = PyBox<cell::ValueData>;

@@ -12,8 +12,19 @@
 #include "hive/hive.hpp"
 #include "hive/registry_key.hpp"
 #include "recovery/recovery.hpp"
+#include "recovery/scan_cache.hpp"
 
 namespace orvane::python {
+
+// What a Hive object holds: the shared hive, and its scan for deleted
+// records once one has been made.
+struct HiveHandle {
+    HiveHandle(std::shared_ptr<const hive::Hive> loaded)
+        : hive(std::move(loaded)), deleted(std::make_shared<recovery::ScanCache>()) {}
+
+    std::shared_ptr<const hive::Hive> hive;
+    std::shared_ptr<recovery::ScanCache> deleted;
+};
 
 // A key's name and counts as read when its object was made; never refreshed
 // (a loaded image does not change).

@@ -15,7 +15,7 @@ namespace orvane::python {
 
 namespace {
 
-const std::shared_ptr<const hive::Hive>& hive_of(PyObject* self) { return PyHive::of(self); }
+const std::shared_ptr<const hive::Hive>& hive_of(PyObject* self) { return PyHive::of(self).hive; }
 
 PyObject* wrap_hive(std::shared_ptr<const hive::Hive> hive) {
     return PyHive::create(classes().hive, std::move(hive));

@@ -12,14 +12,16 @@ namespace orvane::python {
 
 namespace {
 
-// Runs `work(hive, scan result)` unlocked and hands its result to `build` with the lock held.
+// Runs `work(hive, scan result)` unlocked (the hive's one scan, made by the
+// first call that needs it) and hands its result to `build` with the lock held.
 template <class Work, class Build>
 PyObject* after_scan(PyObject* self, Work&& work, Build&& build) {
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
-        const std::shared_ptr<const hive::Hive> hive = PyHive::of(self);
+        const std::shared_ptr<const hive::Hive> hive = PyHive::of(self).hive;
+        const std::shared_ptr<recovery::ScanCache> scans = PyHive::of(self).deleted;
         std::shared_ptr<const recovery::Recovery> found;
         auto outcome = without_gil_catching([&] {
-            found = std::make_shared<const recovery::Recovery>(recovery::Recovery::scan(*hive));
+            found = scans->get(*hive);
             return work(*hive, *found);
         });
         if (!outcome) return raise_exception(outcome.error(), PanicStyle::Guarded);

@@ -44,7 +44,7 @@ PyObject* hive_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
         if (!path) return nullptr;
 
         // Our own reference keeps the hive alive while the lock is released.
-        const std::shared_ptr<const hive::Hive> hive = PyHive::of(self);
+        const std::shared_ptr<const hive::Hive> hive = PyHive::of(self).hive;
         return run_unlocked(PanicStyle::Panic, [&] { return transaction_log::save(*hive, *path); },
                             []() -> PyObject* { Py_RETURN_NONE; });
     });

@@ -115,6 +115,15 @@ Recovery Recovery::scan(const hive::Hive& hive) {
     return found;
 }
 
+std::uint64_t Recovery::memory_size() const noexcept {
+    std::uint64_t size = sizeof(Recovery) + keys_.capacity() * sizeof(DeletedKey) +
+                         values_.capacity() * sizeof(DeletedValue) + space_.spans().size() * sizeof(Span);
+    // Names beyond what a string holds in place.
+    for (const DeletedKey& key : keys_) size += key.node.name.capacity();
+    for (const DeletedValue& value : values_) size += value.value.name.capacity();
+    return size;
+}
+
 utils::ByteView Recovery::record_at(std::uint32_t offset, std::uint64_t end) const {
     const std::uint64_t start = std::uint64_t{offset} + layout::cell_size_word;
     return utils::ByteView(area_.rest(start).first(end - start).bytes(), offset);

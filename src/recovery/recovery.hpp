@@ -61,6 +61,9 @@ public:
     const std::vector<DeletedValue>& values() const noexcept { return values_; }
     const FreeSpace& free_space() const noexcept { return space_; }
 
+    // About how many bytes of memory the result holds.
+    std::uint64_t memory_size() const noexcept;
+
     // The key node recovered at `offset`, read again.
     std::optional<DeletedKey> key_at(std::uint32_t offset) const;
 
