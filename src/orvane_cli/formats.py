@@ -23,6 +23,7 @@ from orvane_cli.values import DECODED_TYPES, describe, type_of
 CSV_COLUMNS = ["path", "last_written", "value_name", "type", "size", "data"]
 ROWS_PER_BATCH = 65_536
 _quote = json.encoder.encode_basestring  # a JSON string, non-ASCII kept (as ensure_ascii=False)
+quote = _quote
 _json = json.JSONEncoder(ensure_ascii=False, separators=(",", ":"), check_circular=False).encode
 
 
@@ -55,6 +56,13 @@ def json_data(value, type_id: int) -> str:
     return '"' + value.raw_data().hex() + '","data_encoding":"hex"'
 
 
+def value_members(value) -> str:
+    """One value's JSON members (name, type, data, size), without braces."""
+    type_name, type_id = type_of(value)
+    return (f'"name":{_quote(value.name())},"type":{_quote(type_name)},'
+            f'"data":{json_data(value, type_id)},"size":{value.data_size()}')
+
+
 class JsonLines:
     """One JSON object per key. The text is put together here rather than by
     json.dumps on dicts: the same bytes (compact separators, non-ASCII kept),
@@ -65,11 +73,7 @@ class JsonLines:
         self.batch = Batch(out)
 
     def key(self, hive: str | None, path: str, key) -> None:
-        values = []
-        for value in key.values():
-            type_name, type_id = type_of(value)
-            values.append(f'{{"name":{_quote(value.name())},"type":{_quote(type_name)},'
-                          f'"data":{json_data(value, type_id)},"size":{value.data_size()}}}')
+        values = ["{" + value_members(value) + "}" for value in key.values()]
         filetime = key.last_written_filetime()
         class_name = key.class_name()
         self.batch.add(

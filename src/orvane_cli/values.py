@@ -54,6 +54,11 @@ def shorten(text: str, size: int, width: int = SHORT_WIDTH) -> str:
     return text if len(text) <= width else f"{text[:width]}... ({size} bytes)"
 
 
+def value_line(value: orvane.RegistryValue) -> str:
+    """"NAME  (TYPE)  DATA" on one line."""
+    return f"{value.name()}  ({value.value_type().type_name()})  {short_text(value)}"
+
+
 def short_text(value: orvane.RegistryValue, width: int = SHORT_WIDTH) -> str:
     """The value's data on one line, cut at `width` characters."""
     _, type_id, data, is_hex = describe(value)

@@ -448,6 +448,62 @@ class TestDiff:
         assert result.stderr == f'orvane: {bad}: Invalid signature: expected "regf", found "\\0\\0\\0\\0"\n'
 
 
+class TestDeleted:
+    """On the scene of test_deleted.py: a deleted key Tool (two values) with a
+    deleted subkey below the live key Software, a deleted key Orphan whose
+    parent is gone with a subkey Leaf, and two deleted values no deleted key
+    lists (Backdoor, and Stale whose data cell has been reused)."""
+
+    TEXT = [
+        "key Software\\Tool  2022-06-18T04:26:40.0000000Z",
+        "  Path  (REG_SZ)  C:\\tool",
+        "  Count  (REG_DWORD)  7 (0x7)",
+        "key Software\\Tool\\Config  (never written)",
+        "key Orphan  (never written)",
+        "key Orphan\\Leaf  (never written)",
+        "value Backdoor  (REG_SZ)  C:\\evil.exe  at 0x1b0",
+        "value Stale  (REG_BINARY)  at 0x3a8",
+    ]
+
+    @pytest.fixture
+    def scene_hive(self, write_hive):
+        from test_deleted import scene
+        return write_hive(scene(), "deleted.hive")
+
+    def test_text(self, scene_hive):
+        result = run("deleted", scene_hive)
+        assert (result.returncode, result.stderr) == (0, "")
+        assert lines(result.stdout) == self.TEXT
+
+    def test_jsonl_of_several_hives_and_one_unreadable(self, scene_hive, write_hive, tmp_path):
+        bad, out = write_hive(b"\0" * 4096, "bad"), tmp_path / "out.jsonl"
+        result = run("deleted", "--format", "jsonl", scene_hive, bad, scene_hive, "-o", out)
+        assert result.returncode == 1
+        assert result.stderr == f'orvane: {bad}: Invalid signature: expected "regf", found "\\0\\0\\0\\0"\n'
+        records = [json.loads(line) for line in out.read_text().splitlines()]
+        assert len(records) == 12 and records[:6] == records[6:]
+        assert records[0] == {
+            "hive": scene_hive, "kind": "key", "path": "Software\\Tool", "last_written": "2022-06-18T04:26:40.0000000Z",
+            "offset": 0x238, "values": [{"name": "Path", "type": "REG_SZ", "data": "C:\\tool", "size": 16},
+                                        {"name": "Count", "type": "REG_DWORD", "data": 7, "size": 4}]}
+        assert [(r["kind"], r.get("path", r.get("name")), r["offset"]) for r in records[1:6]] == [
+            ("key", "Software\\Tool\\Config", 0x290), ("key", "Orphan", 0x2f8), ("key", "Orphan\\Leaf", 0x350),
+            ("value", "Backdoor", 0x1b0), ("value", "Stale", 0x3a8)]
+        assert records[4] == {"hive": scene_hive, "kind": "value", "name": "Backdoor", "type": "REG_SZ",
+                              "data": "C:\\evil.exe", "size": 24, "offset": 0x1b0}
+        assert records[5]["data"] == "" and records[5]["size"] == 0
+
+    def test_several_hives_in_text(self, scene_hive, sample):
+        result = run("deleted", sample, scene_hive)
+        assert result.returncode == 0
+        assert lines(result.stdout) == [f"==> {sample} <==", f"==> {scene_hive} <==", *self.TEXT]
+
+    def test_corpus_hive(self, corpus_dir):
+        result = run("deleted", "--logs", "none", corpus_dir / "SAM")
+        assert result.returncode == 0
+        assert sum(line.startswith("key ") for line in lines(result.stdout)) == 3
+
+
 def independent_iso(filetime: int) -> str:
     """Reference text by the datetime module, shifted by whole 400-year cycles
     (the calendar repeats every 146097 days) to reach years beyond 9999."""

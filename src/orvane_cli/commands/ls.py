@@ -7,7 +7,7 @@ import argparse
 
 from orvane_cli import hives, options, times
 from orvane_cli.output import Batch, open_text
-from orvane_cli.values import short_text
+from orvane_cli.values import short_text, value_line
 
 NAME = "ls"
 HELP = "list a key's subkeys and values (--recursive: the whole subtree)"
@@ -23,10 +23,6 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("key", nargs="?", default="", metavar="KEY_PATH",
                         help="backslash-separated path below the root key, any letter case (default: the root)")
     parser.add_argument("-r", "--recursive", action="store_true", help="the whole subtree, like tree(1)")
-
-
-def value_line(value) -> str:
-    return f"{value.name()}  ({short_type(value)})  {short_text(value)}"
 
 
 def short_type(value) -> str:
