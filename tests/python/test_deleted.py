@@ -75,12 +75,34 @@ def hive(write_hive):
     return orvane.Hive.open(write_hive(scene()))
 
 
+KEY_AND_VALUE_METHODS = [
+    ("RegistryKey", "is_deleted", "Whether the key was recovered from a free cell, cell slack or the bytes past the "
+                                  "hive bins data"),
+    ("RegistryKey", "partial_path", "Get the path built from parent fields as far as they lead through readable key "
+                                    "nodes, live or deleted; never raises for a broken chain"),
+    ("RegistryKey", "parent", "Get the parent key (None for the root key, or when the parent is gone); a deleted "
+                              "key's parent may be live or deleted"),
+    ("RegistryKey", "path", "Get the key's path from below the root, names joined by backslashes (\"\" for the root); "
+                            "raises ValueError when the parents do not lead to the root, as for a deleted key whose "
+                            "parent is gone (see partial_path)"),
+    ("RegistryKey", "class_name", "Get the key's class name (None when it has none, or for a deleted key when its "
+                                  "cell has been reused)"),
+    ("RegistryKey", "security_descriptor", "Get the key's self-relative security descriptor as bytes (None when it "
+                                           "names none, or for a deleted key when its cell holds no security record "
+                                           "any more)"),
+    ("RegistryValue", "is_deleted", "Whether the value was recovered from a free cell, cell slack or the bytes past "
+                                    "the hive bins data"),
+]
+
+
 class TestSurface:
-    @pytest.mark.parametrize("method, doc", HIVE_METHODS, ids=[m for m, _ in HIVE_METHODS])
-    def test_signature_and_doc(self, method, doc):
-        function = getattr(orvane.Hive, method)
+    @pytest.mark.parametrize("owner, method, doc", [("Hive", m, d) for m, d in HIVE_METHODS] + KEY_AND_VALUE_METHODS,
+                             ids=lambda x: x if isinstance(x, str) and " " not in x else "")
+    def test_signature_and_doc(self, owner, method, doc):
+        function = getattr(getattr(orvane, owner), method)
         assert str(inspect.signature(function)) == "(self, /)"
         assert function.__doc__ == doc
+        assert function.__text_signature__ == "($self)"
 
 
 class TestDeletedKeys:
