@@ -23,7 +23,7 @@ HELP = "list the deleted keys (partial path, last written, values) and values st
 
 
 def parents() -> list[argparse.ArgumentParser]:
-    return [options.logs_parent(), options.output_parent()]
+    return [options.reading_parent(), options.output_parent()]
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
@@ -68,7 +68,7 @@ def jsonl_lines(hive, label: str | None):
 
 
 def run(args: argparse.Namespace) -> int:
-    logs = options.logs_mode(args, len(args.hives))
+    reading = options.reading(args, len(args.hives))
     several = len(args.hives) > 1
     with open_text(args.output) as out:
         def show(opened: hives.OpenedHive) -> None:
@@ -83,4 +83,4 @@ def run(args: argparse.Namespace) -> int:
                 batch.add(line)
             batch.flush()
 
-        return hives.run_each(args.hives, logs, show)
+        return hives.run_each(args.hives, reading, show)
