@@ -20,6 +20,7 @@
 
 #include "error/expected.hpp"
 #include "error/failure.hpp"
+#include "hive/offset_set.hpp"
 #include "hive/registry_key.hpp"
 
 namespace orvane::hive {
@@ -28,20 +29,6 @@ namespace orvane::hive {
 struct WalkError {
     std::string path;
     error::Failure failure;
-};
-
-// Cell offsets met in one walk: one bit per 8-byte slot of the image for the
-// aligned ones (every cell of a sound hive), a hash set for any others.
-class OffsetSet {
-public:
-    explicit OffsetSet(std::uint64_t image_size);
-    // True when `offset` was not in the set yet.
-    bool insert(std::uint32_t offset);
-
-private:
-    std::uint64_t slots_ = 0;
-    std::unique_ptr<std::uint64_t[], decltype(&std::free)> bits_{nullptr, &std::free};
-    std::unordered_set<std::uint32_t> others_;
 };
 
 class KeyWalk {

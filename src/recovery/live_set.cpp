@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "hive/key_walk.hpp"
 #include "hive/layout.hpp"
-#include "hive/registry_key.hpp"
 #include "key/key_node.hpp"
 #include "recovery/plausible_records.hpp"
 
@@ -11,7 +11,6 @@ namespace orvane::recovery {
 
 namespace {
 
-namespace nk = key::nk_layout;
 namespace vk = hive::vk_layout;
 
 
@@ -25,7 +24,7 @@ void sort_table(OffsetTable& table) {
 // The value records of one key: their offsets, the value list's used length,
 // and each single data cell's used length and owner.
 void add_values(const hive::Hive& hive, std::uint32_t count, std::uint32_t list_offset, LiveSet& live,
-                OffsetSet& lists_read) {
+                hive::OffsetSet& lists_read) {
     if (count == 0 || list_offset == 0 || list_offset == no_cell || !lists_read.insert(list_offset)) return;
     const auto list = hive.get_cell(list_offset);
     if (!list || list->size() / 4 < count) return;
@@ -48,52 +47,19 @@ void add_values(const hive::Hive& hive, std::uint32_t count, std::uint32_t list_
 
 }  // namespace
 
-bool OffsetSet::insert(std::uint32_t offset) {
-    const std::uint64_t slot = offset / 8;
-    if (offset % 8 != 0 || slot / 64 >= bits_.size()) return others_.insert(offset).second;
-    std::uint64_t& word = bits_[slot / 64];
-    const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
-    const bool added = (word & bit) == 0;
-    word |= bit;
-    return added;
-}
-
-bool OffsetSet::contains(std::uint32_t offset) const {
-    const std::uint64_t slot = offset / 8;
-    if (offset % 8 != 0 || slot / 64 >= bits_.size()) return others_.count(offset) != 0;
-    return (bits_[slot / 64] >> (slot % 64)) & 1;
-}
-
 LiveSet LiveSet::find(const hive::Hive& hive) {
-    const std::uint64_t area_size = hive.data().size() - hive::layout::base_block_size;
-    LiveSet live(area_size);
-    // Keys sharing a list share its entries: each list is read once, so a
-    // hive whose keys all name one long list costs no more than one reading.
-    OffsetSet subkey_lists_read(area_size);
-    OffsetSet value_lists_read(area_size);
-    const std::uint32_t root = hive.base_block().root_cell_offset;
-    std::vector<std::uint32_t> pending{root};
-    live.keys.insert(root);
-    std::vector<std::uint32_t> subkeys;
-    while (!pending.empty()) {
-        const std::uint32_t offset = pending.back();
-        pending.pop_back();
-        // Only the counts and list offsets are needed: the name is not decoded.
-        const auto cell = hive.get_cell(offset);
-        if (!cell || !cell->has_signature(0, nk::signature)) continue;
-        const auto record = cell->fixed<nk::fixed_size>();
-        if (!record) continue;
-        key::KeyNode node;
-        node.subkey_count = record->u32<nk::subkey_count>();
-        node.subkey_list_offset = record->u32<nk::subkey_list_offset>();
-        add_values(hive, record->u32<nk::value_count>(), record->u32<nk::value_list_offset>(), live, value_lists_read);
-        if (node.subkey_count == 0 || !subkey_lists_read.insert(node.subkey_list_offset)) continue;
-        subkeys.clear();
-        const hive::RegistryKey key(std::move(node), offset, hive);
-        // A list that fails halfway still names the keys read before the failure.
-        (void)key.collect_subkey_offsets(key.node().subkey_list_offset, subkeys);
-        for (const std::uint32_t child : subkeys) {
-            if (live.keys.insert(child)) pending.push_back(child);
+    LiveSet live(hive.data().size());
+    // Keys sharing a value list share its entries: each list is read once.
+    hive::OffsetSet value_lists_read(hive.data().size());
+    if (auto root = hive.get_key(hive.base_block().root_cell_offset)) {
+        hive::KeyWalk walk(std::move(*root));
+        for (;;) {
+            const auto step = walk.next();
+            if (!step) continue;  // a key whose subkeys cannot be read: the walk goes on with the next
+            if (!*step) break;
+            const key::KeyNode& node = walk.key().node();
+            live.keys.insert(walk.key().offset());
+            add_values(hive, node.value_count, node.value_list_offset, live, value_lists_read);
         }
     }
     sort_table(live.used_lengths);
