@@ -53,18 +53,7 @@ Checked<std::optional<RegistryKey>> find_subkey(const RegistryKey& key, std::str
 }
 
 Checked<RegistryKey> open_key_path(const RegistryKey& key, std::string_view path) {
-    RegistryKey current = key;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        const std::size_t end = std::min(path.find('\\', start), path.size());
-        const std::string_view component = path.substr(start, end - start);
-        start = end + 1;
-        if (component.empty()) continue;
-        ORVANE_ASSIGN_OR_RETURN(std::optional<RegistryKey> next, find_subkey(current, component));
-        if (!next) return error::fail(error::NotFound{"Key '" + std::string(path) + "'"});
-        current = std::move(*next);
-    }
-    return current;
+    return follow_key_path(key, path, find_subkey);
 }
 
 bool is_root_key(const RegistryKey& key) noexcept {

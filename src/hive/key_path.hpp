@@ -5,6 +5,7 @@
 // parent field names the key above it, up to the hive's root key (the key at
 // the base block's root offset, or any key node flagged as a hive's root).
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,6 +31,24 @@ inline constexpr std::uint16_t root_key_flag = 0x0004;
 // components skipped ("" is `key` itself). NotFound "Key '<path>'" when a
 // component names no subkey.
 [[nodiscard]] Checked<RegistryKey> open_key_path(const RegistryKey& key, std::string_view path);
+
+// The same walk down a path for any kind of key: `subkey(key, name)` gives
+// the subkey of `key` named `name` as a Checked<std::optional<Key>>.
+template <class Key, class Subkey>
+[[nodiscard]] Checked<Key> follow_key_path(const Key& key, std::string_view path, Subkey&& subkey) {
+    Key current = key;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('\\', start), path.size());
+        const std::string_view component = path.substr(start, end - start);
+        start = end + 1;
+        if (component.empty()) continue;
+        ORVANE_ASSIGN_OR_RETURN(std::optional<Key> next, subkey(current, component));
+        if (!next) return error::fail(error::NotFound{"Key '" + std::string(path) + "'"});
+        current = std::move(*next);
+    }
+    return current;
+}
 
 // True for the hive's root key.
 bool is_root_key(const RegistryKey& key) noexcept;

@@ -45,21 +45,13 @@ Checked<DeletedValue> Recovery::value_named(const key::KeyNode& node, std::strin
 }
 
 Checked<DeletedKey> Recovery::open_path(const DeletedKey& key, std::string_view path) const {
-    DeletedKey current = key;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        const std::size_t end = std::min(path.find('\\', start), path.size());
-        const std::string_view component = path.substr(start, end - start);
-        start = end + 1;
-        if (component.empty()) continue;
-        std::vector<DeletedKey> subkeys = subkeys_of(current.offset, current.node);
-        const auto found = std::find_if(subkeys.begin(), subkeys.end(), [&](const DeletedKey& subkey) {
-            return key::key_names_equal(subkey.node.name, component);
+    return hive::follow_key_path(
+        key, path, [&](const DeletedKey& current, std::string_view name) -> Checked<std::optional<DeletedKey>> {
+            for (DeletedKey& subkey : subkeys_of(current.offset, current.node)) {
+                if (key::key_names_equal(subkey.node.name, name)) return std::optional<DeletedKey>(std::move(subkey));
+            }
+            return std::optional<DeletedKey>();
         });
-        if (found == subkeys.end()) return failed<DeletedKey>(error::NotFound{"Key '" + std::string(path) + "'"});
-        current = std::move(*found);
-    }
-    return current;
 }
 
 Checked<std::optional<EitherKey>> Recovery::parent_of(const DeletedKey& key) const {

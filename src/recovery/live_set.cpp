@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "hive/key_walk.hpp"
 #include "hive/layout.hpp"
+#include "hive/registry_key.hpp"
 #include "key/key_node.hpp"
 #include "recovery/plausible_records.hpp"
 
@@ -11,6 +11,7 @@ namespace orvane::recovery {
 
 namespace {
 
+namespace nk = key::nk_layout;
 namespace vk = hive::vk_layout;
 
 
@@ -47,19 +48,38 @@ void add_values(const hive::Hive& hive, std::uint32_t count, std::uint32_t list_
 
 }  // namespace
 
+// Not the key walk of src/hive: that one decodes every key's name and builds
+// every path, which would make this walk cost about twice as much, and it
+// drops the keys of a subkey list that fails halfway, which are still live.
 LiveSet LiveSet::find(const hive::Hive& hive) {
     LiveSet live(hive.data().size());
-    // Keys sharing a value list share its entries: each list is read once.
+    // Keys sharing a list share its entries: each list is read once, so a
+    // hive whose keys all name one long list costs no more than one reading.
+    hive::OffsetSet subkey_lists_read(hive.data().size());
     hive::OffsetSet value_lists_read(hive.data().size());
-    if (auto root = hive.get_key(hive.base_block().root_cell_offset)) {
-        hive::KeyWalk walk(std::move(*root));
-        for (;;) {
-            const auto step = walk.next();
-            if (!step) continue;  // a key whose subkeys cannot be read: the walk goes on with the next
-            if (!*step) break;
-            const key::KeyNode& node = walk.key().node();
-            live.keys.insert(walk.key().offset());
-            add_values(hive, node.value_count, node.value_list_offset, live, value_lists_read);
+    const std::uint32_t root = hive.base_block().root_cell_offset;
+    std::vector<std::uint32_t> pending{root};
+    live.keys.insert(root);
+    std::vector<std::uint32_t> subkeys;
+    while (!pending.empty()) {
+        const std::uint32_t offset = pending.back();
+        pending.pop_back();
+        // Only the counts and list offsets are needed: the name is not decoded.
+        const auto cell = hive.get_cell(offset);
+        if (!cell || !cell->has_signature(0, nk::signature)) continue;
+        const auto record = cell->fixed<nk::fixed_size>();
+        if (!record) continue;
+        key::KeyNode node;
+        node.subkey_count = record->u32<nk::subkey_count>();
+        node.subkey_list_offset = record->u32<nk::subkey_list_offset>();
+        add_values(hive, record->u32<nk::value_count>(), record->u32<nk::value_list_offset>(), live, value_lists_read);
+        if (node.subkey_count == 0 || !subkey_lists_read.insert(node.subkey_list_offset)) continue;
+        subkeys.clear();
+        const hive::RegistryKey key(std::move(node), offset, hive);
+        // A list that fails halfway still names the keys read before the failure.
+        (void)key.collect_subkey_offsets(key.node().subkey_list_offset, subkeys);
+        for (const std::uint32_t child : subkeys) {
+            if (live.keys.insert(child)) pending.push_back(child);
         }
     }
     sort_table(live.used_lengths);

@@ -24,9 +24,8 @@ struct LiveSet {
     OffsetTable used_lengths;  // value list and data cells: payload bytes in use
     OffsetTable data_owners;   // data cells: the offset of the value record naming them
 
-    // Walks the tree from the root with the key walk (each key node once,
-    // whatever the lists say); lists and records that cannot be read are
-    // passed over.
+    // Walks the tree from the root, each key node once, whatever the lists
+    // say; lists and records that cannot be read are passed over.
     static LiveSet find(const hive::Hive& hive);
 };
 
