@@ -141,13 +141,4 @@ Result<std::vector<std::uint8_t>> RegistryValue::read_data() const {
     return gather_big_data(*hive, data_offset, size);
 }
 
-bool value_names_equal(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
-}
-
 }  // namespace orvane::hive

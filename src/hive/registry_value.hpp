@@ -68,9 +68,4 @@ private:
 // is empty; ASCII flag 0x0001, else UTF-16). No data is read.
 [[nodiscard]] Result<RegistryValue> decode_value_record(utils::ByteView view, const Hive& hive);
 
-// Whether two value names are equal as RegistryKey.value compares them: only
-// A-Z fold onto a-z; every other byte (each byte of a non-ASCII character
-// included) must match exactly.
-bool value_names_equal(std::string_view a, std::string_view b) noexcept;
-
 }  // namespace orvane::hive

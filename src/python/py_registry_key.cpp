@@ -20,6 +20,7 @@
 #include "python/py_key_walk.hpp"
 #include "hive/key_metadata.hpp"
 #include "hive/key_path.hpp"
+#include "hive/key_reads.hpp"
 #include "recovery/plausible_records.hpp"
 
 namespace orvane::python {
@@ -50,7 +51,7 @@ Checked<OwnedValue> find_value(const hive::Hive& hive, std::uint32_t offset, std
     auto values = key->values();
     if (!values) return failed<OwnedValue>(std::move(values).error());
     for (hive::RegistryValue& value : *values) {
-        if (!hive::value_names_equal(value.name, name)) continue;
+        if (!hive::equal_ascii_case_folded(value.name, name)) continue;
         auto data = value.raw_data();
         if (!data) return failed<OwnedValue>(std::move(data).error());
         return owned(std::move(value), std::move(*data));

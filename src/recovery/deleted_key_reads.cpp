@@ -10,6 +10,7 @@
 
 #include "hive/key_metadata.hpp"
 #include "hive/key_path.hpp"
+#include "hive/key_reads.hpp"
 #include "hive/layout.hpp"
 #include "key/key_name.hpp"
 #include "recovery/plausible_records.hpp"
@@ -39,7 +40,7 @@ bool Recovery::in_free_space(std::uint32_t offset) const noexcept {
 
 Checked<DeletedValue> Recovery::value_named(const key::KeyNode& node, std::string_view name) const {
     for (DeletedValue& value : values_of(node)) {
-        if (hive::value_names_equal(value.value.name, name)) return std::move(value);
+        if (hive::equal_ascii_case_folded(value.value.name, name)) return std::move(value);
     }
     return failed<DeletedValue>(error::NotFound{"Value '" + std::string(name) + "'"});
 }
