@@ -27,100 +27,46 @@ namespace orvane::python {
 
 namespace {
 
-using error::Failure;
-
 // 100-nanosecond intervals per second, and seconds from 1601-01-01 to 1970-01-01.
 constexpr std::uint64_t intervals_per_second = 10'000'000;
 constexpr std::int64_t seconds_1601_to_1970 = 11'644'473'600;
 
 const KeyHandle& handle_of(PyObject* self) { return PyRegistryKey::of(self); }
 
-template <class T>
-Checked<T> failed(RegistryError error) {
-    return error::unexpected(Failure(std::move(error)));
-}
-
-OwnedValue owned(hive::RegistryValue&& value, std::vector<std::uint8_t> data) {
-    return {std::move(value.name), value.value_type, std::move(data), value.offset};
+OwnedValue owned(hive::ValueWithData&& read) {
+    return {std::move(read.value.name), read.value.value_type, std::move(read.data), read.value.offset};
 }
 
 // The hive work of value(name), run without the interpreter lock.
 Checked<OwnedValue> find_value(const hive::Hive& hive, std::uint32_t offset, std::string_view name) {
-    auto key = hive.get_key(offset);
-    if (!key) return error::unexpected(std::move(key).error());
-    auto values = key->values();
-    if (!values) return failed<OwnedValue>(std::move(values).error());
-    for (hive::RegistryValue& value : *values) {
-        if (!hive::equal_ascii_case_folded(value.name, name)) continue;
-        auto data = value.raw_data();
-        if (!data) return failed<OwnedValue>(std::move(data).error());
-        return owned(std::move(value), std::move(*data));
-    }
-    return failed<OwnedValue>(error::NotFound{"Value '" + std::string(name) + "'"});
+    ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey key, hive.get_key(offset));
+    ORVANE_ASSIGN_OR_RETURN(hive::ValueWithData found, hive::find_value(key, name));
+    return owned(std::move(found));
 }
 
 // The hive work of values(): a value whose data cannot be read gets no bytes.
 Checked<std::vector<OwnedValue>> read_values(const hive::Hive& hive, std::uint32_t offset) {
-    auto key = hive.get_key(offset);
-    if (!key) return error::unexpected(std::move(key).error());
-    auto values = key->values();
-    if (!values) return failed<std::vector<OwnedValue>>(std::move(values).error());
-    // Distinct values keep their data in distinct cells, so a sound key's
-    // values never hold more bytes together than the image. A list naming the
-    // same record over and over could make one call copy the image's length
-    // again and again; once that much has been read, the values left get no
-    // bytes, as a value whose data cannot be read.
-    const std::uint64_t limit = hive.data().size();
-    std::uint64_t read = 0;
+    ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey key, hive.get_key(offset));
+    ORVANE_ASSIGN_OR_RETURN(std::vector<hive::ValueWithData> values, hive::values_with_data(key));
     std::vector<OwnedValue> result;
-    result.reserve(values->size());  // the records are already in memory
-    for (hive::RegistryValue& value : *values) {
-        std::vector<std::uint8_t> bytes;
-        if (read <= limit) {
-            auto data = value.raw_data();
-            if (data) read += data->size();
-            if (data && read <= limit) bytes = std::move(*data);
-        }
-        result.push_back(owned(std::move(value), std::move(bytes)));
-    }
+    result.reserve(values.size());
+    for (hive::ValueWithData& value : values) result.push_back(owned(std::move(value)));
     return result;
 }
 
 // The hive work of subkeys(): every subkey node, before any object is built.
 Checked<std::vector<KeySnapshot>> read_subkeys(const hive::Hive& hive, std::uint32_t offset) {
-    auto key = hive.get_key(offset);
-    if (!key) return error::unexpected(std::move(key).error());
+    ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey key, hive.get_key(offset));
+    ORVANE_ASSIGN_OR_RETURN(const std::vector<hive::RegistryKey> subkeys, hive::subkey_nodes(key));
     std::vector<KeySnapshot> result;
-    if (key->node().subkey_count == 0) return result;
-    std::vector<std::uint32_t> offsets;
-    if (auto collected = key->collect_subkey_offsets(key->node().subkey_list_offset, offsets); !collected) {
-        return failed<std::vector<KeySnapshot>>(std::move(collected).error());
-    }
-    // As in RegistryKey::values: the names of distinct keys fit in three times
-    // the image (decoding grows a name at most threefold), and only a list
-    // naming the same long-named key over and over goes past that.
-    const std::uint64_t name_budget = std::uint64_t{3} * hive.data().size();
-    std::uint64_t name_bytes = 0;
-    result.reserve(offsets.size());  // bounded by the list cells actually read
-    for (const std::uint32_t subkey_offset : offsets) {
-        auto subkey = hive.get_key(subkey_offset);
-        if (!subkey) {
-            if (hive.skip_subkey(subkey_offset, subkey.error())) continue;
-            return error::unexpected(std::move(subkey).error());
-        }
-        name_bytes += subkey->node().name.size();
-        if (name_bytes > name_budget) {
-            return failed<std::vector<KeySnapshot>>(error::invalid_format(
-                "Subkey list at offset " + error::hex(key->node().subkey_list_offset) + " names more than the hive holds"));
-        }
-        result.push_back(KeySnapshot::of(*subkey));
-    }
+    result.reserve(subkeys.size());
+    for (const hive::RegistryKey& subkey : subkeys) result.push_back(KeySnapshot::of(subkey));
     return result;
 }
 
 template <class T>
 Checked<T> checked(Result<T> result) {
-    if (!result) return failed<T>(std::move(result).error());
+    if (!result) return error::fail(std::move(result).error());
     return std::move(*result);
 }
 
@@ -128,7 +74,7 @@ Checked<T> checked(Result<T> result) {
 // does not change, so what the scan found is still there).
 Checked<recovery::DeletedKey> deleted_key(const recovery::Recovery& recovery, std::uint32_t offset) {
     auto found = recovery.key_at(offset);
-    if (!found) return failed<recovery::DeletedKey>(error::record_signature_expected("nk", offset));
+    if (!found) return error::fail(error::record_signature_expected("nk", offset));
     return std::move(*found);
 }
 
