@@ -113,10 +113,9 @@ template <class Work, class Build>
 PyObject* guarded_read(std::shared_ptr<const hive::Hive> hive, std::uint32_t offset, Work&& work, Build&& build) {
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         // The call's own clone keeps the hive alive while the lock is released.
-        auto outcome = without_gil_catching([&] { return work(*hive, offset); });
-        if (!outcome) return raise_exception(outcome.error(), PanicStyle::Guarded);
-        if (!*outcome) return raise_failure(outcome->error(), PanicStyle::Guarded);
-        return build(hive, std::move(**outcome));
+        return run_unlocked(
+            PanicStyle::Guarded, [&] { return work(*hive, offset); },
+            [&](auto&& result) { return build(hive, std::forward<decltype(result)>(result)); });
     });
 }
 
