@@ -16,8 +16,8 @@ Result<RegistryValue> read_value(const Hive& hive, std::uint32_t vk_offset) {
 }  // namespace
 
 Result<std::vector<RegistryValue>> RegistryKey::values() const {
-    const std::uint32_t count = node_.value_count;
-    const std::uint32_t list_offset = node_.value_list_offset;
+    const std::uint32_t count = node_->value_count;
+    const std::uint32_t list_offset = node_->value_list_offset;
     if (count == 0 || list_offset == 0 || list_offset == no_list) return std::vector<RegistryValue>();
 
     error::ProblemLog* const problems = hive_->problem_log();

@@ -3,6 +3,7 @@
 // offsets and its values.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "error/registry_error.hpp"
@@ -15,10 +16,17 @@ class Hive;
 
 class RegistryKey {
 public:
-    RegistryKey(key::KeyNode node, std::uint32_t offset, const Hive& hive) noexcept
-        : node_(std::move(node)), offset_(offset), hive_(&hive) {}
+    // A key whose node lives in `hive`'s key cache (which never moves or drops
+    // a node), so the key copies nothing.
+    RegistryKey(const key::KeyNode* cached, std::uint32_t offset, const Hive& hive) noexcept
+        : node_(cached), offset_(offset), hive_(&hive) {}
+    // A key that owns its node, shared among its copies.
+    RegistryKey(std::shared_ptr<const key::KeyNode> owned, std::uint32_t offset, const Hive& hive) noexcept
+        : owned_(std::move(owned)), node_(owned_.get()), offset_(offset), hive_(&hive) {}
+    RegistryKey(key::KeyNode node, std::uint32_t offset, const Hive& hive)
+        : RegistryKey(std::make_shared<const key::KeyNode>(std::move(node)), offset, hive) {}
 
-    const key::KeyNode& node() const noexcept { return node_; }
+    const key::KeyNode& node() const noexcept { return *node_; }
     std::uint32_t offset() const noexcept { return offset_; }
     const Hive& hive() const noexcept { return *hive_; }
 
@@ -41,7 +49,8 @@ public:
     [[nodiscard]] Result<std::vector<RegistryValue>> values() const;
 
 private:
-    key::KeyNode node_;
+    std::shared_ptr<const key::KeyNode> owned_;  // empty for a cached node
+    const key::KeyNode* node_;
     std::uint32_t offset_;
     const Hive* hive_;  // not owned; a RegistryKey never outlives its Hive
 };

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <latch>
 #include <thread>
 
@@ -15,9 +16,12 @@ namespace orvane::key {
 // with the lock held.
 struct KeyCacheTestAccess {
     static void poison(KeyCache& cache) { cache.poisoned_.store(true); }
-    // The next insertion then asks for more buckets than can ever be
-    // allocated, and the map throws std::bad_alloc before touching memory.
-    static void starve(KeyCache& cache) { cache.nodes_.max_load_factor(1e-18f); }
+    // The next insertion into any shard then asks for more buckets than can
+    // ever be allocated, and the map throws std::bad_alloc before touching memory.
+    static void starve(KeyCache& cache) {
+        for (auto& shard : cache.shards_) shard.nodes.max_load_factor(1e-18f);
+    }
+    static std::size_t shard_index(std::uint32_t offset) { return KeyCache::shard_index(offset); }
 };
 
 namespace {
@@ -106,14 +110,26 @@ TEST(KeyCache, PoisonedCacheFailsHitsAndMisses) {
     }
 }
 
+KeyNode called(std::string name) {
+    KeyNode node;
+    node.name = std::move(name);
+    return node;
+}
+
+// Offers a node to the cache as get_key does; what is not kept is dropped.
+error::Expected<const KeyNode*, error::InternalFailure> offer(KeyCache& cache, std::uint32_t offset, KeyNode node) {
+    auto owned = std::make_unique<const KeyNode>(std::move(node));
+    return cache.insert(offset, owned);
+}
+
 TEST(KeyCache, PoisonedFindAndInsertReportTheFixedText) {
     KeyCache cache;
-    ASSERT_TRUE(cache.insert(1, KeyNode{}).has_value());
+    ASSERT_TRUE(offer(cache, 1, called("one")).has_value());
     KeyCacheTestAccess::poison(cache);
     const auto found = cache.find(1);
     ASSERT_FALSE(found.has_value());
     EXPECT_EQ(found.error().text, kPoisoned);
-    const auto inserted = cache.insert(2, KeyNode{});
+    const auto inserted = offer(cache, 2, called("two"));
     ASSERT_FALSE(inserted.has_value());
     EXPECT_EQ(inserted.error().text, kPoisoned);
     EXPECT_EQ(cache.size(), 1u);
@@ -141,15 +157,15 @@ KeyNode named(std::size_t length) {
 TEST(KeyCache, NodesPastTheBudgetAreNotKept) {
     const std::uint64_t one = KeyCache::cost_of(named(100));
     KeyCache cache(3 * one);
-    for (std::uint32_t offset = 0; offset < 5; ++offset) ASSERT_TRUE(cache.insert(offset * 8, named(100)).has_value());
+    for (std::uint32_t offset = 0; offset < 5; ++offset) ASSERT_TRUE(offer(cache, offset * 8, named(100)).has_value());
     EXPECT_EQ(cache.size(), 3u);
     EXPECT_EQ(cache.bytes(), 3 * one);
-    EXPECT_TRUE(cache.find(16)->has_value());
-    EXPECT_FALSE(cache.find(24)->has_value());
+    EXPECT_NE(*cache.find(16), nullptr);
+    EXPECT_EQ(*cache.find(24), nullptr);
     // Replacing a kept entry counts it once; a smaller node still fits nowhere.
-    ASSERT_TRUE(cache.insert(0, named(100)).has_value());
+    ASSERT_TRUE(offer(cache, 0, named(100)).has_value());
     EXPECT_EQ(cache.bytes(), 3 * one);
-    ASSERT_TRUE(cache.insert(40, named(0)).has_value());
+    ASSERT_TRUE(offer(cache, 40, named(0)).has_value());
     EXPECT_EQ(cache.size(), 3u);
 }
 
@@ -160,17 +176,52 @@ TEST(KeyCache, BudgetGrowsWithTheImage) {
     EXPECT_LT(KeyCache::cost_of(named(0)), 160u);
 }
 
-TEST(KeyCache, ReplacingAnEntryKeepsOneEqualNode) {
+TEST(KeyCache, ASecondInsertionKeepsTheFirstNode) {
     KeyCache cache;
-    KeyNode node;
-    node.name = "same";
-    ASSERT_TRUE(cache.insert(7, node).has_value());
-    ASSERT_TRUE(cache.insert(7, node).has_value());
+    const auto first = offer(cache, 7, called("same"));
+    ASSERT_TRUE(first.has_value());
+    // A racing decode of the same cell hands in an equal node; the one already
+    // cached stays, so pointers handed out earlier remain valid.
+    const auto second = offer(cache, 7, called("same"));
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(*second, *first);
     EXPECT_EQ(cache.size(), 1u);
     const auto found = cache.find(7);
-    ASSERT_TRUE(found.has_value() && found->has_value());
-    EXPECT_EQ(**found, node);
-    EXPECT_FALSE(cache.find(8)->has_value());
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(*found, *first);
+    EXPECT_EQ((*found)->name, "same");
+    EXPECT_EQ(*cache.find(8), nullptr);
+}
+
+TEST(KeyCache, HitsShareTheCachedNode) {
+    const TwoKeys t = two_keys();
+    const auto hive = *testing::load(t.image);
+    const auto first = hive->get_key(t.root);
+    const auto second = hive->get_key(t.root);
+    ASSERT_TRUE(first.has_value() && second.has_value());
+    EXPECT_EQ(&first->node(), &second->node());
+    // A copy of a key refers to the same node, cached or owned.
+    const hive::RegistryKey copy = *first;
+    EXPECT_EQ(&copy.node(), &first->node());
+    const hive::RegistryKey owned(first->node(), t.root, *hive);
+    const hive::RegistryKey owned_copy = owned;
+    EXPECT_NE(&owned.node(), &first->node());
+    EXPECT_EQ(&owned_copy.node(), &owned.node());
+    EXPECT_EQ(owned.node(), first->node());
+}
+
+TEST(KeyCache, CellsSpreadOverAllShards) {
+    // Runs of neighbouring cells and regular strides (same-sized cells laid
+    // out one after another) must not pile up in a few shards.
+    for (const std::uint32_t stride : {8u, 16u, 80u, 96u, 4096u}) {
+        SCOPED_TRACE(stride);
+        std::vector<int> counts(KeyCache::shard_count);
+        constexpr std::uint32_t cells = 64 * 256;
+        for (std::uint32_t i = 0; i < cells; ++i) ++counts[KeyCacheTestAccess::shard_index(0x20 + i * stride)];
+        const auto [least, most] = std::minmax_element(counts.begin(), counts.end());
+        EXPECT_GT(*least, 256 / 2);
+        EXPECT_LT(*most, 256 * 2);
+    }
 }
 
 TEST(KeyCache, ManyThreadsOnOneHiveSeeEqualKeys) {
