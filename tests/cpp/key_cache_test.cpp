@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <latch>
+#include <numeric>
 #include <thread>
 
 #include "hive/registry_key.hpp"
@@ -162,7 +164,7 @@ TEST(KeyCache, NodesPastTheBudgetAreNotKept) {
     EXPECT_EQ(cache.bytes(), 3 * one);
     EXPECT_NE(*cache.find(16), nullptr);
     EXPECT_EQ(*cache.find(24), nullptr);
-    // Replacing a kept entry counts it once; a smaller node still fits nowhere.
+    // Offering a kept cell again counts it once; a smaller node still fits nowhere.
     ASSERT_TRUE(offer(cache, 0, named(100)).has_value());
     EXPECT_EQ(cache.bytes(), 3 * one);
     ASSERT_TRUE(offer(cache, 40, named(0)).has_value());
@@ -223,6 +225,150 @@ TEST(KeyCache, CellsSpreadOverAllShards) {
         EXPECT_LT(*most, 256 * 2);
     }
 }
+
+// Runs `work(thread)` on `count` threads released together.
+template <class Work>
+void on_threads(int count, Work work) {
+    std::latch start(count);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t) {
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            work(t);
+        });
+    }
+    for (auto& thread : threads) thread.join();
+}
+
+class KeyCacheThreads : public ::testing::TestWithParam<int> {};
+
+TEST_P(KeyCacheThreads, RacingOffersOfOneCellKeepOneNode) {
+    const int count = GetParam();
+    KeyCache cache;
+    std::vector<std::unique_ptr<const KeyNode>> offered(count);
+    for (auto& node : offered) node = std::make_unique<const KeyNode>(called("same"));
+    std::vector<const KeyNode*> stored(count);
+    on_threads(count, [&](int t) { stored[t] = *cache.insert(0x20, offered[t]); });
+    // Every thread gets the one node kept, which is the node of the one thread
+    // whose offer was taken; the others keep theirs.
+    ASSERT_NE(stored[0], nullptr);
+    EXPECT_EQ(std::count(stored.begin(), stored.end(), stored[0]), count);
+    EXPECT_EQ(std::count(offered.begin(), offered.end(), nullptr), 1);
+    EXPECT_EQ(cache.size(), 1u);
+    EXPECT_EQ(cache.bytes(), KeyCache::cost_of(called("same")));
+    EXPECT_EQ(*cache.find(0x20), stored[0]);
+}
+
+TEST_P(KeyCacheThreads, RacingMissesOnOneKeyShareOneNode) {
+    const int count = GetParam();
+    const TwoKeys t = two_keys();
+    const auto hive = *testing::load(t.image);
+    std::vector<const KeyNode*> seen(count);
+    on_threads(count, [&](int i) {
+        const auto key = hive->get_key(t.child);
+        seen[i] = key ? &key->node() : nullptr;
+    });
+    ASSERT_NE(seen[0], nullptr);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), seen[0]), count);
+    EXPECT_EQ(seen[0]->name, "Child");
+    EXPECT_EQ(hive->key_cache().size(), 1u);
+    EXPECT_EQ(hive->key_cache().bytes(), KeyCache::cost_of(*seen[0]));
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, KeyCacheThreads, ::testing::Values(2, 4, 8));
+
+struct BudgetCase {
+    std::uint32_t budget_nodes;  // what the budget holds, in nodes of one size
+    std::uint32_t offers;        // distinct cells offered, split over 4 threads
+};
+
+class KeyCacheBudget : public ::testing::TestWithParam<BudgetCase> {};
+
+TEST_P(KeyCacheBudget, OneBudgetForAllShards) {
+    const BudgetCase c = GetParam();
+    const std::uint64_t one = KeyCache::cost_of(named(20));
+    KeyCache cache(c.budget_nodes * one);
+    constexpr int kThreads = 4;
+    std::vector<int> refused(kThreads);
+    on_threads(kThreads, [&](int t) {
+        for (std::uint32_t i = static_cast<std::uint32_t>(t); i < c.offers; i += kThreads) {
+            if (*offer(cache, 0x20 + 8 * i, named(20)) == nullptr) ++refused[t];
+        }
+    });
+    // Nodes of one size offered for distinct cells: exactly as many as the
+    // budget holds are kept, wherever their shards, however the threads race.
+    const std::uint32_t kept = std::min(c.budget_nodes, c.offers);
+    EXPECT_EQ(cache.size(), kept);
+    EXPECT_EQ(cache.bytes(), kept * one);
+    EXPECT_EQ(std::accumulate(refused.begin(), refused.end(), 0u), c.offers - kept);
+    std::vector<bool> used(KeyCache::shard_count);
+    std::uint32_t found = 0;
+    for (std::uint32_t i = 0; i < c.offers; ++i) {
+        if (*cache.find(0x20 + 8 * i) == nullptr) continue;
+        ++found;
+        used[KeyCacheTestAccess::shard_index(0x20 + 8 * i)] = true;
+    }
+    EXPECT_EQ(found, kept);
+    if (kept >= 4 * KeyCache::shard_count) {
+        EXPECT_EQ(static_cast<std::size_t>(std::count(used.begin(), used.end(), true)), KeyCache::shard_count);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, KeyCacheBudget,
+                         ::testing::Values(BudgetCase{0, 100}, BudgetCase{1, 100}, BudgetCase{63, 1000},
+                                           BudgetCase{300, 1000}, BudgetCase{999, 1000}, BudgetCase{1000, 1000},
+                                           BudgetCase{5000, 1000}));
+
+struct FailedDecode {
+    const char* name;
+    std::function<std::uint32_t(ImageBuilder&)> add;  // adds the cell, returns the offset to read
+    const char* message;
+};
+
+class KeyCacheFailures : public ::testing::TestWithParam<FailedDecode> {};
+
+TEST_P(KeyCacheFailures, RacingFailedDecodesAreNeverCached) {
+    ImageBuilder b;
+    const std::uint32_t good = testing::add_key(b, "Good");
+    const std::uint32_t offset = GetParam().add(b);
+    const auto hive = *testing::load(b.build());
+    constexpr int kThreads = 4;
+    std::vector<std::vector<std::string>> seen(kThreads);
+    on_threads(kThreads, [&](int t) {
+        for (int round = 0; round < 20; ++round) seen[t].push_back(outcome(hive->get_key(offset)));
+    });
+    for (const auto& outcomes : seen) EXPECT_EQ(outcomes, std::vector<std::string>(20, GetParam().message));
+    EXPECT_EQ(hive->key_cache().size(), 0u);
+    EXPECT_EQ(hive->key_cache().bytes(), 0u);
+    // The cache still works, and the failure is still not cached.
+    EXPECT_EQ(outcome(hive->get_key(good)), "name=Good");
+    EXPECT_EQ(outcome(hive->get_key(offset)), GetParam().message);
+    EXPECT_EQ(hive->key_cache().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, KeyCacheFailures,
+    ::testing::Values(
+        FailedDecode{"short", [](ImageBuilder& b) { return b.add_cell(testing::Vk().payload()); },
+                     "Truncated data at offset 0x78: expected 76 bytes, got 28 bytes"},
+        FailedDecode{"signature",
+                     [](ImageBuilder& b) {
+                         testing::Nk nk;
+                         nk.signature = ascii("vk");
+                         return b.add_cell(nk.payload());
+                     },
+                     "Invalid format: Expected 'nk' signature at offset 0x78"},
+        FailedDecode{"utf16_name",
+                     [](ImageBuilder& b) {
+                         testing::Nk nk;
+                         nk.flags = 0;
+                         nk.name = ByteVector{0x00, 0xD8};  // a lone surrogate
+                         return b.add_cell(nk.payload());
+                     },
+                     "Invalid UTF-16 string at offset 0x78"},
+        FailedDecode{"past_the_image", [](ImageBuilder&) { return 0xFFFFFFF0u; },
+                     "Invalid offset 0xfffffff0 (hive size: 0x0)"}),
+    [](const ::testing::TestParamInfo<FailedDecode>& param) { return std::string(param.param.name); });
 
 TEST(KeyCache, ManyThreadsOnOneHiveSeeEqualKeys) {
     constexpr int kKeys = 300;
