@@ -388,10 +388,12 @@ class TestInternalFailure:
                         reason="the free-threaded interpreter allocates through its own mimalloc heaps, "
                                "so the address-space limit does not fail where this test expects")
     def test_out_of_memory_is_memory_error_and_the_hive_stays_usable(self, tmp_path):
-        # 200,000 subkeys with short names: under an address-space limit the
-        # walk runs out of memory, in the key cache or in the list of keys.
-        # That is MemoryError (an Exception), and once memory is back every
-        # method works again: running out never poisons the key cache.
+        # 200,000 subkeys with short names. The address-space limit leaves
+        # room for the list of their 200,000 snapshots (about 10 MiB) but not
+        # for their nodes (about 30 MiB), so the walk runs out of memory while
+        # it fills the key cache; a tighter limit would fail before any node
+        # is cached. That is MemoryError (an Exception), and once memory is
+        # back every method works again: running out never poisons the cache.
         b = HiveBuilder()
         kids = [b.key(f"k{i}") for i in range(200_000)]
         leaves = [b.subkey_list("li", kids[i:i + 50_000]) for i in range(0, len(kids), 50_000)]
