@@ -6,7 +6,7 @@
 #   ./dev.sh test       run every test: C++ once (ctest), Python on 3.13, 3.13t and 3.12 when present
 #   ./dev.sh sanitize   build and run the C++ tests under ASan and UBSan
 #   ./dev.sh fuzz [SECONDS]   run each fuzz target (default 60 s each)
-#   ./dev.sh bench      run the benchmarks
+#   ./dev.sh bench      run the benchmarks (the thread ones on 3.13 and 3.13t)
 #   ./dev.sh wheel      build a manylinux wheel per interpreter into dist/
 #   ./dev.sh install    pip-install orvane into the project's venv
 set -euo pipefail
@@ -138,6 +138,22 @@ cmd_sanitize() {
     ctest --test-dir "$asan_dir" --output-on-failure -j2
 }
 
+# The thread benchmark also runs on the free-threaded interpreter (built
+# here like the tests' one), so its figures stand beside those with the GIL.
+cmd_bench() {
+  cmd_build
+  local python extra=()
+  if python=$(find_python 3.13t); then
+    setup_python 3.13t "$python"
+    configure_and_build "$(python_build_of 3.13t)" -DPython_EXECUTABLE="$(venv_of 3.13t)/bin/python"
+    extra=(--free-threaded "$(venv_of 3.13t)/bin/python" "$(python_build_of 3.13t)")
+  else
+    [ $? -eq 3 ] || return 1
+    log "no CPython 3.13t here: the free-threaded thread figures are skipped"
+  fi
+  PYTHONPATH="$build_dir" exec "$venv/bin/python" "$root/bench/bench.py" "${extra[@]}" "$@"
+}
+
 cmd_install() {
   setup
   "$venv/bin/python" -m pip install -q --no-build-isolation "$root"
@@ -166,6 +182,6 @@ case "${1:-}" in
   wheel) shift; cmd_wheel "$@" ;;
   sample) shift; cmd_sample "$@" ;;
   fuzz) shift; exec "$root/fuzz/run.sh" "$@" ;;
-  bench) shift; cmd_build; PYTHONPATH="$build_dir" exec "$venv/bin/python" "$root/bench/bench.py" "$@" ;;
+  bench) shift; cmd_bench "$@" ;;
   *) sed -n '2,11p' "$0" >&2; exit 2 ;;
 esac

@@ -11,7 +11,8 @@ second, the scan for deleted records against the C++ walk (bench/deleted_scan.py
 and memory measured in a fresh process (resident anonymous and
 file-backed memory after opening and after a full walk, and the peak). Then how
 the walk time grows from 25k to 200k keys, what a second thread or process
-brings, the open-time figures of bench/open_hive.py, the time to recover
+brings (bench/cpp_threads.cpp, and bench/py_threads.py also under a
+free-threaded interpreter given with --free-threaded), the open-time figures of bench/open_hive.py, the time to recover
 UsrClass.dat from its two Windows logs, and path lookups and Hive.walk() against
 the same work done with subkeys() (bench/lookup_walk.py). BENCHMARKS.md records
 one run.
@@ -134,8 +135,31 @@ def cpp_threads(cpp_walk: Path, path: str, rounds: int) -> dict[str, float]:
     if not program.exists():
         subprocess.run(["cmake", "--build", str(Path(cpp_walk).parent.parent), "--target", "cpp_threads"],
                        check=True, stdout=subprocess.DEVNULL)
-    out = subprocess.run([str(program), path, str(rounds)], check=True, capture_output=True, text=True).stdout
+    return figures_of([str(program), path, str(rounds)])
+
+
+def py_threads(python: str, module_path: str, path: str, rounds: int) -> dict[str, float]:
+    """Runs bench/py_threads.py under `python`, importing orvane from `module_path`."""
+    return figures_of([python, str(HERE / "py_threads.py"), path, str(rounds)],
+                      env=dict(os.environ, PYTHONPATH=module_path))
+
+
+def figures_of(command: list[str], env: dict[str, str] | None = None) -> dict[str, float]:
+    """The NAME=NUMBER pairs a benchmark program prints."""
+    out = subprocess.run(command, check=True, capture_output=True, text=True, env=env).stdout
     return {name: float(value) for name, value in (item.split("=") for item in out.split())}
+
+
+def py_thread_rows(label: str, py: dict[str, float]) -> list[list[str]]:
+    lock = "with the GIL" if py["gil"] else "free-threaded"
+    return [
+        [f"{label} ({lock}): one hive, 1 thread", f"{py['one_thread']:.2f}", "1.00"],
+        [f"{label} ({lock}): one hive, 2 threads (half the subtrees each)", f"{py['two_threads']:.2f}",
+         f"{py['one_thread'] / py['two_threads']:.2f}"],
+        [f"{label} ({lock}): two hives, one after the other", f"{py['two_hives_sequential']:.2f}", "1.00"],
+        [f"{label} ({lock}): two hives, 2 threads", f"{py['two_hives_parallel']:.2f}",
+         f"{py['two_hives_sequential'] / py['two_hives_parallel']:.2f}"],
+    ]
 
 
 def mib(n: int) -> str:
@@ -173,6 +197,9 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="hives up to 50k keys and fewer rounds")
     parser.add_argument("--cpp-walk", help="path of the cpp_walk program (default: built beside orvane)")
+    parser.add_argument("--free-threaded", nargs=2, metavar=("PYTHON", "MODULE_DIR"),
+                        help="also run the Python thread benchmark under this free-threaded interpreter, "
+                             "with the orvane module built for it in MODULE_DIR")
     parser.add_argument("--memory-of", nargs=2, help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.memory_of:
@@ -232,26 +259,14 @@ def main() -> int:
                "py vs smallest", "c++ vs smallest"], rows)
 
         print("## Threads and processes\n")
-        hive = orvane.Hive.open(largest)
-        walk_keys([hive.root_key()])  # warm the page cache and this hive's key cache
-        groups = hive.root_key().subkeys()
-        halves = [groups[0::2], groups[1::2]]
-        one = best_of(rounds, walk_keys, groups)
-        two = min(in_threads([lambda h=h: walk_keys(h) for h in halves]) for _ in range(rounds))
-        other = orvane.Hive.open(largest)
-        other_groups = other.root_key().subkeys()
-        walk_keys(other_groups)
-        both_sequential = one + best_of(rounds, walk_keys, other_groups)
-        both_threads = min(in_threads([lambda: walk_keys(groups), lambda: walk_keys(other_groups)])
-                           for _ in range(rounds))
+        py = py_threads(sys.executable, os.pathsep.join(sys.path), largest, rounds)
         one_process = min(walk_in_processes(largest, 1) for _ in range(rounds))
         two_processes = min(walk_in_processes(largest, 2) for _ in range(rounds))
         cpp = cpp_threads(program, largest, rounds)
-        table(["case", "wall s", "speed-up"], [
-            ["Python: one hive, 1 thread", f"{one:.2f}", "1.00"],
-            ["Python: one hive, 2 threads (half the subtrees each)", f"{two:.2f}", f"{one / two:.2f}"],
-            ["Python: two hives, one after the other", f"{both_sequential:.2f}", "1.00"],
-            ["Python: two hives, 2 threads", f"{both_threads:.2f}", f"{both_sequential / both_threads:.2f}"],
+        rows = py_thread_rows("Python", py)
+        if args.free_threaded:
+            rows += py_thread_rows("Python 3.13t", py_threads(*args.free_threaded, largest, rounds))
+        table(["case", "wall s", "speed-up"], rows + [
             ["Python: one process (open + walk)", f"{one_process:.2f}", "1.00"],
             ["Python: two processes, one hive each", f"{two_processes:.2f}", f"{2 * one_process / two_processes:.2f}"],
             ["C++: one hive, 1 thread (empty key cache)", f"{cpp['one_thread']:.2f}", "1.00"],
