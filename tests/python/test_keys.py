@@ -389,8 +389,8 @@ class TestInternalFailure:
                                "so the address-space limit does not fail where this test expects")
     def test_out_of_memory_is_memory_error_and_the_hive_stays_usable(self, tmp_path):
         # 200,000 subkeys with short names. The address-space limit leaves
-        # room for the list of their 200,000 snapshots (about 10 MiB) but not
-        # for their nodes (about 30 MiB), so the walk runs out of memory while
+        # room for a list of 200,000 keys (8-10 MiB) but not for their
+        # decoded nodes (about 30 MiB), so the walk runs out of memory while
         # it fills the key cache; a tighter limit would fail before any node
         # is cached. That is MemoryError (an Exception), and once memory is
         # back every method works again: running out never poisons the cache.
