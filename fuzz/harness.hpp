@@ -178,12 +178,13 @@ struct RecoveryCounts {
     std::size_t largest_path = 0;      // the longest partial path
     std::size_t parents = 0;           // deleted keys whose parent could be read
     std::size_t full_paths = 0;        // deleted keys whose parents lead to the root
+    std::size_t walked_keys = 0;       // keys met by the walks from each deleted key
 };
 
 // The scan for deleted records, then every accessor of what it found: each
 // key read again, its partial path, path, parent, class name, security
-// descriptor, values (with data, and the first by name) and subkeys (and the
-// first by path); each value's data.
+// descriptor, values (with data, and the first by name), subkeys (and the
+// first by path) and the walk of its subtree; each value's data.
 inline RecoveryCounts scan_deleted(const hive::Hive& hive) {
     RecoveryCounts counts;
     counts.loaded = true;
@@ -214,6 +215,7 @@ inline RecoveryCounts scan_deleted(const hive::Hive& hive) {
         const std::vector<recovery::DeletedKey> subkeys = found.subkeys_of(key.offset, key.node);
         counts.subkeys_of_keys += subkeys.size();
         if (!subkeys.empty()) (void)found.open_path(key, subkeys.front().node.name);
+        if (auto walked = found.walk(key)) counts.walked_keys += walked->size();
     }
     for (const recovery::DeletedValue& value : found.values()) {
         ++counts.values;

@@ -68,7 +68,7 @@ class RegistryKey:
     def walk(
         self, on_error: Callable[[str, OSError | ValueError], object] | None = None
     ) -> Iterator[tuple[str, RegistryKey]]:
-        """Iterate over (path, key) pairs: this key (path ""), then every key below it, depth first; on_error(path, exception) is called for subkeys that cannot be read, which otherwise raise"""
+        """Iterate over (path, key) pairs: this key (path ""), then every key below it, depth first; on_error(path, exception) is called for subkeys that cannot be read, which otherwise raise; a deleted key walks the deleted keys recovered below it and never calls on_error"""
     def parent(self) -> RegistryKey | None:
         """Get the parent key (None for the root key, or when the parent is gone); a deleted key's parent may be live or deleted"""
     def path(self) -> str:

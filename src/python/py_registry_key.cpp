@@ -200,7 +200,35 @@ PyObject* key_walk(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     static constexpr std::array<Parameter, 1> parameters{{{"on_error", false}}};
     std::array<PyObject*, 1> arguments{};
     if (!parse_arguments("RegistryKey.walk", parameters, args, nargs, kwnames, arguments)) return nullptr;
-    return walk_from(handle_of(self).hive, handle_of(self).key.offset, arguments[0]);
+    const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
+    if (!recovery) return walk_from(handle_of(self).hive, handle_of(self).key.offset, arguments[0]);
+    // A deleted key's subtree: what cannot be read is simply not there, so
+    // on_error is never called.
+    return guarded_read(
+        self,
+        [&](const hive::Hive&, std::uint32_t offset) -> Checked<std::vector<std::pair<std::string, KeySnapshot>>> {
+            ORVANE_ASSIGN_OR_RETURN(const recovery::DeletedKey key, deleted_key(*recovery, offset));
+            ORVANE_ASSIGN_OR_RETURN(auto walked, recovery->walk(key));
+            std::vector<std::pair<std::string, KeySnapshot>> result;
+            result.reserve(walked.size());
+            for (auto& [path, found] : walked) result.emplace_back(std::move(path), KeySnapshot::of(found));
+            return result;
+        },
+        [&](const std::shared_ptr<const hive::Hive>& hive,
+            std::vector<std::pair<std::string, KeySnapshot>> walked) -> PyObject* {
+            OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(walked.size())));
+            if (!list) return nullptr;
+            for (std::size_t i = 0; i < walked.size(); ++i) {
+                OwnedRef path = OwnedRef::steal(to_str(walked[i].first));
+                if (!path) return nullptr;
+                OwnedRef key = OwnedRef::steal(new_deleted_key(hive, std::move(walked[i].second), recovery));
+                if (!key) return nullptr;
+                PyObject* pair = PyTuple_Pack(2, path.get(), key.get());
+                if (pair == nullptr) return nullptr;
+                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
+            }
+            return PyObject_GetIter(list.get());
+        });
 }
 
 PyObject* key_parent(PyObject* self, PyObject*) {
@@ -417,7 +445,8 @@ PyMethodDef key_methods[] = {
      .ml_flags = METH_FASTCALL | METH_KEYWORDS,
      .ml_doc = "walk($self, on_error=None)\n--\n\nIterate over (path, key) pairs: this key (path \"\"), then "
                "every key below it, depth first; on_error(path, exception) is called for subkeys that cannot "
-               "be read, which otherwise raise"},
+               "be read, which otherwise raise; a deleted key walks the deleted keys recovered below it and never "
+               "calls on_error"},
     {.ml_name = "parent",
      .ml_meth = key_parent,
      .ml_flags = METH_NOARGS,

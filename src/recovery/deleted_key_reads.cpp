@@ -12,6 +12,7 @@
 #include "hive/key_path.hpp"
 #include "hive/key_reads.hpp"
 #include "hive/layout.hpp"
+#include "hive/offset_set.hpp"
 #include "key/key_name.hpp"
 #include "recovery/plausible_records.hpp"
 #include "recovery/recovery.hpp"
@@ -53,6 +54,40 @@ Checked<DeletedKey> Recovery::open_path(const DeletedKey& key, std::string_view 
             }
             return std::optional<DeletedKey>();
         });
+}
+
+Result<std::vector<std::pair<std::string, DeletedKey>>> Recovery::walk(const DeletedKey& start) const {
+    std::vector<std::pair<std::string, DeletedKey>> walked;
+    walked.emplace_back(std::string(), start);
+    hive::OffsetSet claimed(hive_->data().size());
+    claimed.insert(start.offset);
+    // As for the names of a live key's subkeys: distinct keys' paths fit in a
+    // few times the image unless keys are nested very deep, and a hive crafted
+    // for that costs an error rather than memory in the square of its size.
+    const std::uint64_t budget = std::uint64_t{3} * hive_->data().size();
+    std::uint64_t path_bytes = 0;
+    std::vector<std::pair<std::size_t, DeletedKey>> pending;  // (the parent's index in `walked`, key)
+    const auto claim_subkeys = [&](std::size_t parent) {
+        std::vector<DeletedKey> subkeys = subkeys_of(walked[parent].second.offset, walked[parent].second.node);
+        for (auto subkey = subkeys.rbegin(); subkey != subkeys.rend(); ++subkey) {
+            if (claimed.insert(subkey->offset)) pending.emplace_back(parent, std::move(*subkey));
+        }
+    };
+    claim_subkeys(0);
+    while (!pending.empty()) {
+        auto [parent, key] = std::move(pending.back());
+        pending.pop_back();
+        const std::string& above = walked[parent].first;
+        std::string path = above.empty() ? key.node.name : above + '\\' + key.node.name;
+        path_bytes += path.size();
+        if (path_bytes > budget) {
+            return error::fail(error::invalid_format("Deleted keys below offset " + error::hex(start.offset) +
+                                                     " name more than the hive holds"));
+        }
+        walked.emplace_back(std::move(path), std::move(key));
+        claim_subkeys(walked.size() - 1);
+    }
+    return walked;
 }
 
 Checked<std::optional<EitherKey>> Recovery::parent_of(const DeletedKey& key) const {

@@ -24,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -82,6 +83,13 @@ public:
     // (components as for live keys, names compared as key names are), or
     // NotFound "Key '<path>'".
     Checked<DeletedKey> open_path(const DeletedKey& key, std::string_view path) const;
+
+    // The key and every recovered key below it, depth first in list order,
+    // each with its path from `key` ("" for `key` itself), each key once.
+    // InvalidFormat "Deleted keys below offset <o> name more than the hive
+    // holds" when the paths together run past three times the image, which
+    // only a hive crafted for it reaches.
+    Result<std::vector<std::pair<std::string, DeletedKey>>> walk(const DeletedKey& key) const;
 
     // The key the parent field names: a recovered key when the parent's
     // record lies in free space and passes the checks, a live key when it

@@ -164,6 +164,7 @@ TEST(FuzzRecovery, ReachesEveryAccessorOfTheDeletedTree) {
     // Gone hangs below a live key and Child below Gone: both lead to the root.
     EXPECT_EQ(counts.parents, 2u);
     EXPECT_EQ(counts.full_paths, 2u);
+    EXPECT_EQ(counts.walked_keys, 3u);  // Gone and Child from Gone, Child alone
 }
 
 TEST(FuzzLog, ReplaysTheBuiltLogIntoTheSmallHive) {

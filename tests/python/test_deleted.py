@@ -104,6 +104,12 @@ class TestSurface:
         assert function.__doc__ == doc
         assert function.__text_signature__ == "($self)"
 
+    def test_walk_doc(self):
+        assert orvane.RegistryKey.walk.__doc__ == (
+            "Iterate over (path, key) pairs: this key (path \"\"), then every key below it, depth first; "
+            "on_error(path, exception) is called for subkeys that cannot be read, which otherwise raise; a deleted "
+            "key walks the deleted keys recovered below it and never calls on_error")
+
 
 class TestDeletedKeys:
     def test_found_in_file_order_with_partial_paths(self, hive):
@@ -263,6 +269,8 @@ class TestAccessorsOfDeletedKeys:
         assert (sub.offset(), sub.is_deleted(), sub.path()) == (sub_at, True, "Software\\Gone\\Sub")
         assert (sub.parent().offset(), sub.parent().is_deleted()) == (gone_at, True)
         assert gone.subkey("").offset() == gone_at
+        walked = [(path, k.offset(), k.is_deleted()) for path, k in gone.walk(on_error=None)]
+        assert walked == [("", gone_at, True), ("Sub", sub_at, True)]
 
     @pytest.mark.parametrize("place", PLACES)
     @pytest.mark.parametrize("call, error", [
@@ -308,6 +316,41 @@ class TestAccessorsOfDeletedKeys:
         assert (gone.parent().name(), gone.parent().is_deleted()) == ("Middle", True)
         assert gone.path() == "Software\\Middle\\Gone"
         assert gone.parent().parent().offset() == placed.software
+
+    def test_walk_of_a_deleted_tree_is_depth_first_in_list_order(self, write_hive):
+        b = HiveBuilder()
+        root = b.key("ROOT", flags=ROOT_FLAGS)
+        b.root(root)
+        with Tracked(b):
+            top = b.key("Top", parent=root)
+            a, c = b.key("A", parent=top), b.key("C", parent=top)
+            a1 = b.key("A1", parent=a)
+            b.u32(BASE + a + 4 + 20, 1).u32(BASE + a + 4 + 28, b.subkey_list("li", [a1, top]))  # Top: not A's
+            b.u32(BASE + top + 4 + 20, 2).u32(BASE + top + 4 + 28, b.subkey_list("lh", [a, c]))
+        top_key = deleted_named(orvane.Hive.open(write_hive(b)), "Top")
+        assert [(path, k.name()) for path, k in top_key.walk()] == [("", "Top"), ("A", "A"), ("A\\A1", "A1"),
+                                                                    ("C", "C")]
+
+    @pytest.mark.parametrize("depth, fits", [(8, True), (24, False)])
+    def test_walk_of_deep_long_names_is_bounded(self, write_hive, depth, fits):
+        # Paths of a chain of 255-character names grow with the square of its
+        # depth; past three times the image the walk fails instead.
+        b = HiveBuilder()
+        root = b.key("ROOT", flags=ROOT_FLAGS)
+        b.root(root)
+        with Tracked(b):
+            chain = [b.key(f"{level:03d}" + "x" * 252, parent=root) for level in range(depth)]
+            for upper, lower in zip(chain, chain[1:]):
+                set_parent(b, lower, upper)
+                b.u32(BASE + upper + 4 + 20, 1).u32(BASE + upper + 4 + 28, b.subkey_list("li", [lower]))
+        top = next(k for k in orvane.Hive.open(write_hive(b)).deleted_keys() if k.offset() == chain[0])
+        if fits:
+            assert [path.count("\\") for path, _ in top.walk()] == [0] + list(range(depth - 1))
+            return
+        with pytest.raises(ValueError) as raised:
+            top.walk()
+        assert str(raised.value) == (f"Invalid format: Deleted keys below offset {chain[0]:#x} name more than the "
+                                     "hive holds")
 
     def test_parent_chain_that_comes_back(self, write_hive):
         placed = place_gone("free cell")
