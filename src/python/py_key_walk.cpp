@@ -194,12 +194,15 @@ PyType_Spec walk_type_spec = {
 
 }  // namespace
 
+bool on_error_is_usable(PyObject* on_error) {
+    if (on_error == nullptr || on_error == Py_None || PyCallable_Check(on_error)) return true;
+    PyErr_Format(PyExc_TypeError, "on_error must be callable or None, not %.100s", Py_TYPE(on_error)->tp_name);
+    return false;
+}
+
 PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, hive::RegistryKey start, PyObject* on_error) {
     if (on_error == Py_None) on_error = nullptr;
-    if (on_error != nullptr && !PyCallable_Check(on_error)) {
-        PyErr_Format(PyExc_TypeError, "on_error must be callable or None, not %.100s", Py_TYPE(on_error)->tp_name);
-        return nullptr;
-    }
+    if (!on_error_is_usable(on_error)) return nullptr;
     PyTypeObject* type = classes().key_walk;
     PyObject* object = type->tp_alloc(type, 0);
     if (object == nullptr) return nullptr;

@@ -11,6 +11,9 @@ namespace orvane::python {
 // A new iterator of (path, RegistryKey) pairs over `start` and every key
 // below it. `on_error` is None or a callable (borrowed; the iterator takes its
 // own reference). Returns nullptr with TypeError set when it is neither.
+// False with TypeError set unless `on_error` is callable, None or not given (nullptr).
+bool on_error_is_usable(PyObject* on_error);
+
 PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, hive::RegistryKey start, PyObject* on_error);
 
 

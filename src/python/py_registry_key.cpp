@@ -203,7 +203,8 @@ PyObject* key_walk(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
     if (!recovery) return walk_from(handle_of(self).hive, handle_of(self).key.offset, arguments[0]);
     // A deleted key's subtree: what cannot be read is simply not there, so
-    // on_error is never called.
+    // on_error is never called; it is still checked as for a live key.
+    if (!on_error_is_usable(arguments[0])) return nullptr;
     return guarded_read(
         self,
         [&](const hive::Hive&, std::uint32_t offset) -> Checked<std::vector<std::pair<std::string, KeySnapshot>>> {

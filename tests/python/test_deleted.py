@@ -331,6 +331,18 @@ class TestAccessorsOfDeletedKeys:
         assert [(path, k.name()) for path, k in top_key.walk()] == [("", "Top"), ("A", "A"), ("A\\A1", "A1"),
                                                                     ("C", "C")]
 
+    def test_walk_checks_on_error_as_for_a_live_key(self, write_hive):
+        b = HiveBuilder()
+        root = b.key("ROOT", flags=ROOT_FLAGS)
+        b.root(root)
+        with Tracked(b):
+            b.key("Top", parent=root)
+        hive = orvane.Hive.open(write_hive(b))
+        for key in (hive.root_key(), deleted_named(hive, "Top")):
+            with pytest.raises(TypeError, match=r"^on_error must be callable or None, not int$"):
+                key.walk(on_error=3)
+            assert [path for path, _ in key.walk(on_error=None)] == [""]
+
     @pytest.mark.parametrize("depth, fits", [(8, True), (24, False)])
     def test_walk_of_deep_long_names_is_bounded(self, write_hive, depth, fits):
         # Paths of a chain of 255-character names grow with the square of its
