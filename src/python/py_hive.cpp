@@ -80,18 +80,11 @@ PyObject* hive_hbins(PyObject* self, PyObject*) {
 
 PyObject* hive_applied_logs(PyObject* self, PyObject*) {
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
-        const std::vector<std::string>& paths = hive_of(self)->applied_logs();
-        OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(paths.size())));
-        if (!list) return nullptr;
-        for (std::size_t i = 0; i < paths.size(); ++i) {
-            // The paths were encoded with the file-system encoding; decoding
-            // them the same way gives back the str the caller passed.
-            PyObject* path =
-                PyUnicode_DecodeFSDefaultAndSize(paths[i].data(), static_cast<Py_ssize_t>(paths[i].size()));
-            if (path == nullptr) return nullptr;
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), path);
-        }
-        return list.release();
+        // The paths were encoded with the file-system encoding; decoding them
+        // the same way gives back the str the caller passed.
+        return to_list(hive_of(self)->applied_logs(), [](const std::string& path) {
+            return PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size()));
+        });
     });
 }
 

@@ -217,17 +217,15 @@ PyObject* key_walk(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         },
         [&](const std::shared_ptr<const hive::Hive>& hive,
             std::vector<std::pair<std::string, KeySnapshot>> walked) -> PyObject* {
-            OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(walked.size())));
-            if (!list) return nullptr;
-            for (std::size_t i = 0; i < walked.size(); ++i) {
-                OwnedRef path = OwnedRef::steal(to_str(walked[i].first));
+            const auto pair = [&](std::pair<std::string, KeySnapshot>& step) -> PyObject* {
+                OwnedRef path = OwnedRef::steal(to_str(step.first));
                 if (!path) return nullptr;
-                OwnedRef key = OwnedRef::steal(new_deleted_key(hive, std::move(walked[i].second), recovery));
+                OwnedRef key = OwnedRef::steal(new_deleted_key(hive, std::move(step.second), recovery));
                 if (!key) return nullptr;
-                PyObject* pair = PyTuple_Pack(2, path.get(), key.get());
-                if (pair == nullptr) return nullptr;
-                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
-            }
+                return PyTuple_Pack(2, path.get(), key.get());
+            };
+            OwnedRef list = OwnedRef::steal(to_list(walked, pair));
+            if (!list) return nullptr;
             return PyObject_GetIter(list.get());
         });
 }
@@ -529,25 +527,13 @@ PyObject* new_deleted_key(std::shared_ptr<const hive::Hive> hive, KeySnapshot ke
 // The lists are filled only after all hive work is done, with the lock held.
 PyObject* key_list(const std::shared_ptr<const hive::Hive>& hive, std::vector<KeySnapshot> keys,
                    const std::shared_ptr<const recovery::Recovery>& recovery) {
-    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(keys.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        PyObject* key = new_deleted_key(hive, std::move(keys[i]), recovery);
-        if (key == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), key);
-    }
-    return list.release();
+    return to_list(keys, [&](KeySnapshot& key) { return new_deleted_key(hive, std::move(key), recovery); });
 }
 
 PyObject* value_list(std::vector<OwnedValue> values) {
-    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* value = PyRegistryValue::create(classes().registry_value, std::move(values[i]));
-        if (value == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), value);
-    }
-    return list.release();
+    return to_list(values, [](OwnedValue& value) {
+        return PyRegistryValue::create(classes().registry_value, std::move(value));
+    });
 }
 
 std::vector<OwnedValue> owned_deleted_values(const recovery::Recovery& recovery,

@@ -61,14 +61,7 @@ PyObject* data_as_qword(PyObject* self, PyObject*) {
 }
 
 PyObject* str_list(const std::vector<std::string>& texts) {
-    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        PyObject* text = to_str(texts[i]);
-        if (text == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);
-    }
-    return list.release();
+    return to_list(texts, [](const std::string& text) { return to_str(text); });
 }
 
 PyObject* data_as_multi_string(PyObject* self, PyObject*) {
