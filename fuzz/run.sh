@@ -6,6 +6,10 @@
 #
 # A longer run (say an hour per target, both cores):
 #   ORVANE_FUZZ_JOBS=2 fuzz/run.sh 3600
+# With ORVANE_FUZZ_KEEP=1 a run that finds nothing then merges into
+# fuzz/seeds/<target> the inputs it found that reach code the seeds do not
+# (libFuzzer's -merge=1), for committing: the seed corpus stays small and
+# grows only with coverage.
 #
 # First the targets are built with g++ and a plain replay main
 # (ORVANE_FUZZ_LINKMAIN) and replay the seeds and regression inputs, which
@@ -27,10 +31,11 @@ replay_build="${ORVANE_FUZZ_REPLAY_BUILD_DIR:-$root/build/fuzz-replay}"
 targets=(fuzz_hive fuzz_transaction_log fuzz_strings fuzz_recovery)
 . "$root/scripts/shell-helpers.sh"
 
+# Whole small hives and logs fit in 1 MiB; strings are short.
 max_len() {
   case $1 in
     fuzz_strings) echo 4096 ;;
-    *) echo 65536 ;;
+    *) echo 1048576 ;;
   esac
 }
 
@@ -86,5 +91,13 @@ done
 if [ ${#failed[@]} -ne 0 ]; then
   log "findings in: ${failed[*]}"
   exit 1
+fi
+if [ "${ORVANE_FUZZ_KEEP:-0}" = 1 ]; then
+  for target in "${targets[@]}"; do
+    before=$(ls "$root/fuzz/seeds/$target" | wc -l)
+    "$build/fuzz/$target" -merge=1 -max_len="$(max_len "$target")" -timeout=10 -rss_limit_mb=2048 \
+      "$root/fuzz/seeds/$target" "$build/corpus/$target" >"$build/$target.merge.log" 2>&1
+    log "$target: $(( $(ls "$root/fuzz/seeds/$target" | wc -l) - before )) inputs added to fuzz/seeds/$target"
+  done
 fi
 log "no findings (${#targets[@]} targets, ${seconds}s each)"
