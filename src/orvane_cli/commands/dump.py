@@ -11,8 +11,6 @@ from __future__ import annotations
 
 import argparse
 import os
-import tempfile
-from concurrent.futures import ProcessPoolExecutor
 
 from orvane_cli import hives, options, progress
 from orvane_cli.formats import FORMATS, open_writer
@@ -97,6 +95,11 @@ def run(args: argparse.Namespace) -> int:
 
 def _run_parallel(args: argparse.Namespace, reading: hives.Reading, writer, meter: progress.Progress) -> int:
     status = 0
+    # Imported here: the process pool's modules would add a quarter to the
+    # start-up time of every command.
+    import tempfile
+    from concurrent.futures import ProcessPoolExecutor
+
     with tempfile.TemporaryDirectory(prefix="orvane-dump-") as scratch, \
             ProcessPoolExecutor(max_workers=min(args.jobs, len(args.hives))) as pool:
         futures = [pool.submit(_dump_part, path, reading, args.key, args.format, path,
