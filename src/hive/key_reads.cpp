@@ -15,17 +15,11 @@ bool equal_ascii_case_folded(std::string_view a, std::string_view b) noexcept {
 
 Result<std::vector<ValueWithData>> values_with_data(const RegistryKey& key) {
     ORVANE_ASSIGN_OR_RETURN(std::vector<RegistryValue> values, key.values());
-    const std::uint64_t limit = key.hive().data().size();
-    std::uint64_t read = 0;
+    DataBudget budget(key.hive().data().size());
     std::vector<ValueWithData> result;
     result.reserve(values.size());  // the records are already in memory
     for (RegistryValue& value : values) {
-        std::vector<std::uint8_t> bytes;
-        if (read <= limit) {
-            auto data = value.raw_data();
-            if (data) read += data->size();
-            if (data && read <= limit) bytes = std::move(*data);
-        }
+        std::vector<std::uint8_t> bytes = budget.take([&] { return value.raw_data(); });
         result.push_back({std::move(value), std::move(bytes)});
     }
     return result;

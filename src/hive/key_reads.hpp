@@ -23,10 +23,35 @@ struct ValueWithData {
     std::vector<std::uint8_t> data;  // empty when the data cannot be read
 };
 
+// The data read for one list of values, bounded by the image: distinct values
+// keep their data in distinct cells, so a sound list never holds more bytes
+// together than the image. A list naming the same record over and over could
+// make one call copy the image again and again; once that much has been read,
+// the values left get no bytes, as a value whose data cannot be read.
+class DataBudget {
+public:
+    explicit DataBudget(std::uint64_t limit) noexcept : limit_(limit) {}
+
+    // The bytes `fetch()` gives (anything testable with `!` and holding a byte
+    // vector), or none when they cannot be read or no longer fit.
+    template <class Fetch>
+    std::vector<std::uint8_t> take(Fetch&& fetch) {
+        if (read_ > limit_) return {};
+        auto data = fetch();
+        if (!data) return {};
+        read_ += data->size();
+        if (read_ > limit_) return {};
+        return std::move(*data);
+    }
+
+private:
+    std::uint64_t limit_;
+    std::uint64_t read_ = 0;
+};
+
 // Every value of `key` in list order, each with its data. A value whose data
-// cannot be read gets no bytes. Distinct values keep their data in distinct
-// cells, so a sound key's values never hold more bytes together than the
-// image; once that much has been read, the values left get no bytes either.
+// cannot be read gets no bytes, nor do the values past a DataBudget of the
+// image's length.
 [[nodiscard]] Result<std::vector<ValueWithData>> values_with_data(const RegistryKey& key);
 
 // The first value of `key` whose name equals `name` under ASCII case folding

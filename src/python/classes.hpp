@@ -37,6 +37,11 @@ struct Classes {
 // Filled by module initialisation, with the interpreter lock held.
 Classes& classes() noexcept;
 
+// A Hive object for a loaded hive.
+inline PyObject* new_hive(std::shared_ptr<const hive::Hive> hive) {
+    return PyHive::create(classes().hive, std::move(hive));
+}
+
 PyType_Spec& hive_spec();
 PyType_Spec& registry_key_spec();
 PyType_Spec& registry_value_spec();

@@ -17,10 +17,6 @@ namespace {
 
 const std::shared_ptr<const hive::Hive>& hive_of(PyObject* self) { return PyHive::of(self).hive; }
 
-PyObject* wrap_hive(std::shared_ptr<const hive::Hive> hive) {
-    return PyHive::create(classes().hive, std::move(hive));
-}
-
 // Hive.open and Hive.open_tolerant: the path is converted with the lock
 // held, the file is opened and loaded without it.
 template <class Open>
@@ -31,7 +27,7 @@ PyObject* open_hive(const char* method, Open&& open, PyObject* const* args, Py_s
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         const auto path = path_argument(method, "path", values[0]);
         if (!path) return nullptr;
-        return run_unlocked(PanicStyle::Panic, [&] { return open(*path); }, wrap_hive);
+        return run_unlocked(PanicStyle::Panic, [&] { return open(*path); }, new_hive);
     });
 }
 

@@ -31,7 +31,7 @@ PyObject* hive_open_with_logs(PyObject*, PyObject* const* args, Py_ssize_t nargs
         // memory there becomes a Python exception, not an unwind through CPython.
         return run_unlocked(
             PanicStyle::Panic, [&] { return transaction_log::open_with_logs(*hive_path, log1, log2); },
-            [](std::shared_ptr<const hive::Hive> hive) { return PyHive::create(classes().hive, std::move(hive)); });
+            new_hive);
     });
 }
 

@@ -538,17 +538,11 @@ PyObject* value_list(std::vector<OwnedValue> values) {
 
 std::vector<OwnedValue> owned_deleted_values(const recovery::Recovery& recovery,
                                              std::vector<recovery::DeletedValue> values, std::uint64_t limit) {
-    std::uint64_t read = 0;
+    hive::DataBudget budget(limit);
     std::vector<OwnedValue> result;
     result.reserve(values.size());
     for (recovery::DeletedValue& found : values) {
-        std::vector<std::uint8_t> bytes;
-        if (read <= limit) {
-            if (auto data = recovery.data_of(found.value)) {
-                read += data->size();
-                if (read <= limit) bytes = std::move(*data);
-            }
-        }
+        std::vector<std::uint8_t> bytes = budget.take([&] { return recovery.data_of(found.value); });
         result.push_back({std::move(found.value.name), found.value.value_type, std::move(bytes), found.offset, true});
     }
     return result;
