@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "cell/value_data.hpp"
+#include "value/value_data.hpp"
 #include "hive/hive.hpp"
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 
 namespace {
 
@@ -54,7 +54,7 @@ Totals walk(const Hive& hive, std::vector<std::uint32_t> pending) {
                 auto data = value.raw_data();
                 if (!data) continue;
                 totals.bytes += data->size();
-                if (auto decoded = orvane::cell::ValueData::decode(value.value_type, *data)) {
+                if (auto decoded = orvane::value::ValueData::decode(value.value_type, *data)) {
                     totals.bytes += decoded->kind().index();
                 }
             }

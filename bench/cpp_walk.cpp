@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "cell/value_data.hpp"
+#include "value/value_data.hpp"
 #include "hive/hive.hpp"
-#include "hive/key_walk.hpp"
-#include "hive/registry_key.hpp"
+#include "key/key_walk.hpp"
+#include "key/registry_key.hpp"
 
 namespace {
 
@@ -36,7 +36,7 @@ bool walk(const Hive& hive, Totals& totals) {
         std::fprintf(stderr, "the root key cannot be read\n");
         return false;
     }
-    orvane::hive::KeyWalk keys(std::move(*root));
+    orvane::key::KeyWalk keys(std::move(*root));
     for (;;) {
         auto step = keys.next();
         if (!step) {
@@ -61,7 +61,7 @@ bool walk(const Hive& hive, Totals& totals) {
             auto data = value.raw_data();
             if (!data) continue;  // as values() in Python: no bytes
             totals.bytes += data->size();
-            auto decoded = orvane::cell::ValueData::decode(value.value_type, *data);
+            auto decoded = orvane::value::ValueData::decode(value.value_type, *data);
             if (decoded) totals.bytes += decoded->kind().index();
         }
     }

@@ -19,18 +19,18 @@
 #include <unordered_set>
 #include <vector>
 
-#include "cell/value_data.hpp"
-#include "cell/value_type.hpp"
+#include "value/value_data.hpp"
+#include "value/value_type.hpp"
 #include "error/registry_error.hpp"
 #include "hive/base_block.hpp"
 #include "hive/hive.hpp"
-#include "hive/key_metadata.hpp"
-#include "hive/key_path.hpp"
-#include "hive/key_reads.hpp"
-#include "hive/key_walk.hpp"
+#include "key/key_metadata.hpp"
+#include "key/key_path.hpp"
+#include "key/key_reads.hpp"
+#include "key/key_walk.hpp"
 #include "hive/layout.hpp"
-#include "hive/registry_key.hpp"
-#include "hive/registry_value.hpp"
+#include "key/registry_key.hpp"
+#include "value/registry_value.hpp"
 #include "recovery/plausible_records.hpp"
 #include "recovery/recovery.hpp"
 #include "transaction_log/marvin32.hpp"
@@ -63,16 +63,16 @@ inline void count_error(WalkCounts& counts, bool failed) {
     if (failed) ++counts.errors;
 }
 
-inline void walk_values(const hive::RegistryKey& key, WalkCounts& counts) {
+inline void walk_values(const key::RegistryKey& key, WalkCounts& counts) {
     auto values = key.values();
     if (!values) return count_error(counts, true);
     // Many records may name the same data; reading it once is enough to cover
     // the decoders and keeps one input from copying the same bytes forever.
     std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> seen;
     std::size_t name_bytes = 0;
-    for (const hive::RegistryValue& value : *values) name_bytes += value.name.size();
+    for (const value::RegistryValue& value : *values) name_bytes += value.name.size();
     counts.largest_value_names = std::max(counts.largest_value_names, name_bytes);
-    for (const hive::RegistryValue& value : *values) {
+    for (const value::RegistryValue& value : *values) {
         ++counts.values;
         (void)value.value_type.name();
         if (!seen.emplace(value.data_offset, value.data_size, value.value_type.code()).second) continue;
@@ -82,7 +82,7 @@ inline void walk_values(const hive::RegistryKey& key, WalkCounts& counts) {
             continue;
         }
         counts.largest_raw_data = std::max(counts.largest_raw_data, raw->size());
-        auto data = cell::ValueData::decode(value.value_type, *raw);
+        auto data = value::ValueData::decode(value.value_type, *raw);
         if (!data) {
             count_error(counts, true);
             continue;
@@ -116,7 +116,7 @@ inline WalkCounts walk_hive(const hive::Hive& hive) {
     constexpr std::size_t looked_up_path_bytes = 256;
     std::unordered_set<std::uint32_t> seen_value_lists;
     std::vector<std::uint32_t> subkeys;
-    hive::KeyWalk walk(*root);
+    key::KeyWalk walk(*root);
     for (;;) {
         auto step = walk.next();
         if (!step) {
@@ -124,7 +124,7 @@ inline WalkCounts walk_hive(const hive::Hive& hive) {
             continue;
         }
         if (!*step) break;
-        const hive::RegistryKey& key = walk.key();
+        const key::RegistryKey& key = walk.key();
         ++counts.keys;
         const key::KeyNode& node = key.node();
         // The walk reads no list of a key whose count is 0; a hostile hive controls both.
@@ -133,21 +133,21 @@ inline WalkCounts walk_hive(const hive::Hive& hive) {
             detail::count_error(counts, !key.collect_subkey_offsets(node.subkey_list_offset, subkeys));
         }
         if (seen_value_lists.insert(node.value_list_offset).second) detail::walk_values(key, counts);
-        detail::count_error(counts, !hive::read_class_name(key));
-        detail::count_error(counts, !hive::read_security_descriptor(key));
+        detail::count_error(counts, !key::read_class_name(key));
+        detail::count_error(counts, !key::read_security_descriptor(key));
         if (counts.keys > looked_up_keys) continue;
         // The whole-key reads the binding makes, with their budgets; each may
         // copy up to the image, so only the first keys are read so again.
-        if (auto values = hive::values_with_data(key)) {
-            if (!values->empty()) detail::count_error(counts, !hive::find_value(key, values->back().value.name));
+        if (auto values = key::values_with_data(key)) {
+            if (!values->empty()) detail::count_error(counts, !key::find_value(key, values->back().value.name));
         } else {
             detail::count_error(counts, true);
         }
-        detail::count_error(counts, !hive::subkey_nodes(key));
-        detail::count_error(counts, !hive::parent_key(key));
-        (void)hive::key_path(key);  // built hives may leave parent fields unset
+        detail::count_error(counts, !key::subkey_nodes(key));
+        detail::count_error(counts, !key::parent_key(key));
+        (void)key::key_path(key);  // built hives may leave parent fields unset
         if (walk.path().size() <= looked_up_path_bytes) {
-            detail::count_error(counts, !hive::open_key_path(*root, walk.path()));
+            detail::count_error(counts, !key::open_key_path(*root, walk.path()));
         }
     }
     return counts;
@@ -191,11 +191,11 @@ inline RecoveryCounts scan_deleted(const hive::Hive& hive) {
     const recovery::Recovery found = recovery::Recovery::scan(hive);
     // Many records may name the same data; reading it once covers the reader.
     std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> seen;
-    const auto read_data = [&](const hive::RegistryValue& value) {
+    const auto read_data = [&](const value::RegistryValue& value) {
         if (!seen.emplace(value.data_offset, value.data_size, value.value_type.code()).second) return;
         if (auto data = found.data_of(value)) {
             counts.largest_data = std::max(counts.largest_data, data->size());
-            if (auto decoded = cell::ValueData::decode(value.value_type, *data)) (void)decoded->to_display_string();
+            if (auto decoded = value::ValueData::decode(value.value_type, *data)) (void)decoded->to_display_string();
         }
     };
     for (const recovery::DeletedKey& key : found.keys()) {
@@ -431,9 +431,9 @@ inline std::size_t read_strings(Bytes input) {
     // Value data under the type named by the first four bytes, and under each known type.
     const Bytes rest = input.subspan(std::min<std::size_t>(input.size(), 4));
     for (std::uint32_t code = 0; code <= 12; ++code) {
-        const cell::ValueType type = cell::ValueType::from_code(code == 12 ? a : code);
+        const value::ValueType type = value::ValueType::from_code(code == 12 ? a : code);
         produced += type.name().size();
-        if (auto data = cell::ValueData::decode(type, rest)) produced += data->to_display_string().size();
+        if (auto data = value::ValueData::decode(type, rest)) produced += data->to_display_string().size();
     }
     return produced;
 }

@@ -18,9 +18,11 @@
 #include "hive/hive_data.hpp"
 #include "key/key_cache.hpp"
 
-namespace orvane::hive {
-
+namespace orvane::key {
 class RegistryKey;
+}
+
+namespace orvane::hive {
 
 class Hive {
 public:
@@ -71,7 +73,7 @@ public:
     [[nodiscard]] Result<utils::ByteView> get_cell(std::uint32_t offset) const;
 
     // The key node at `offset`, through the key cache.
-    [[nodiscard]] Checked<RegistryKey> get_key(std::uint32_t offset) const;
+    [[nodiscard]] Checked<key::RegistryKey> get_key(std::uint32_t offset) const;
 
     const key::KeyCache& key_cache() const noexcept { return key_cache_; }
 

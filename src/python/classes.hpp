@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "cell/value_data.hpp"
-#include "cell/value_type.hpp"
+#include "value/value_data.hpp"
+#include "value/value_type.hpp"
 #include "hive/base_block.hpp"
 #include "hive/hbin.hpp"
 #include "hive/hive.hpp"
@@ -18,8 +18,8 @@ namespace orvane::python {
 using PyHive = PyBox<HiveHandle>;
 using PyRegistryKey = PyBox<KeyHandle>;
 using PyRegistryValue = PyBox<OwnedValue>;
-using PyValueData = PyBox<cell::ValueData>;
-using PyValueType = PyBox<cell::ValueType>;
+using PyValueData = PyBox<value::ValueData>;
+using PyValueType = PyBox<value::ValueType>;
 using PyBaseBlock = PyBox<hive::BaseBlock>;
 using PyHbinHeader = PyBox<hive::HbinHeader>;
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cell/value_type.hpp"
+#include "value/value_type.hpp"
 #include "hive/hive.hpp"
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 #include "recovery/recovery.hpp"
 #include "recovery/scan_cache.hpp"
 
@@ -34,7 +34,7 @@ struct KeySnapshot {
     std::uint32_t subkey_count = 0;
     std::uint32_t value_count = 0;
 
-    static KeySnapshot of(const hive::RegistryKey& key) {
+    static KeySnapshot of(const key::RegistryKey& key) {
         const key::KeyNode& node = key.node();
         return {key.offset(), node.name, node.subkey_count, node.value_count};
     }
@@ -54,7 +54,7 @@ struct KeyHandle {
 // A value, copied out of the hive whole: it needs no hive afterwards.
 struct OwnedValue {
     std::string name;
-    cell::ValueType value_type;
+    value::ValueType value_type;
     std::vector<std::uint8_t> data;
     std::uint32_t offset = 0;  // the value record's cell offset
     bool deleted = false;  // found by the scan for deleted records

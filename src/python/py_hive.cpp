@@ -57,7 +57,7 @@ PyObject* hive_root_key(PyObject* self, PyObject*) {
         const std::shared_ptr<const hive::Hive> hive = hive_of(self);
         return run_unlocked(
             PanicStyle::Panic, [&] { return hive->get_key(hive->base_block().root_cell_offset); },
-            [&](const hive::RegistryKey& key) { return new_registry_key(hive, KeySnapshot::of(key)); });
+            [&](const key::RegistryKey& key) { return new_registry_key(hive, KeySnapshot::of(key)); });
     });
 }
 

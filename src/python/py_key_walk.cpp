@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "hive/key_walk.hpp"
+#include "key/key_walk.hpp"
 #include "python/classes.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
@@ -30,14 +30,14 @@ constexpr std::size_t batch_keys = 512;
 constexpr std::size_t batch_path_bytes = 1 << 20;
 
 struct WalkState {
-    WalkState(std::shared_ptr<const hive::Hive> h, hive::RegistryKey start)
+    WalkState(std::shared_ptr<const hive::Hive> h, key::RegistryKey start)
         : hive(std::move(h)), walk(std::move(start)) {}
 
     std::shared_ptr<const hive::Hive> hive;  // declared first: the walk reads it until destroyed
-    hive::KeyWalk walk;
+    key::KeyWalk walk;
     std::vector<std::pair<std::string, KeySnapshot>> batch;
     std::size_t next = 0;  // the batch's first entry not yet handed out
-    std::optional<hive::WalkError> error;  // met after the batch's last entry
+    std::optional<key::WalkError> error;  // met after the batch's last entry
     bool walk_over = false;
     bool finished = false;  // after the walk's end, an exception raised, or a fault
     bool running = false;   // a batch is being read with the lock released
@@ -94,7 +94,7 @@ PyObject* make_pair(PyKeyWalk* self, OwnedRef path, OwnedRef key) {
 
 // Hands the walk error to on_error, or raises it. Returns false with an
 // exception set when the iteration must stop.
-bool report(PyKeyWalk* self, hive::WalkError error) {
+bool report(PyKeyWalk* self, key::WalkError error) {
     WalkState& state = *self->state;
     const RegistryError* registry_error = error.failure.registry_error();
     if (self->on_error == nullptr || registry_error == nullptr) {
@@ -129,7 +129,7 @@ PyObject* walk_next(PyObject* object) {
                 return make_pair(self, std::move(text), std::move(registry_key));
             }
             if (state.error) {
-                hive::WalkError error = std::move(*state.error);
+                key::WalkError error = std::move(*state.error);
                 state.error.reset();
                 if (!report(self, std::move(error))) return nullptr;
                 continue;
@@ -200,7 +200,7 @@ bool on_error_is_usable(PyObject* on_error) {
     return false;
 }
 
-PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, hive::RegistryKey start, PyObject* on_error) {
+PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, key::RegistryKey start, PyObject* on_error) {
     if (on_error == Py_None) on_error = nullptr;
     if (!on_error_is_usable(on_error)) return nullptr;
     PyTypeObject* type = classes().key_walk;

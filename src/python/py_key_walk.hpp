@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 #include "python/py_ref.hpp"
 
 namespace orvane::python {
@@ -14,7 +14,7 @@ namespace orvane::python {
 // False with TypeError set unless `on_error` is callable, None or not given (nullptr).
 bool on_error_is_usable(PyObject* on_error);
 
-PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, hive::RegistryKey start, PyObject* on_error);
+PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, key::RegistryKey start, PyObject* on_error);
 
 
 }  // namespace orvane::python

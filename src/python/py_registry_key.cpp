@@ -18,9 +18,9 @@
 #include "python/datetime.hpp"
 #include "python/guarded.hpp"
 #include "python/py_key_walk.hpp"
-#include "hive/key_metadata.hpp"
-#include "hive/key_path.hpp"
-#include "hive/key_reads.hpp"
+#include "key/key_metadata.hpp"
+#include "key/key_path.hpp"
+#include "key/key_reads.hpp"
 #include "recovery/plausible_records.hpp"
 
 namespace orvane::python {
@@ -33,34 +33,34 @@ constexpr std::int64_t seconds_1601_to_1970 = 11'644'473'600;
 
 const KeyHandle& handle_of(PyObject* self) { return PyRegistryKey::of(self); }
 
-OwnedValue owned(hive::ValueWithData&& read) {
+OwnedValue owned(key::ValueWithData&& read) {
     return {std::move(read.value.name), read.value.value_type, std::move(read.data), read.value.offset};
 }
 
 // The hive work of value(name), run without the interpreter lock.
 Checked<OwnedValue> find_value(const hive::Hive& hive, std::uint32_t offset, std::string_view name) {
-    ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey key, hive.get_key(offset));
-    ORVANE_ASSIGN_OR_RETURN(hive::ValueWithData found, hive::find_value(key, name));
+    ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey key, hive.get_key(offset));
+    ORVANE_ASSIGN_OR_RETURN(key::ValueWithData found, key::find_value(key, name));
     return owned(std::move(found));
 }
 
 // The hive work of values(): a value whose data cannot be read gets no bytes.
 Checked<std::vector<OwnedValue>> read_values(const hive::Hive& hive, std::uint32_t offset) {
-    ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey key, hive.get_key(offset));
-    ORVANE_ASSIGN_OR_RETURN(std::vector<hive::ValueWithData> values, hive::values_with_data(key));
+    ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey key, hive.get_key(offset));
+    ORVANE_ASSIGN_OR_RETURN(std::vector<key::ValueWithData> values, key::values_with_data(key));
     std::vector<OwnedValue> result;
     result.reserve(values.size());
-    for (hive::ValueWithData& value : values) result.push_back(owned(std::move(value)));
+    for (key::ValueWithData& value : values) result.push_back(owned(std::move(value)));
     return result;
 }
 
 // The hive work of subkeys(): every subkey node, before any object is built.
 Checked<std::vector<KeySnapshot>> read_subkeys(const hive::Hive& hive, std::uint32_t offset) {
-    ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey key, hive.get_key(offset));
-    ORVANE_ASSIGN_OR_RETURN(const std::vector<hive::RegistryKey> subkeys, hive::subkey_nodes(key));
+    ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey key, hive.get_key(offset));
+    ORVANE_ASSIGN_OR_RETURN(const std::vector<key::RegistryKey> subkeys, key::subkey_nodes(key));
     std::vector<KeySnapshot> result;
     result.reserve(subkeys.size());
-    for (const hive::RegistryKey& subkey : subkeys) result.push_back(KeySnapshot::of(subkey));
+    for (const key::RegistryKey& subkey : subkeys) result.push_back(KeySnapshot::of(subkey));
     return result;
 }
 
@@ -147,7 +147,7 @@ template <class Work, class Build>
 PyObject* read_from_key(PyObject* self, Work&& work, Build&& build) {
     return guarded_read(
         self,
-        [&](const hive::Hive& hive, std::uint32_t offset) -> decltype(work(std::declval<hive::RegistryKey&>())) {
+        [&](const hive::Hive& hive, std::uint32_t offset) -> decltype(work(std::declval<key::RegistryKey&>())) {
             auto key = hive.get_key(offset);
             if (!key) return error::unexpected(std::move(key).error());
             return work(*key);
@@ -163,7 +163,7 @@ PyObject* read_either_key(PyObject* self, LiveWork&& live, DeletedWork&& deleted
     if (!recovery) return read_from_key(self, std::forward<LiveWork>(live), std::forward<Build>(build));
     return guarded_read(
         self,
-        [&](const hive::Hive&, std::uint32_t offset) -> decltype(live(std::declval<hive::RegistryKey&>())) {
+        [&](const hive::Hive&, std::uint32_t offset) -> decltype(live(std::declval<key::RegistryKey&>())) {
             auto key = deleted_key(*recovery, offset);
             if (!key) return error::unexpected(std::move(key).error());
             return deleted(*recovery, *key);
@@ -234,8 +234,8 @@ PyObject* key_parent(PyObject* self, PyObject*) {
     const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
     return read_either_key(
         self,
-        [](const hive::RegistryKey& key) -> Checked<std::optional<ParentSnapshot>> {
-            ORVANE_ASSIGN_OR_RETURN(std::optional<hive::RegistryKey> parent, hive::parent_key(key));
+        [](const key::RegistryKey& key) -> Checked<std::optional<ParentSnapshot>> {
+            ORVANE_ASSIGN_OR_RETURN(std::optional<key::RegistryKey> parent, key::parent_key(key));
             if (!parent) return std::optional<ParentSnapshot>();
             return std::optional<ParentSnapshot>({KeySnapshot::of(*parent), false});
         },
@@ -257,14 +257,14 @@ PyObject* key_parent(PyObject* self, PyObject*) {
 
 PyObject* key_path(PyObject* self, PyObject*) {
     return read_either_key(
-        self, [](const hive::RegistryKey& key) { return hive::key_path(key); },
+        self, [](const key::RegistryKey& key) { return key::key_path(key); },
         [](const recovery::Recovery& found, const recovery::DeletedKey& key) { return found.path_of(key); },
         [](const std::shared_ptr<const hive::Hive>&, const std::string& path) { return to_str(path); });
 }
 
 PyObject* key_class_name(PyObject* self, PyObject*) {
     return read_either_key(
-        self, [](const hive::RegistryKey& key) { return checked(hive::read_class_name(key)); },
+        self, [](const key::RegistryKey& key) { return checked(key::read_class_name(key)); },
         [](const recovery::Recovery& found, const recovery::DeletedKey& key) {
             return checked(found.class_name_of(key.node));
         },
@@ -277,7 +277,7 @@ PyObject* key_class_name(PyObject* self, PyObject*) {
 PyObject* key_security_descriptor(PyObject* self, PyObject*) {
     // The descriptor is a view into the image, copied once, into the bytes object.
     return read_either_key(
-        self, [](const hive::RegistryKey& key) { return checked(hive::read_security_descriptor(key)); },
+        self, [](const key::RegistryKey& key) { return checked(key::read_security_descriptor(key)); },
         [](const recovery::Recovery& found, const recovery::DeletedKey& key) -> Checked<std::optional<utils::ByteView>> {
             return found.security_descriptor_of(key.node);
         },
@@ -389,7 +389,7 @@ PyObject* key_partial_path(PyObject* self, PyObject*) {
                 ORVANE_ASSIGN_OR_RETURN(const recovery::DeletedKey key, deleted_key(*handle.recovery, offset));
                 return recovery::partial_path(hive, offset, key.node);
             }
-            ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey key, hive.get_key(offset));
+            ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey key, hive.get_key(offset));
             return recovery::partial_path(hive, offset, key.node());
         },
         [](const std::shared_ptr<const hive::Hive>&, const std::string& path) { return to_str(path); });
@@ -538,7 +538,7 @@ PyObject* value_list(std::vector<OwnedValue> values) {
 
 std::vector<OwnedValue> owned_deleted_values(const recovery::Recovery& recovery,
                                              std::vector<recovery::DeletedValue> values, std::uint64_t limit) {
-    hive::DataBudget budget(limit);
+    key::DataBudget budget(limit);
     std::vector<OwnedValue> result;
     result.reserve(values.size());
     for (recovery::DeletedValue& found : values) {
@@ -557,8 +557,8 @@ PyObject* key_at_path(const std::shared_ptr<const hive::Hive>& hive, std::uint32
         return guarded_read(
             hive, offset,
             [&](const hive::Hive& h, std::uint32_t at) -> Checked<KeySnapshot> {
-                ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey start, h.get_key(at));
-                ORVANE_ASSIGN_OR_RETURN(const hive::RegistryKey found, hive::open_key_path(start, *path));
+                ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey start, h.get_key(at));
+                ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey found, key::open_key_path(start, *path));
                 return KeySnapshot::of(found);
             },
             new_registry_key);

@@ -24,20 +24,20 @@ template <class Build>
 PyObject* with_decoded(PyObject* self, Build&& build) {
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         const OwnedValue& value = value_of(self);
-        auto decoded = cell::ValueData::decode(value.value_type, value.data);
+        auto decoded = value::ValueData::decode(value.value_type, value.data);
         if (!decoded) return raise_registry_error(decoded.error());
         return build(std::move(*decoded));
     });
 }
 
 PyObject* value_data(PyObject* self, PyObject*) {
-    return with_decoded(self, [](cell::ValueData data) {
+    return with_decoded(self, [](value::ValueData data) {
         return PyValueData::create(classes().value_data, std::move(data));
     });
 }
 
 PyObject* value_as_py(PyObject* self, PyObject*) {
-    return with_decoded(self, [](const cell::ValueData& data) { return value_data_to_py(data); });
+    return with_decoded(self, [](const value::ValueData& data) { return value_data_to_py(data); });
 }
 
 PyObject* value_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(value_of(self).offset); }

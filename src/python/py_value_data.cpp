@@ -12,7 +12,7 @@ namespace orvane::python {
 
 namespace {
 
-using namespace cell;
+using namespace value;
 
 const ValueData& data_of(PyObject* self) { return PyValueData::of(self); }
 
@@ -150,7 +150,7 @@ PyType_Spec data_type_spec = {
 
 }  // namespace
 
-PyObject* value_data_to_py(const cell::ValueData& data) {
+PyObject* value_data_to_py(const value::ValueData& data) {
     return std::visit(base::Overloaded{
                           [](const NoData&) -> PyObject* { Py_RETURN_NONE; },
                           [](const StringData& s) { return to_str(s.text); },

@@ -9,7 +9,7 @@ namespace orvane::python {
 
 namespace {
 
-cell::ValueType type_of(PyObject* self) { return PyValueType::of(self); }
+value::ValueType type_of(PyObject* self) { return PyValueType::of(self); }
 
 PyObject* type_type_name(PyObject* self, PyObject*) {
     return catching(PanicStyle::Panic, [&] { return to_str(type_of(self).name()); });

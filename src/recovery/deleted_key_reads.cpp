@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
-#include "hive/key_metadata.hpp"
-#include "hive/key_path.hpp"
-#include "hive/key_reads.hpp"
+#include "key/key_metadata.hpp"
+#include "key/key_path.hpp"
+#include "key/key_reads.hpp"
 #include "hive/layout.hpp"
 #include "hive/offset_set.hpp"
 #include "key/key_name.hpp"
@@ -41,13 +41,13 @@ bool Recovery::in_free_space(std::uint32_t offset) const noexcept {
 
 Checked<DeletedValue> Recovery::value_named(const key::KeyNode& node, std::string_view name) const {
     for (DeletedValue& value : values_of(node)) {
-        if (hive::equal_ascii_case_folded(value.value.name, name)) return std::move(value);
+        if (key::equal_ascii_case_folded(value.value.name, name)) return std::move(value);
     }
     return failed<DeletedValue>(error::NotFound{"Value '" + std::string(name) + "'"});
 }
 
 Checked<DeletedKey> Recovery::open_path(const DeletedKey& key, std::string_view path) const {
-    return hive::follow_key_path(
+    return key::follow_key_path(
         key, path, [&](const DeletedKey& current, std::string_view name) -> Checked<std::optional<DeletedKey>> {
             for (DeletedKey& subkey : subkeys_of(current.offset, current.node)) {
                 if (key::key_names_equal(subkey.node.name, name)) return std::optional<DeletedKey>(std::move(subkey));
@@ -135,7 +135,7 @@ Checked<std::string> Recovery::path_of(const DeletedKey& key) const {
             if (live.error().internal_failure()) return error::unexpected(std::move(live).error());
             return broken_chain("breaks at offset " + error::hex(parent));
         }
-        ORVANE_ASSIGN_OR_RETURN(path, hive::key_path(*live));
+        ORVANE_ASSIGN_OR_RETURN(path, key::key_path(*live));
         break;
     }
     for (auto name = names.rbegin(); name != names.rend(); ++name) {
@@ -156,7 +156,7 @@ Result<std::optional<std::string>> Recovery::class_name_of(const key::KeyNode& n
 
 std::optional<utils::ByteView> Recovery::security_descriptor_of(const key::KeyNode& node) const {
     // The record is checked as a live key's is: its cell, its "sk" signature and the descriptor's length.
-    auto descriptor = hive::read_security_descriptor(hive::RegistryKey(node, 0, *hive_));
+    auto descriptor = key::read_security_descriptor(key::RegistryKey(node, 0, *hive_));
     if (!descriptor) return std::nullopt;
     return *descriptor;
 }

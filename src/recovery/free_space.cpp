@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "hive/layout.hpp"
-#include "hive/registry_value.hpp"
+#include "value/registry_value.hpp"
 #include "key/key_node.hpp"
 
 namespace orvane::recovery {
@@ -18,7 +18,7 @@ constexpr std::uint64_t bin_granularity = 4096;
 constexpr std::uint64_t cell_alignment = 8;
 // Slack too short to hold the smallest record (a value record with its size
 // word) is not worth a span.
-constexpr std::uint64_t smallest_record = layout::cell_size_word + hive::vk_layout::minimum_size;
+constexpr std::uint64_t smallest_record = layout::cell_size_word + value::vk_layout::minimum_size;
 
 // The bytes of an allocated cell's payload that its record uses, when known.
 std::optional<std::uint64_t> used_length(utils::ByteView payload, const std::uint32_t* known) {
@@ -33,8 +33,8 @@ std::optional<std::uint64_t> used_length(utils::ByteView payload, const std::uin
     if (payload.has_signature(0, key::nk_layout::signature) && payload.size() >= key::nk_layout::fixed_size) {
         return plus(key::nk_layout::name, 1, u16_at(key::nk_layout::name_length));
     }
-    if (payload.has_signature(0, hive::vk_layout::signature) && payload.size() >= hive::vk_layout::minimum_size) {
-        return plus(hive::vk_layout::name, 1, u16_at(hive::vk_layout::name_length));
+    if (payload.has_signature(0, value::vk_layout::signature) && payload.size() >= value::vk_layout::minimum_size) {
+        return plus(value::vk_layout::name, 1, u16_at(value::vk_layout::name_length));
     }
     if (payload.has_signature(0, "lf") || payload.has_signature(0, "lh")) return plus(4, 8, u16_at(2));
     if (payload.has_signature(0, "li") || payload.has_signature(0, "ri")) return plus(4, 4, u16_at(2));
@@ -43,7 +43,7 @@ std::optional<std::uint64_t> used_length(utils::ByteView payload, const std::uin
         if (auto size = payload.u32(16)) return 20 + std::uint64_t{*size};
         return std::nullopt;
     }
-    if (payload.has_signature(0, hive::db_layout::signature)) return hive::db_layout::minimum_size;
+    if (payload.has_signature(0, value::db_layout::signature)) return value::db_layout::minimum_size;
     return std::nullopt;
 }
 

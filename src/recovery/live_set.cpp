@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "hive/layout.hpp"
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 #include "key/key_node.hpp"
 #include "recovery/plausible_records.hpp"
 
@@ -12,7 +12,7 @@ namespace orvane::recovery {
 namespace {
 
 namespace nk = key::nk_layout;
-namespace vk = hive::vk_layout;
+namespace vk = value::vk_layout;
 
 
 void sort_table(OffsetTable& table) {
@@ -75,7 +75,7 @@ LiveSet LiveSet::find(const hive::Hive& hive) {
         add_values(hive, record->u32<nk::value_count>(), record->u32<nk::value_list_offset>(), live, value_lists_read);
         if (node.subkey_count == 0 || !subkey_lists_read.insert(node.subkey_list_offset)) continue;
         subkeys.clear();
-        const hive::RegistryKey key(std::move(node), offset, hive);
+        const key::RegistryKey key(std::move(node), offset, hive);
         // A list that fails halfway still names the keys read before the failure.
         (void)key.collect_subkey_offsets(key.node().subkey_list_offset, subkeys);
         for (const std::uint32_t child : subkeys) {

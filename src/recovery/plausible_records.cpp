@@ -10,7 +10,7 @@ namespace orvane::recovery {
 namespace {
 
 namespace nk = key::nk_layout;
-namespace vk = hive::vk_layout;
+namespace vk = value::vk_layout;
 
 // Key node flags up to 0x0200 (virtual store) are defined; the rest are unused.
 constexpr std::uint16_t known_key_flags = 0x03FF;
@@ -56,7 +56,7 @@ std::optional<key::KeyNode> plausible_key_node(utils::ByteView record, std::uint
     return std::move(node);
 }
 
-std::optional<hive::RegistryValue> plausible_value(utils::ByteView record, std::uint64_t area_size,
+std::optional<value::RegistryValue> plausible_value(utils::ByteView record, std::uint64_t area_size,
                                                    const hive::Hive& hive) {
     const auto fixed = record.fixed<vk::minimum_size>();
     if (!fixed || !record.has_signature(0, vk::signature)) return std::nullopt;
@@ -73,7 +73,7 @@ std::optional<hive::RegistryValue> plausible_value(utils::ByteView record, std::
     if (size > area_size || (marked_inline && size > vk::inline_data_limit)) return std::nullopt;
     if (!marked_inline && size > vk::inline_data_limit && !sane_cell_offset(data_offset, area_size)) return std::nullopt;
     if (!marked_inline && size == 0 && data_offset != no_cell) return std::nullopt;
-    auto value = hive::decode_value_record(record, hive);
+    auto value = value::decode_value_record(record, hive);
     if (!value) return std::nullopt;
     return std::move(*value);
 }

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "hive/hive.hpp"
-#include "hive/registry_value.hpp"
+#include "value/registry_value.hpp"
 #include "key/key_node.hpp"
 #include "utils/byte_view.hpp"
 
@@ -34,15 +34,15 @@ bool sane_cell_offset(std::uint32_t offset, std::uint64_t area_size) noexcept;
 std::optional<key::KeyNode> plausible_key_node(utils::ByteView record, std::uint64_t area_size);
 
 // The same for a value record; its data is not read.
-std::optional<hive::RegistryValue> plausible_value(utils::ByteView record, std::uint64_t area_size,
+std::optional<value::RegistryValue> plausible_value(utils::ByteView record, std::uint64_t area_size,
                                                    const hive::Hive& hive);
 
 // Bytes of a record that its fields account for (fixed part and name).
 inline std::uint64_t used_length(const key::KeyNode& node) noexcept {
     return key::nk_layout::name + node.name_length;
 }
-inline std::uint64_t used_length(const hive::RegistryValue& value) noexcept {
-    return hive::vk_layout::name + value.name_length;
+inline std::uint64_t used_length(const value::RegistryValue& value) noexcept {
+    return value::vk_layout::name + value.name_length;
 }
 
 // The key node at `offset` when it passes the checks above, read without

@@ -6,7 +6,7 @@
 #include <unordered_set>
 
 #include "hive/layout.hpp"
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 #include "recovery/live_set.hpp"
 #include "recovery/plausible_records.hpp"
 #include "subkey_list/subkey_list.hpp"
@@ -17,8 +17,8 @@ namespace {
 
 namespace layout = hive::layout;
 namespace nk = key::nk_layout;
-namespace vk = hive::vk_layout;
-namespace db = hive::db_layout;
+namespace vk = value::vk_layout;
+namespace db = value::db_layout;
 
 constexpr std::uint64_t cell_alignment = 8;
 constexpr std::uint32_t legacy_minor_version = 3;  // hives without big-data records
@@ -44,13 +44,13 @@ public:
     }
 
     // Equal to the live value record that names the same data cell.
-    bool of_live_value(const hive::RegistryValue& value) const {
+    bool of_live_value(const value::RegistryValue& value) const {
         if (value.data_size <= vk::inline_data_limit) return false;
         const std::uint32_t* owner = find_in(live_.data_owners, value.data_offset);
         if (!owner) return false;
         const auto cell = hive_.get_cell(*owner);
         if (!cell) return false;
-        const auto live = hive::decode_value_record(*cell, hive_);
+        const auto live = value::decode_value_record(*cell, hive_);
         return live && live->name == value.name && live->value_type.code() == value.value_type.code() &&
                live->data_size == value.data_size && live->flags == value.flags;
     }
@@ -201,7 +201,7 @@ void Recovery::collect_subkeys(std::uint32_t parent, std::uint32_t list_offset, 
     }
 }
 
-std::optional<std::vector<std::uint8_t>> Recovery::data_of(const hive::RegistryValue& value) const {
+std::optional<std::vector<std::uint8_t>> Recovery::data_of(const value::RegistryValue& value) const {
     const std::uint32_t size = value.data_size;
     if (size <= vk::inline_data_limit) {
         // Held in the offset field itself, low-order byte first.

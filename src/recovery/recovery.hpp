@@ -29,8 +29,8 @@
 #include <vector>
 
 #include "hive/hive.hpp"
-#include "hive/registry_key.hpp"
-#include "hive/registry_value.hpp"
+#include "key/registry_key.hpp"
+#include "value/registry_value.hpp"
 #include "key/key_node.hpp"
 #include "recovery/free_space.hpp"
 
@@ -45,11 +45,11 @@ struct DeletedKey {
 struct DeletedValue {
     std::uint32_t offset = 0;
     Place place = Place::FreeCell;
-    hive::RegistryValue value;
+    value::RegistryValue value;
 };
 
 // What a deleted key's parent field may lead to: a live key or another deleted one.
-using EitherKey = std::variant<hive::RegistryKey, DeletedKey>;
+using EitherKey = std::variant<key::RegistryKey, DeletedKey>;
 
 class Recovery {
 public:
@@ -117,7 +117,7 @@ public:
 
     // A recovered value's data, or nullopt when its data cell (or a cell of
     // its big data) has been reused or does not have the size it needs.
-    std::optional<std::vector<std::uint8_t>> data_of(const hive::RegistryValue& value) const;
+    std::optional<std::vector<std::uint8_t>> data_of(const value::RegistryValue& value) const;
 
 private:
     explicit Recovery(const hive::Hive& hive) : hive_(&hive) {}

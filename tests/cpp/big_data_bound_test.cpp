@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "hive/registry_value.hpp"
+#include "value/registry_value.hpp"
 #include "image_builder.hpp"
 #include "record_builders.hpp"
 
-namespace orvane::hive {
+namespace orvane::value {
 namespace {
 
 using testing::ByteVector;
@@ -73,4 +73,4 @@ TEST(BigDataBound, RepeatsWithinTheAreaStillGiveTheDataSize) {
 }
 
 }  // namespace
-}  // namespace orvane::hive
+}  // namespace orvane::value

@@ -9,7 +9,7 @@
 #include <numeric>
 #include <thread>
 
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 #include "record_builders.hpp"
 
 namespace orvane::key {
@@ -36,7 +36,7 @@ constexpr const char* kPoisoned = "key cache lock poisoned: PoisonError { .. }";
 
 KeyCache& cache_of(const hive::Hive& hive) { return const_cast<KeyCache&>(hive.key_cache()); }
 
-std::string outcome(const Checked<hive::RegistryKey>& key) {
+std::string outcome(const Checked<key::RegistryKey>& key) {
     if (key.has_value()) return "name=" + key->node().name;
     if (const auto* e = key.error().registry_error()) return e->message();
     return "internal: " + key.error().internal_failure()->text;
@@ -203,10 +203,10 @@ TEST(KeyCache, HitsShareTheCachedNode) {
     ASSERT_TRUE(first.has_value() && second.has_value());
     EXPECT_EQ(&first->node(), &second->node());
     // A copy of a key refers to the same node, cached or owned.
-    const hive::RegistryKey copy = *first;
+    const key::RegistryKey copy = *first;
     EXPECT_EQ(&copy.node(), &first->node());
-    const hive::RegistryKey owned(first->node(), t.root, *hive);
-    const hive::RegistryKey owned_copy = owned;
+    const key::RegistryKey owned(first->node(), t.root, *hive);
+    const key::RegistryKey owned_copy = owned;
     EXPECT_NE(&owned.node(), &first->node());
     EXPECT_EQ(&owned_copy.node(), &owned.node());
     EXPECT_EQ(owned.node(), first->node());

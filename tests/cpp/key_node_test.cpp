@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 #include "key/key_node.hpp"
 #include "record_builders.hpp"
 
@@ -20,7 +20,7 @@ using testing::Nk;
 std::string outcome(const Result<KeyNode>& node) {
     return node.has_value() ? "name=" + node->name : node.error().message();
 }
-std::string outcome(const Checked<hive::RegistryKey>& key) {
+std::string outcome(const Checked<key::RegistryKey>& key) {
     if (key.has_value()) return "name=" + key->node().name;
     if (const auto* e = key.error().registry_error()) return e->message();
     return "internal: " + key.error().internal_failure()->text;

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "hive/hive.hpp"
-#include "hive/key_reads.hpp"
+#include "key/key_reads.hpp"
 #include "image_builder.hpp"
 #include "record_builders.hpp"
 
-namespace orvane::hive {
+namespace orvane::key {
 namespace {
 
 using testing::ascii;
@@ -18,14 +18,14 @@ using testing::ImageBuilder;
 using testing::Vk;
 
 struct Loaded {
-    std::shared_ptr<const Hive> hive;
+    std::shared_ptr<const hive::Hive> hive;
     RegistryKey root;
 };
 
 Loaded load_root(ImageBuilder& b, std::uint32_t root, bool tolerant = false) {
     b.root(root);
     const ByteVector image = b.build();
-    auto hive = tolerant ? Hive::from_data_tolerant(HiveData::from_bytes(utils::ImageBytes(image.begin(), image.end())))
+    auto hive = tolerant ? hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(utils::ImageBytes(image.begin(), image.end())))
                          : testing::load(image);
     EXPECT_TRUE(hive.has_value());
     auto key = (*hive)->get_key((*hive)->base_block().root_cell_offset);
@@ -173,4 +173,4 @@ TEST(SubkeyNodes, AListNamingOneLongNameOverAndOverIsRefused) {
 }
 
 }  // namespace
-}  // namespace orvane::hive
+}  // namespace orvane::key

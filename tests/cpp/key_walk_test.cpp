@@ -3,13 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include "hive/key_path.hpp"
-#include "hive/key_walk.hpp"
+#include "key/key_path.hpp"
+#include "key/key_walk.hpp"
 #include "key/key_name.hpp"
 #include "record_builders.hpp"
 #include "utils/filetime.hpp"
 
-namespace orvane::hive {
+namespace orvane::key {
 namespace {
 
 using testing::ImageBuilder;
@@ -86,7 +86,7 @@ struct Tree {
 };
 
 // "path" for each key, "!path: message" for each error, walking on after errors.
-std::vector<std::string> walk_all(const Hive& hive, std::uint32_t start) {
+std::vector<std::string> walk_all(const hive::Hive& hive, std::uint32_t start) {
     auto key = hive.get_key(start);
     EXPECT_TRUE(key.has_value());
     KeyWalk walk(std::move(*key));
@@ -150,4 +150,4 @@ TEST(KeyPath, LookupParentAndPath) {
 }
 
 }  // namespace
-}  // namespace orvane::hive
+}  // namespace orvane::key

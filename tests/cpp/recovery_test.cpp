@@ -10,7 +10,7 @@
 #include <unordered_set>
 
 #include "corpus.hpp"
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 
 #include "recovery/plausible_records.hpp"
 #include "recovery/recovery.hpp"

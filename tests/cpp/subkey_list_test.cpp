@@ -7,7 +7,7 @@
 #include <functional>
 #include <sstream>
 
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 #include "record_builders.hpp"
 #include "subkey_list/subkey_list.hpp"
 
@@ -89,7 +89,7 @@ struct Tree {
 std::string collect(const Tree& tree) {
     const auto hive = testing::load(tree.image);
     if (!hive.has_value()) return "load: " + hive.error().message();
-    const hive::RegistryKey key(key::KeyNode{}, 0, **hive);
+    const key::RegistryKey key(key::KeyNode{}, 0, **hive);
     Offsets offsets;
     const auto result = key.collect_subkey_offsets(tree.list, offsets);
     if (!result.has_value()) return result.error().message() + " after " + join(offsets);

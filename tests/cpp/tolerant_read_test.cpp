@@ -12,7 +12,7 @@
 #include "error/problem_log.hpp"
 #include "image_builder.hpp"
 #include "record_builders.hpp"
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 
 namespace orvane::testing {
 namespace {
@@ -210,7 +210,7 @@ struct Both {
     explicit Both(const ByteVector& image) : strict(*load(image)), tolerant(testing::tolerant(image)) {}
 };
 
-std::vector<std::string> names(const std::vector<hive::RegistryValue>& values) {
+std::vector<std::string> names(const std::vector<value::RegistryValue>& values) {
     std::vector<std::string> out;
     for (const auto& value : values) out.push_back(value.name);
     return out;

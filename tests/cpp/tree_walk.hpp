@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "cell/value_data.hpp"
+#include "value/value_data.hpp"
 #include "hive/hive.hpp"
-#include "hive/key_walk.hpp"
-#include "hive/registry_key.hpp"
+#include "key/key_walk.hpp"
+#include "key/registry_key.hpp"
 
 namespace orvane::testing {
 
@@ -44,7 +44,7 @@ inline WalkCounts walk(const hive::Hive& hive) {
         counts.failures.push_back("root: " + describe(root.error()));
         return counts;
     }
-    hive::KeyWalk keys(std::move(*root));
+    key::KeyWalk keys(std::move(*root));
     for (;;) {
         auto step = keys.next();
         if (!step.has_value()) {
@@ -52,14 +52,14 @@ inline WalkCounts walk(const hive::Hive& hive) {
             continue;
         }
         if (!*step) break;
-        const hive::RegistryKey* key = &keys.key();
+        const key::RegistryKey* key = &keys.key();
         ++counts.keys;
         const auto values = key->values();
         if (!values.has_value()) {
             counts.failures.push_back("values of '" + keys.path() + "': " + values.error().message());
             continue;
         }
-        for (const hive::RegistryValue& value : *values) {
+        for (const value::RegistryValue& value : *values) {
             ++counts.values;
             const auto data = value.raw_data();
             const std::string where = key->node().name + "\\" + value.name + ": ";
@@ -69,7 +69,7 @@ inline WalkCounts walk(const hive::Hive& hive) {
             }
             EXPECT_LE(data->size(), value.data_size);
             counts.data_bytes += data->size();
-            const auto decoded = cell::ValueData::decode(value.value_type, *data);
+            const auto decoded = value::ValueData::decode(value.value_type, *data);
             if (!decoded.has_value()) counts.failures.push_back("decoding " + where + decoded.error().message());
         }
     }

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "cell/value_data.hpp"
+#include "value/value_data.hpp"
 #include "record_builders.hpp"
 
-namespace orvane::cell {
+namespace orvane::value {
 namespace {
 
 using testing::ByteVector;
@@ -143,4 +143,4 @@ TEST(ValueDataDisplay, PrintsEveryVariant) {
 }
 
 }  // namespace
-}  // namespace orvane::cell
+}  // namespace orvane::value

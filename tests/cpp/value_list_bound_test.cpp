@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "hive/hive.hpp"
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 #include "image_builder.hpp"
 #include "record_builders.hpp"
 
-namespace orvane::hive {
+namespace orvane::value {
 namespace {
 
 using testing::ascii;
@@ -21,7 +21,7 @@ using testing::Vk;
 // A root key whose value list names `entries`, then loads the image and reads its values.
 // `list` receives the value list's offset.
 Result<std::vector<RegistryValue>> values_of(ImageBuilder& b, const std::vector<std::uint32_t>& entries,
-                                             std::shared_ptr<const Hive>& keep, std::uint32_t& list) {
+                                             std::shared_ptr<const hive::Hive>& keep, std::uint32_t& list) {
     list = b.add_cell(testing::u32_array(entries));
     b.root(testing::add_key(b, "ROOT", 0, testing::kNoCell, static_cast<std::uint32_t>(entries.size()), list));
     auto hive = testing::load(b.build());
@@ -42,7 +42,7 @@ Vk vk_named(ByteVector name, std::uint16_t flags) {
 TEST(ValueListBound, RepeatedLongNameIsRefused) {
     ImageBuilder b;
     const std::uint32_t vk = b.add_cell(vk_named(ByteVector(2000, 'N'), 1).payload());
-    std::shared_ptr<const Hive> hive;
+    std::shared_ptr<const hive::Hive> hive;
     std::uint32_t list = 0;
     const auto values = values_of(b, std::vector<std::uint32_t>(2000, vk), hive, list);  // 4 MB of names from 16 KiB
     ASSERT_FALSE(values.has_value());
@@ -74,7 +74,7 @@ TEST(ValueListBound, SoundListsAreReadWhole) {
             const std::uint32_t vk = b.add_cell(vk_named(c.vk_name, c.flags).payload());
             entries.insert(entries.end(), c.repeats, vk);
         }
-        std::shared_ptr<const Hive> hive;
+        std::shared_ptr<const hive::Hive> hive;
         std::uint32_t list = 0;
         const auto values = values_of(b, entries, hive, list);
         ASSERT_TRUE(values.has_value()) << values.error().message();
@@ -83,4 +83,4 @@ TEST(ValueListBound, SoundListsAreReadWhole) {
 }
 
 }  // namespace
-}  // namespace orvane::hive
+}  // namespace orvane::value

@@ -5,10 +5,10 @@
 #include <functional>
 #include <sstream>
 
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 #include "record_builders.hpp"
 
-namespace orvane::hive {
+namespace orvane::value {
 namespace {
 
 using testing::ascii;
@@ -38,7 +38,7 @@ std::string read_values(const KeyTree& tree) {
     key::KeyNode node;
     node.value_count = tree.value_count;
     node.value_list_offset = tree.value_list;
-    const auto values = RegistryKey(node, 0, **hive).values();
+    const auto values = key::RegistryKey(node, 0, **hive).values();
     if (!values.has_value()) return values.error().message();
     std::string out;
     for (const auto& v : *values) {
@@ -183,7 +183,7 @@ std::string hex_bytes(const std::vector<std::uint8_t>& bytes) {
     return "<" + out.str() + ">";
 }
 
-Result<std::vector<std::uint8_t>> read_data(const DataTree& tree, std::shared_ptr<const Hive>* keep = nullptr) {
+Result<std::vector<std::uint8_t>> read_data(const DataTree& tree, std::shared_ptr<const hive::Hive>* keep = nullptr) {
     auto hive = testing::load(tree.image);
     if (!hive.has_value()) return error::unexpected(hive.error());
     RegistryValue value;
@@ -363,7 +363,7 @@ TEST(RawData, HugeClaimedSizeAllocatesOnlyWhatTheCellsHold) {
 }
 
 TEST(RawData, OutlivesTheHive) {
-    std::shared_ptr<const Hive> hive;
+    std::shared_ptr<const hive::Hive> hive;
     auto data = read_data(in_cell(8, pattern(12)), &hive);
     hive.reset();
     ASSERT_TRUE(data.has_value());
@@ -371,9 +371,9 @@ TEST(RawData, OutlivesTheHive) {
 }
 
 }  // namespace
-}  // namespace orvane::hive
+}  // namespace orvane::value
 
-namespace orvane::hive {
+namespace orvane::value {
 namespace {
 
 // Version 1.3 hives have no big-data records: a large value lies in one cell.
@@ -411,4 +411,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace
-}  // namespace orvane::hive
+}  // namespace orvane::value

@@ -1,24 +1,24 @@
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 
 #include "hive/hive.hpp"
 
-namespace orvane::hive {
+namespace orvane::key {
 
 namespace {
 
 constexpr std::uint32_t no_list = 0xFFFFFFFF;
 
-Result<RegistryValue> read_value(const Hive& hive, std::uint32_t vk_offset) {
+Result<value::RegistryValue> read_value(const hive::Hive& hive, std::uint32_t vk_offset) {
     ORVANE_ASSIGN_OR_RETURN(const utils::ByteView view, hive.get_cell(vk_offset));
-    return decode_value_record(view, hive);
+    return value::decode_value_record(view, hive);
 }
 
 }  // namespace
 
-Result<std::vector<RegistryValue>> RegistryKey::values() const {
+Result<std::vector<value::RegistryValue>> RegistryKey::values() const {
     const std::uint32_t count = node_->value_count;
     const std::uint32_t list_offset = node_->value_list_offset;
-    if (count == 0 || list_offset == 0 || list_offset == no_list) return std::vector<RegistryValue>();
+    if (count == 0 || list_offset == 0 || list_offset == no_list) return std::vector<value::RegistryValue>();
 
     error::ProblemLog* const problems = hive_->problem_log();
 
@@ -26,7 +26,7 @@ Result<std::vector<RegistryValue>> RegistryKey::values() const {
     if (!fetched) {
         if (!problems) return error::unexpected(std::move(fetched).error());
         problems->note("Skipped value list at offset " + error::hex(list_offset), fetched.error());
-        return std::vector<RegistryValue>();
+        return std::vector<value::RegistryValue>();
     }
     const utils::ByteView list = *fetched;
     std::size_t present = count;
@@ -42,7 +42,7 @@ Result<std::vector<RegistryValue>> RegistryKey::values() const {
     // and it would otherwise cost memory in the square of the file's size.
     const std::uint64_t name_budget = std::uint64_t{3} * hive_->data().size();
     std::uint64_t name_bytes = 0;
-    std::vector<RegistryValue> values;
+    std::vector<value::RegistryValue> values;
     values.reserve(present);  // the list cell holds all `present` entries
     for (std::size_t i = 0; i < present; ++i) {
         // No entry is special: 0 and 0xFFFFFFFF go to get_cell like any other.
@@ -66,4 +66,4 @@ Result<std::vector<RegistryValue>> RegistryKey::values() const {
     return values;
 }
 
-}  // namespace orvane::hive
+}  // namespace orvane::key

@@ -1,18 +1,18 @@
-#include "hive/key_walk.hpp"
+#include "key/key_walk.hpp"
 
 #include <algorithm>
 
 #include "hive/hive.hpp"
 #include "hive/layout.hpp"
-#include "hive/subkey_entries.hpp"
+#include "subkey_list/subkey_entries.hpp"
 
-namespace orvane::hive {
+namespace orvane::key {
 
 namespace {
 
 // A walk visits each key once, so its nodes are decoded without filling the
 // key cache: a walk of a large hive costs no memory that stays behind it.
-Checked<RegistryKey> read_key(const Hive& hive, std::uint32_t offset) {
+Checked<RegistryKey> read_key(const hive::Hive& hive, std::uint32_t offset) {
     ORVANE_ASSIGN_OR_RETURN(const utils::ByteView payload, hive.get_cell(offset));
     ORVANE_ASSIGN_OR_RETURN(key::KeyNode node, key::decode_key_node(payload.bytes(), offset, hive.problem_log()));
     return RegistryKey(std::move(node), offset, hive);
@@ -23,7 +23,7 @@ Checked<RegistryKey> read_key(const Hive& hive, std::uint32_t offset) {
 KeyWalk::KeyWalk(RegistryKey start)
     : current_(std::move(start)),
       claimed_(current_.hive().data().size()),
-      entry_limit_((current_.hive().data().size() - layout::base_block_size) / 4) {
+      entry_limit_((current_.hive().data().size() - hive::layout::base_block_size) / 4) {
     claimed_.insert(current_.offset());
 }
 
@@ -40,7 +40,7 @@ error::Expected<void, WalkError> KeyWalk::expand() {
     auto collected = current_.collect_subkey_offsets(list, children_);
     if (collected) {
         entries_read_ += children_.size();
-        if (entries_read_ > entry_limit_) collected = error::unexpected(subkey_entries_exceed_hive(list));
+        if (entries_read_ > entry_limit_) collected = error::unexpected(subkey_list::subkey_entries_exceed_hive(list));
     }
     if (!collected) {
         lists_failed_.emplace(list, collected.error());
@@ -91,4 +91,4 @@ error::Expected<bool, WalkError> KeyWalk::next() {
     return false;
 }
 
-}  // namespace orvane::hive
+}  // namespace orvane::key

@@ -7,9 +7,11 @@
 
 #include "error/registry_error.hpp"
 
-namespace orvane::hive {
-
+namespace orvane::key {
 class RegistryKey;
+}
+
+namespace orvane::subkey_list {
 
 struct SubkeyEntry {
     enum class Check : std::uint8_t { None, Hint, Hash };  // from "li", "lf", "lh"
@@ -20,10 +22,10 @@ struct SubkeyEntry {
 
 // Like RegistryKey::collect_subkey_offsets, with the same bounds and errors,
 // keeping each entry's name check.
-[[nodiscard]] Result<void> collect_subkey_entries(const RegistryKey& key, std::uint32_t list_offset,
+[[nodiscard]] Result<void> collect_subkey_entries(const key::RegistryKey& key, std::uint32_t list_offset,
                                                   std::vector<SubkeyEntry>& entries);
 
 // The error for lists that hold more entries than the hive has 4-byte slots.
 RegistryError subkey_entries_exceed_hive(std::uint32_t list_offset);
 
-}  // namespace orvane::hive
+}  // namespace orvane::subkey_list

@@ -21,9 +21,9 @@
 #include "error/expected.hpp"
 #include "error/failure.hpp"
 #include "hive/offset_set.hpp"
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 
-namespace orvane::hive {
+namespace orvane::key {
 
 // A key whose subkeys could not be read: its path in the walk, and why.
 struct WalkError {
@@ -66,11 +66,11 @@ private:
     std::vector<Frame> frames_;
     std::vector<std::uint32_t> pending_;   // every frame's keys, each frame's in reverse list order
     std::vector<std::uint32_t> children_;  // scratch for one list
-    OffsetSet claimed_;
+    hive::OffsetSet claimed_;
     std::unordered_set<std::uint32_t> lists_read_;
     std::unordered_map<std::uint32_t, error::Failure> lists_failed_;
     std::uint64_t entries_read_ = 0;
     const std::uint64_t entry_limit_;
 };
 
-}  // namespace orvane::hive
+}  // namespace orvane::key

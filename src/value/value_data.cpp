@@ -1,11 +1,11 @@
-#include "cell/value_data.hpp"
+#include "value/value_data.hpp"
 
 #include <cstdio>
 
 #include "base/overloaded.hpp"
 #include "utils/strings.hpp"
 
-namespace orvane::cell {
+namespace orvane::value {
 
 namespace {
 
@@ -112,4 +112,4 @@ std::string ValueData::to_display_string() const {
         kind_);
 }
 
-}  // namespace orvane::cell
+}  // namespace orvane::value

@@ -1,8 +1,8 @@
-#include "hive/key_reads.hpp"
+#include "key/key_reads.hpp"
 
 #include "hive/hive.hpp"
 
-namespace orvane::hive {
+namespace orvane::key {
 
 bool equal_ascii_case_folded(std::string_view a, std::string_view b) noexcept {
     if (a.size() != b.size()) return false;
@@ -14,11 +14,11 @@ bool equal_ascii_case_folded(std::string_view a, std::string_view b) noexcept {
 }
 
 Result<std::vector<ValueWithData>> values_with_data(const RegistryKey& key) {
-    ORVANE_ASSIGN_OR_RETURN(std::vector<RegistryValue> values, key.values());
+    ORVANE_ASSIGN_OR_RETURN(std::vector<value::RegistryValue> values, key.values());
     DataBudget budget(key.hive().data().size());
     std::vector<ValueWithData> result;
     result.reserve(values.size());  // the records are already in memory
-    for (RegistryValue& value : values) {
+    for (value::RegistryValue& value : values) {
         std::vector<std::uint8_t> bytes = budget.take([&] { return value.raw_data(); });
         result.push_back({std::move(value), std::move(bytes)});
     }
@@ -26,8 +26,8 @@ Result<std::vector<ValueWithData>> values_with_data(const RegistryKey& key) {
 }
 
 Result<ValueWithData> find_value(const RegistryKey& key, std::string_view name) {
-    ORVANE_ASSIGN_OR_RETURN(std::vector<RegistryValue> values, key.values());
-    for (RegistryValue& value : values) {
+    ORVANE_ASSIGN_OR_RETURN(std::vector<value::RegistryValue> values, key.values());
+    for (value::RegistryValue& value : values) {
         if (!equal_ascii_case_folded(value.name, name)) continue;
         ORVANE_ASSIGN_OR_RETURN(std::vector<std::uint8_t> data, value.raw_data());
         return ValueWithData{std::move(value), std::move(data)};
@@ -41,7 +41,7 @@ Checked<std::vector<RegistryKey>> subkey_nodes(const RegistryKey& key) {
     if (node.subkey_count == 0) return result;
     std::vector<std::uint32_t> offsets;
     ORVANE_TRY(key.collect_subkey_offsets(node.subkey_list_offset, offsets));
-    const Hive& hive = key.hive();
+    const hive::Hive& hive = key.hive();
     const std::uint64_t name_budget = std::uint64_t{3} * hive.data().size();
     std::uint64_t name_bytes = 0;
     result.reserve(offsets.size());  // bounded by the list cells actually read
@@ -61,4 +61,4 @@ Checked<std::vector<RegistryKey>> subkey_nodes(const RegistryKey& key) {
     return result;
 }
 
-}  // namespace orvane::hive
+}  // namespace orvane::key

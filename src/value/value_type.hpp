@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace orvane::cell {
+namespace orvane::value {
 
 // A value's type: one of the twelve known types (codes 0 to 11) or Unknown,
 // which keeps any other code. Converting a code never fails.
@@ -41,4 +41,4 @@ private:
     std::uint32_t code_ = 0;
 };
 
-}  // namespace orvane::cell
+}  // namespace orvane::value

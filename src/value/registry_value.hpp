@@ -6,13 +6,15 @@
 #include <string_view>
 #include <vector>
 
-#include "cell/value_type.hpp"
+#include "value/value_type.hpp"
 #include "error/registry_error.hpp"
 #include "utils/byte_view.hpp"
 
 namespace orvane::hive {
-
 class Hive;
+}
+
+namespace orvane::value {
 
 namespace vk_layout {
 inline constexpr std::size_t minimum_size = 20;
@@ -44,13 +46,13 @@ static_assert(segment_list_offset + 4 == minimum_size, "the segment list offset 
 
 struct RegistryValue {
     std::string name;  // "(default)" for an unnamed value
-    cell::ValueType value_type;
+    value::ValueType value_type;
     std::uint32_t data_size = 0;  // bit 31 cleared
     std::uint32_t data_offset = 0;
     std::uint16_t name_length = 0;
     std::uint16_t flags = 0;
     std::uint32_t offset = 0;  // the value record's own cell offset
-    const Hive* hive = nullptr;  // not owned; a RegistryValue never outlives its Hive
+    const hive::Hive* hive = nullptr;  // not owned; a RegistryValue never outlives its Hive
 
     // The value's bytes: inline (sizes 1 to 4), from one cell, or gathered from
     // big-data segments. Never more than data_size bytes; fewer when the hive
@@ -66,6 +68,6 @@ private:
 // origin, the cell offset): TruncatedData below 20 bytes, InvalidFormat
 // "Expected 'vk' signature at offset 0x..", then the name ("(default)" when it
 // is empty; ASCII flag 0x0001, else UTF-16). No data is read.
-[[nodiscard]] Result<RegistryValue> decode_value_record(utils::ByteView view, const Hive& hive);
+[[nodiscard]] Result<RegistryValue> decode_value_record(utils::ByteView view, const hive::Hive& hive);
 
-}  // namespace orvane::hive
+}  // namespace orvane::value

@@ -1,13 +1,13 @@
-#include "hive/key_path.hpp"
+#include "key/key_path.hpp"
 
 #include <algorithm>
 #include <vector>
 
 #include "hive/hive.hpp"
-#include "hive/subkey_entries.hpp"
+#include "subkey_list/subkey_entries.hpp"
 #include "key/key_name.hpp"
 
-namespace orvane::hive {
+namespace orvane::key {
 
 namespace {
 
@@ -15,11 +15,11 @@ namespace {
 constexpr unsigned max_parent_steps = 512;
 
 // Whether the entry's stored check rules out a key named `name`.
-bool ruled_out(const SubkeyEntry& entry, std::string_view name, std::uint32_t hash) {
+bool ruled_out(const subkey_list::SubkeyEntry& entry, std::string_view name, std::uint32_t hash) {
     switch (entry.check) {
-        case SubkeyEntry::Check::Hint: return !key::key_name_hint_may_match(entry.check_word, name);
-        case SubkeyEntry::Check::Hash: return entry.check_word != hash;
-        case SubkeyEntry::Check::None: return false;
+        case subkey_list::SubkeyEntry::Check::Hint: return !key::key_name_hint_may_match(entry.check_word, name);
+        case subkey_list::SubkeyEntry::Check::Hash: return entry.check_word != hash;
+        case subkey_list::SubkeyEntry::Check::None: return false;
     }
     return false;
 }
@@ -28,8 +28,8 @@ bool ruled_out(const SubkeyEntry& entry, std::string_view name, std::uint32_t ha
 
 Checked<std::optional<RegistryKey>> find_subkey(const RegistryKey& key, std::string_view name) {
     if (key.node().subkey_count == 0) return std::optional<RegistryKey>();
-    std::vector<SubkeyEntry> entries;
-    if (auto collected = collect_subkey_entries(key, key.node().subkey_list_offset, entries); !collected) {
+    std::vector<subkey_list::SubkeyEntry> entries;
+    if (auto collected = subkey_list::collect_subkey_entries(key, key.node().subkey_list_offset, entries); !collected) {
         return error::fail(std::move(collected).error());
     }
     const std::uint32_t hash = key::key_name_hash(name);
@@ -37,7 +37,7 @@ Checked<std::optional<RegistryKey>> find_subkey(const RegistryKey& key, std::str
     // The first pass reads the entries whose check allows the name; the second
     // the rest, in case a check is wrong.
     for (const bool checked_pass : {true, false}) {
-        for (const SubkeyEntry& entry : entries) {
+        for (const subkey_list::SubkeyEntry& entry : entries) {
             if (ruled_out(entry, name, hash) == checked_pass) continue;
             auto subkey = key.hive().get_key(entry.key_offset);
             if (!subkey) {
@@ -96,4 +96,4 @@ Checked<std::string> key_path(const RegistryKey& key) {
     return path;
 }
 
-}  // namespace orvane::hive
+}  // namespace orvane::key

@@ -2,12 +2,12 @@
 
 #include "hive/hive.hpp"
 #include "hive/layout.hpp"
-#include "hive/registry_key.hpp"
-#include "hive/subkey_entries.hpp"
+#include "key/registry_key.hpp"
+#include "subkey_list/subkey_entries.hpp"
 #include "subkey_list/subkey_list.hpp"
 #include "base/overloaded.hpp"
 
-namespace orvane::hive {
+namespace orvane::subkey_list {
 
 namespace {
 
@@ -26,10 +26,10 @@ constexpr unsigned max_depth = 32;
 template <class Sink>
 class Collection {
 public:
-    Collection(const Hive& hive, Sink sink)
+    Collection(const hive::Hive& hive, Sink sink)
         : hive_(hive),
           sink_(std::move(sink)),
-          entry_limit_((hive.data().size() - layout::base_block_size) / 4),
+          entry_limit_((hive.data().size() - hive::layout::base_block_size) / 4),
           problems_(hive.problem_log()) {}
 
     // Strict: the first failure ends the collection. Tolerant: each list that
@@ -86,7 +86,7 @@ private:
         return {};
     }
 
-    const Hive& hive_;
+    const hive::Hive& hive_;
     Sink sink_;
     std::unordered_set<std::uint32_t> visited_;
     std::uint64_t entries_ = 0;
@@ -102,20 +102,7 @@ RegistryError subkey_entries_exceed_hive(std::uint32_t list_offset) {
                                  error::hex(list_offset));
 }
 
-Result<void> RegistryKey::collect_subkey_offsets(std::uint32_t list_offset, std::vector<std::uint32_t>& offsets) const {
-    Collection collection(*hive_, base::Overloaded{
-                                      [&](const subkey_list::IndexLeaf& leaf) {
-                                          offsets.insert(offsets.end(), leaf.key_offsets.begin(),
-                                                         leaf.key_offsets.end());
-                                      },
-                                      [&](const subkey_list::HashLeaf& leaf, bool) {
-                                          for (const auto& entry : leaf.entries) offsets.push_back(entry.first);
-                                      },
-                                  });
-    return collection.collect(list_offset, 1);
-}
-
-Result<void> collect_subkey_entries(const RegistryKey& key, std::uint32_t list_offset,
+Result<void> collect_subkey_entries(const key::RegistryKey& key, std::uint32_t list_offset,
                                     std::vector<SubkeyEntry>& entries) {
     Collection collection(key.hive(), base::Overloaded{
                                           [&](const subkey_list::IndexLeaf& leaf) {
@@ -134,4 +121,21 @@ Result<void> collect_subkey_entries(const RegistryKey& key, std::uint32_t list_o
     return collection.collect(list_offset, 1);
 }
 
-}  // namespace orvane::hive
+}  // namespace orvane::subkey_list
+
+namespace orvane::key {
+
+Result<void> RegistryKey::collect_subkey_offsets(std::uint32_t list_offset, std::vector<std::uint32_t>& offsets) const {
+    subkey_list::Collection collection(*hive_, base::Overloaded{
+                                      [&](const subkey_list::IndexLeaf& leaf) {
+                                          offsets.insert(offsets.end(), leaf.key_offsets.begin(),
+                                                         leaf.key_offsets.end());
+                                      },
+                                      [&](const subkey_list::HashLeaf& leaf, bool) {
+                                          for (const auto& entry : leaf.entries) offsets.push_back(entry.first);
+                                      },
+                                  });
+    return collection.collect(list_offset, 1);
+}
+
+}  // namespace orvane::key

@@ -6,11 +6,11 @@
 #include <variant>
 #include <vector>
 
-#include "cell/value_type.hpp"
+#include "value/value_type.hpp"
 #include "error/registry_error.hpp"
 #include "utils/byte_view.hpp"
 
-namespace orvane::cell {
+namespace orvane::value {
 
 struct NoData {
     bool operator==(const NoData&) const = default;
@@ -73,4 +73,4 @@ private:
     Variant kind_;
 };
 
-}  // namespace orvane::cell
+}  // namespace orvane::value

@@ -1,9 +1,9 @@
-#include "hive/key_metadata.hpp"
+#include "key/key_metadata.hpp"
 
 #include "hive/hive.hpp"
 #include "utils/strings.hpp"
 
-namespace orvane::hive {
+namespace orvane::key {
 
 namespace {
 
@@ -33,4 +33,4 @@ Result<std::optional<utils::ByteView>> read_security_descriptor(const RegistryKe
     return std::optional<utils::ByteView>(descriptor);
 }
 
-}  // namespace orvane::hive
+}  // namespace orvane::key

@@ -1,9 +1,9 @@
-#include "cell/value_type.hpp"
+#include "value/value_type.hpp"
 
 #include <array>
 #include <cstdio>
 
-namespace orvane::cell {
+namespace orvane::value {
 
 namespace {
 
@@ -31,4 +31,4 @@ std::string ValueType::name() const {
     return buffer;
 }
 
-}  // namespace orvane::cell
+}  // namespace orvane::value

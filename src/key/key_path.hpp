@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "error/failure.hpp"
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 
-namespace orvane::hive {
+namespace orvane::key {
 
 // Key node flag of the hive's root key.
 inline constexpr std::uint16_t root_key_flag = 0x0004;
@@ -62,4 +62,4 @@ bool is_root_key(const RegistryKey& key) noexcept;
 // on itself is an error, so a damaged hive cannot make it run forever.
 [[nodiscard]] Checked<std::string> key_path(const RegistryKey& key);
 
-}  // namespace orvane::hive
+}  // namespace orvane::key

@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "error/registry_error.hpp"
-#include "hive/registry_key.hpp"
+#include "key/registry_key.hpp"
 #include "utils/byte_view.hpp"
 
-namespace orvane::hive {
+namespace orvane::key {
 
 namespace sk_layout {
 inline constexpr std::size_t minimum_size = 20;  // the fixed part; the descriptor follows
@@ -30,4 +30,4 @@ inline constexpr std::string_view signature = "sk";
 // The descriptor's own contents are not checked.
 [[nodiscard]] Result<std::optional<utils::ByteView>> read_security_descriptor(const RegistryKey& key);
 
-}  // namespace orvane::hive
+}  // namespace orvane::key

@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "error/failure.hpp"
-#include "hive/registry_key.hpp"
-#include "hive/registry_value.hpp"
+#include "key/registry_key.hpp"
+#include "value/registry_value.hpp"
 
-namespace orvane::hive {
+namespace orvane::key {
 
 // A value record with its bytes read.
 struct ValueWithData {
-    RegistryValue value;
+    value::RegistryValue value;
     std::vector<std::uint8_t> data;  // empty when the data cannot be read
 };
 
@@ -70,4 +70,4 @@ private:
 // (each byte of a non-ASCII character included) must match exactly.
 bool equal_ascii_case_folded(std::string_view a, std::string_view b) noexcept;
 
-}  // namespace orvane::hive
+}  // namespace orvane::key

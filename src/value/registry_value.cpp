@@ -1,4 +1,4 @@
-#include "hive/registry_value.hpp"
+#include "value/registry_value.hpp"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@
 #include "hive/layout.hpp"
 #include "utils/strings.hpp"
 
-namespace orvane::hive {
+namespace orvane::value {
 
 namespace {
 
@@ -23,7 +23,7 @@ std::vector<std::uint8_t> first_bytes(utils::ByteView view, std::size_t limit) {
     return {taken.begin(), taken.end()};
 }
 
-Result<std::vector<std::uint8_t>> gather_big_data(const Hive& hive, std::uint32_t db_offset, std::uint32_t size) {
+Result<std::vector<std::uint8_t>> gather_big_data(const hive::Hive& hive, std::uint32_t db_offset, std::uint32_t size) {
     namespace db = db_layout;
     ORVANE_ASSIGN_OR_RETURN(const utils::ByteView view, hive.get_cell(db_offset));
     ORVANE_ASSIGN_OR_RETURN(const auto record, view.fixed<db::minimum_size>());
@@ -49,7 +49,7 @@ Result<std::vector<std::uint8_t>> gather_big_data(const Hive& hive, std::uint32_
     // otherwise turn a 300 KiB file into 1 GiB of data for every read; such a
     // value is cut at that length, as a value with too few segments is.
     const std::uint64_t limit =
-        std::min<std::uint64_t>(size, hive.data().size() - std::min(hive.data().size(), layout::base_block_size));
+        std::min<std::uint64_t>(size, hive.data().size() - std::min(hive.data().size(), hive::layout::base_block_size));
 
     // First find the segments that are needed, then copy them: the result is
     // reserved at its exact final size, never at a size merely claimed by the
@@ -81,7 +81,7 @@ Result<std::vector<std::uint8_t>> gather_big_data(const Hive& hive, std::uint32_
 
 }  // namespace
 
-Result<RegistryValue> decode_value_record(utils::ByteView view, const Hive& hive) {
+Result<RegistryValue> decode_value_record(utils::ByteView view, const hive::Hive& hive) {
     const std::uint32_t offset = view.origin();
     ORVANE_ASSIGN_OR_RETURN(const auto record, view.fixed<vk::minimum_size>());
     if (!view.has_signature(0, vk::signature)) {
@@ -91,7 +91,7 @@ Result<RegistryValue> decode_value_record(utils::ByteView view, const Hive& hive
     value.name_length = record.u16<vk::name_length>();
     value.data_size = record.u32<vk::data_size>() & vk::data_size_mask;
     value.data_offset = record.u32<vk::data_offset>();
-    value.value_type = cell::ValueType::from_code(record.u32<vk::data_type>());
+    value.value_type = value::ValueType::from_code(record.u32<vk::data_type>());
     value.flags = record.u16<vk::flags>();
     value.offset = offset;
     value.hive = &hive;
@@ -141,4 +141,4 @@ Result<std::vector<std::uint8_t>> RegistryValue::read_data() const {
     return gather_big_data(*hive, data_offset, size);
 }
 
-}  // namespace orvane::hive
+}  // namespace orvane::value

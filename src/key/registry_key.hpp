@@ -7,28 +7,30 @@
 #include <vector>
 
 #include "error/registry_error.hpp"
-#include "hive/registry_value.hpp"
+#include "value/registry_value.hpp"
 #include "key/key_node.hpp"
 
 namespace orvane::hive {
-
 class Hive;
+}
+
+namespace orvane::key {
 
 class RegistryKey {
 public:
     // A key whose node lives in `hive`'s key cache (which never moves or drops
     // a node), so the key copies nothing.
-    RegistryKey(const key::KeyNode* cached, std::uint32_t offset, const Hive& hive) noexcept
+    RegistryKey(const key::KeyNode* cached, std::uint32_t offset, const hive::Hive& hive) noexcept
         : node_(cached), offset_(offset), hive_(&hive) {}
     // A key that owns its node, shared among its copies.
-    RegistryKey(std::shared_ptr<const key::KeyNode> owned, std::uint32_t offset, const Hive& hive) noexcept
+    RegistryKey(std::shared_ptr<const key::KeyNode> owned, std::uint32_t offset, const hive::Hive& hive) noexcept
         : owned_(std::move(owned)), node_(owned_.get()), offset_(offset), hive_(&hive) {}
-    RegistryKey(key::KeyNode node, std::uint32_t offset, const Hive& hive)
+    RegistryKey(key::KeyNode node, std::uint32_t offset, const hive::Hive& hive)
         : RegistryKey(std::make_shared<const key::KeyNode>(std::move(node)), offset, hive) {}
 
     const key::KeyNode& node() const noexcept { return *node_; }
     std::uint32_t offset() const noexcept { return offset_; }
-    const Hive& hive() const noexcept { return *hive_; }
+    const hive::Hive& hive() const noexcept { return *hive_; }
 
     // Appends the key node offsets named by the subkey list at `list_offset`,
     // following root indexes depth-first in list order. 0 and 0xFFFFFFFF name
@@ -46,13 +48,13 @@ public:
     // The values in value-list order (names and types; no data is read). On a
     // tolerant hive a record that cannot be read is noted and skipped, a list
     // cut short gives the entries it holds, and an unreadable list gives none.
-    [[nodiscard]] Result<std::vector<RegistryValue>> values() const;
+    [[nodiscard]] Result<std::vector<value::RegistryValue>> values() const;
 
 private:
     std::shared_ptr<const key::KeyNode> owned_;  // empty for a cached node
     const key::KeyNode* node_;
     std::uint32_t offset_;
-    const Hive* hive_;  // not owned; a RegistryKey never outlives its Hive
+    const hive::Hive* hive_;  // not owned; a RegistryKey never outlives its hive::Hive
 };
 
-}  // namespace orvane::hive
+}  // namespace orvane::key
