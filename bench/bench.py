@@ -7,7 +7,8 @@ on large synthetic hives (bench/make_hive.py, written to a temporary folder).
 
 Reports, for each hive: the time of Hive.open, a full walk from Python
 (bench/walk.py) and in C++ alone (bench/cpp_walk.cpp), keys and values per
-second, the scan for deleted records against the C++ walk (bench/deleted_scan.py),
+second, the interpreter's share of the Python walk (bench/walk_floor.py), the scan
+for deleted records against the C++ walk (bench/deleted_scan.py),
 and memory measured in a fresh process (resident anonymous and
 file-backed memory after opening and after a full walk, and the peak). Then how
 the walk time grows from 25k to 200k keys, what a second thread or process
@@ -41,29 +42,12 @@ import orvane  # noqa: E402
 from timing import best_of  # noqa: E402
 import deleted_scan  # noqa: E402
 import walk as walk_bench  # noqa: E402
+import walk_floor  # noqa: E402
+from walk import walk_keys  # noqa: E402
 from open_hive import time_open  # noqa: E402
 
 CORPUS = HERE.parent / "tests" / "data" / "corpus"
 CORPUS_HIVES = ["NTUSER.DAT", "UsrClass.dat", "amcache.hve", "SAM", "SECURITY", "BCD"]
-
-
-# The walk of bench/walk.py, from given keys, with the hive kept by the caller.
-def walk_keys(keys: list) -> tuple[int, int]:
-    key_count = value_count = 0
-    stack = list(keys)
-    while stack:
-        key = stack.pop()
-        key_count += 1
-        key.name(), key.last_written_timestamp(), key.subkey_count(), key.value_count()
-        for value in key.values():
-            value_count += 1
-            value.name(), value.value_type(), value.raw_data()
-            try:
-                value.data()
-            except ValueError:
-                pass
-        stack.extend(reversed(key.subkeys()))
-    return key_count, value_count
 
 
 def proc_status() -> dict[str, int]:
@@ -231,6 +215,9 @@ def main() -> int:
                          f"{keys / py:,.0f}", f"{values / py:,.0f}", f"{keys / cpp:,.0f}", f"{values / cpp:,.0f}"])
         table(["hive", "MiB", "keys", "values", "open µs", "walk py ms", "walk c++ ms", "py/c++",
                "py keys/s", "py values/s", "c++ keys/s", "c++ values/s"], rows)
+
+        print("## The interpreter's floor under the Python walk (bench/walk_floor.py)\n")
+        table(walk_floor.HEADER, walk_floor.rows(hives, program, rounds))
 
         print("## Scan for deleted records (bench/deleted_scan.py)\n")
         table(deleted_scan.HEADER, deleted_scan.rows(hives, program, rounds))

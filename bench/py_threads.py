@@ -21,7 +21,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import orvane  # noqa: E402
-from bench import best_of, in_threads, walk_keys  # noqa: E402
+from bench import best_of, in_threads  # noqa: E402
+from walk import walk_keys  # noqa: E402
 
 
 def measure(path: str, rounds: int) -> dict[str, float]:

@@ -29,23 +29,37 @@ CORPUS = Path(__file__).resolve().parent.parent / "tests" / "data" / "corpus"
 HIVES = ["NTUSER.DAT", "UsrClass.dat", "amcache.hve", "SAM", "SECURITY", "BCD"]
 
 
-def walk(path: str) -> tuple[int, int]:
-    hive = orvane.Hive.open(path)
-    keys = values = 0
-    stack = [hive.root_key()]
+def walk_keys(keys: list) -> tuple[int, int]:
+    """The walk of the subtrees of the given keys, with their hives kept by the caller."""
+    key_count = value_count = 0
+    stack = list(keys)
     while stack:
         key = stack.pop()
-        keys += 1
+        key_count += 1
         key.name(), key.last_written_timestamp(), key.subkey_count(), key.value_count()
         for value in key.values():
-            values += 1
+            value_count += 1
             value.name(), value.value_type(), value.raw_data()
             try:
                 value.data()
             except ValueError:  # undecodable data costs the same in both walks
                 pass
         stack.extend(reversed(key.subkeys()))
-    return keys, values
+    return key_count, value_count
+
+
+def walk(path: str) -> tuple[int, int]:
+    return walk_keys([orvane.Hive.open(path).root_key()])
+
+
+def corpus_paths(scratch: str) -> list[str]:
+    """The corpus hives, unpacked into the folder `scratch`."""
+    paths = []
+    for name in HIVES:
+        plain = Path(scratch) / name
+        plain.write_bytes(lzma.decompress((CORPUS / f"{name}.xz").read_bytes()))
+        paths.append(str(plain))
+    return paths
 
 
 def time_python(path: str, rounds: int) -> tuple[int, int, float]:
@@ -88,13 +102,7 @@ def main() -> int:
     program = find_cpp_walk(args.cpp_walk)
 
     with tempfile.TemporaryDirectory() as scratch:
-        paths = args.hives
-        if not paths:
-            paths = []
-            for name in HIVES:
-                plain = Path(scratch) / name
-                plain.write_bytes(lzma.decompress((CORPUS / f"{name}.xz").read_bytes()))
-                paths.append(str(plain))
+        paths = args.hives or corpus_paths(scratch)
 
         print(f"{'hive':<14}{'keys':>7}{'values':>8}{'python ms':>11}{'c++ ms':>9}{'ratio':>7}"
               f"{'py keys/s':>12}{'py values/s':>13}{'c++ keys/s':>12}{'c++ values/s':>14}")

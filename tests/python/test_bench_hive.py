@@ -13,6 +13,8 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent.parent / "bench"))
 import make_hive  # noqa: E402
+import walk  # noqa: E402
+import walk_floor  # noqa: E402
 
 
 @pytest.mark.parametrize("keys", [1, 2, 1002, 2003], ids=lambda k: f"{k}_keys")
@@ -49,3 +51,18 @@ def test_synthetic_hive_mixes_list_kinds_and_data_placements(write_hive):
             list_kinds[tag.decode()] += 1
     assert set(list_kinds) == {"lf", "lh", "li", "ri"}
     assert sizes["inline"] and sizes["cell"] and sizes["big"] == 1
+
+
+@pytest.mark.parametrize("name", ["NTUSER.DAT", "SAM", "BCD"])
+def test_walk_floor_stand_in_has_the_shape_of_the_hive(name, corpus_dir):
+    # The floor of bench/walk_floor.py means something only if its stand-in
+    # tree makes the walk take the same steps, making new objects as the methods do.
+    path = str(corpus_dir / name)
+    hive = orvane.Hive.open(path)
+    stand_in = walk_floor.key_stand_in(hive.root_key())
+    assert walk.walk_keys([stand_in]) == walk.walk(path)
+    # Names of one character and empty bytes are shared singletons in Python.
+    real_value = next(v for _, k in hive.walk() for v in k.values() if len(v.name()) > 1 and v.data_size() > 1)
+    value = walk_floor.value_stand_in(real_value)
+    assert value.raw_data() == real_value.raw_data() and value.raw_data() is not value.raw_data()
+    assert value.name() == real_value.name() and value.name() is not value.name()
