@@ -29,6 +29,8 @@ public:
         : RegistryKey(std::make_shared<const key::KeyNode>(std::move(node)), offset, hive) {}
 
     const key::KeyNode& node() const noexcept { return *node_; }
+    // The node's owner when the key owns it; empty for a node in the key cache.
+    const std::shared_ptr<const key::KeyNode>& owned_node() const noexcept { return owned_; }
     std::uint32_t offset() const noexcept { return offset_; }
     const hive::Hive& hive() const noexcept { return *hive_; }
 

@@ -10,6 +10,7 @@
 
 #include "value/value_type.hpp"
 #include "hive/hive.hpp"
+#include "key/key_reads.hpp"
 #include "key/registry_key.hpp"
 #include "recovery/recovery.hpp"
 #include "recovery/scan_cache.hpp"
@@ -26,20 +27,25 @@ struct HiveHandle {
     std::shared_ptr<recovery::ScanCache> deleted;
 };
 
-// A key's name and counts as read when its object was made; never refreshed
-// (a loaded image does not change).
+// A key's node as read when its object was made; never refreshed (a loaded
+// image does not change). A live key's node is the one in the hive's key
+// cache, which keeps every node it holds as long as the hive lives (and the
+// key object holds the hive), so nothing is copied; a node the cache did not
+// take, or a deleted key's, is the snapshot's own.
 struct KeySnapshot {
     std::uint32_t offset = 0;
-    std::string name;
-    std::uint32_t subkey_count = 0;
-    std::uint32_t value_count = 0;
+    std::shared_ptr<const key::KeyNode> own_node;  // empty for a node in the key cache
+    const key::KeyNode* node = nullptr;
 
-    static KeySnapshot of(const key::RegistryKey& key) {
-        const key::KeyNode& node = key.node();
-        return {key.offset(), node.name, node.subkey_count, node.value_count};
-    }
+    const std::string& name() const noexcept { return node->name; }
+    std::uint32_t subkey_count() const noexcept { return node->subkey_count; }
+    std::uint32_t value_count() const noexcept { return node->value_count; }
+
+    static KeySnapshot of(const key::RegistryKey& key) { return {key.offset(), key.owned_node(), &key.node()}; }
     static KeySnapshot of(const recovery::DeletedKey& key) {
-        return {key.offset, key.node.name, key.node.subkey_count, key.node.value_count};
+        auto own = std::make_shared<const key::KeyNode>(key.node);
+        const key::KeyNode* node = own.get();
+        return {key.offset, std::move(own), node};
     }
 };
 
@@ -58,6 +64,10 @@ struct OwnedValue {
     std::vector<std::uint8_t> data;
     std::uint32_t offset = 0;  // the value record's cell offset
     bool deleted = false;  // found by the scan for deleted records
+
+    static OwnedValue of(key::ValueWithData&& read) {
+        return {std::move(read.value.name), read.value.value_type, std::move(read.data), read.value.offset};
+    }
 };
 
 }  // namespace orvane::python

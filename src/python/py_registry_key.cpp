@@ -33,25 +33,18 @@ constexpr std::int64_t seconds_1601_to_1970 = 11'644'473'600;
 
 const KeyHandle& handle_of(PyObject* self) { return PyRegistryKey::of(self); }
 
-OwnedValue owned(key::ValueWithData&& read) {
-    return {std::move(read.value.name), read.value.value_type, std::move(read.data), read.value.offset};
-}
-
 // The hive work of value(name), run without the interpreter lock.
 Checked<OwnedValue> find_value(const hive::Hive& hive, std::uint32_t offset, std::string_view name) {
     ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey key, hive.get_key(offset));
     ORVANE_ASSIGN_OR_RETURN(key::ValueWithData found, key::find_value(key, name));
-    return owned(std::move(found));
+    return OwnedValue::of(std::move(found));
 }
 
 // The hive work of values(): a value whose data cannot be read gets no bytes.
-Checked<std::vector<OwnedValue>> read_values(const hive::Hive& hive, std::uint32_t offset) {
+Checked<std::vector<key::ValueWithData>> read_values(const hive::Hive& hive, std::uint32_t offset) {
     ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey key, hive.get_key(offset));
     ORVANE_ASSIGN_OR_RETURN(std::vector<key::ValueWithData> values, key::values_with_data(key));
-    std::vector<OwnedValue> result;
-    result.reserve(values.size());
-    for (key::ValueWithData& value : values) result.push_back(owned(std::move(value)));
-    return result;
+    return values;
 }
 
 // The hive work of subkeys(): every subkey node, before any object is built.
@@ -301,14 +294,14 @@ PyObject* key_last_written_filetime(PyObject* self, PyObject*) {
 
 PyObject* key_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(handle_of(self).key.offset); }
 
-PyObject* key_name(PyObject* self, PyObject*) { return to_str(handle_of(self).key.name); }
+PyObject* key_name(PyObject* self, PyObject*) { return to_str(handle_of(self).key.name()); }
 
 PyObject* key_subkey_count(PyObject* self, PyObject*) {
-    return PyLong_FromUnsignedLong(handle_of(self).key.subkey_count);
+    return PyLong_FromUnsignedLong(handle_of(self).key.subkey_count());
 }
 
 PyObject* key_value_count(PyObject* self, PyObject*) {
-    return PyLong_FromUnsignedLong(handle_of(self).key.value_count);
+    return PyLong_FromUnsignedLong(handle_of(self).key.value_count());
 }
 
 PyObject* live_key_list(const std::shared_ptr<const hive::Hive>& hive, std::vector<KeySnapshot> keys) {
@@ -317,6 +310,13 @@ PyObject* live_key_list(const std::shared_ptr<const hive::Hive>& hive, std::vect
 
 PyObject* hive_value_list(const std::shared_ptr<const hive::Hive>&, std::vector<OwnedValue> values) {
     return value_list(std::move(values));
+}
+
+// Each value goes straight from what the core read into its object.
+PyObject* live_value_list(const std::shared_ptr<const hive::Hive>&, std::vector<key::ValueWithData> values) {
+    return to_list(values, [](key::ValueWithData& value) {
+        return PyRegistryValue::create(classes().registry_value, OwnedValue::of(std::move(value)));
+    });
 }
 
 PyObject* one_value(const std::shared_ptr<const hive::Hive>&, OwnedValue value) {
@@ -339,7 +339,7 @@ PyObject* key_subkeys(PyObject* self, PyObject*) {
 
 PyObject* key_values(PyObject* self, PyObject*) {
     const std::shared_ptr<const recovery::Recovery> recovery = handle_of(self).recovery;
-    if (!recovery) return guarded_read(self, read_values, hive_value_list);
+    if (!recovery) return guarded_read(self, read_values, live_value_list);
     return guarded_read(
         self,
         [&](const hive::Hive& hive, std::uint32_t offset) -> Checked<std::vector<OwnedValue>> {
@@ -398,8 +398,9 @@ PyObject* key_partial_path(PyObject* self, PyObject*) {
 PyObject* key_repr(PyObject* self) {
     return catching(PanicStyle::Panic, [&] {
         const KeySnapshot& key = handle_of(self).key;
-        const std::string text = "RegistryKey(name='" + key.name + "', subkeys=" + std::to_string(key.subkey_count) +
-                                 ", values=" + std::to_string(key.value_count) + ")";
+        const std::string text = "RegistryKey(name='" + key.name() + "', subkeys=" +
+                                 std::to_string(key.subkey_count()) + ", values=" +
+                                 std::to_string(key.value_count()) + ")";
         return to_str(text);
     });
 }

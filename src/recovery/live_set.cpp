@@ -48,7 +48,7 @@ void add_values(const hive::Hive& hive, std::uint32_t count, std::uint32_t list_
 
 }  // namespace
 
-// Not the key walk of src/hive: that one decodes every key's name and builds
+// Not the key walk of src/key: that one decodes every key's name and builds
 // every path, which would make this walk cost about twice as much, and it
 // drops the keys of a subkey list that fails halfway, which are still live.
 LiveSet LiveSet::find(const hive::Hive& hive) {

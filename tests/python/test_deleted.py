@@ -145,6 +145,10 @@ class TestDeletedKeys:
         keys = orvane.Hive.open(write_hive(scene())).deleted_keys()
         gc.collect()
         assert [v.name() for v in keys[0].values()] == ["Path", "Count"]
+        # Each key holds its own copy of its record's node, names included.
+        assert [k.name() for k in keys] == ["Tool", "Config", "Orphan", "Leaf"]
+        assert repr(keys[0]) == "RegistryKey(name='Tool', subkeys=1, values=2)"
+        assert [k.name() for k in keys[0].subkeys()] == ["Config"]
 
 
 class TestDeletedValues:
