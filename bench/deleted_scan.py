@@ -10,7 +10,6 @@ from Python, the same scan (with the data of every value) in C++ alone
 
 from __future__ import annotations
 
-import argparse
 import subprocess
 import sys
 import time
@@ -58,12 +57,7 @@ HEADER = ["hive", "deleted keys", "deleted values", "scan py ms", "scan c++ ms",
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("hives", nargs="+")
-    parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--cpp-walk", help="path of the cpp_walk program")
-    args = parser.parse_args()
-    program = walk_bench.find_cpp_walk(args.cpp_walk)
+    args, program = walk_bench.hive_arguments(__doc__, corpus_by_default=False)
     print("| " + " | ".join(HEADER) + " |")
     print("|" + "|".join("---" for _ in HEADER) + "|")
     for row in rows([(Path(p).name, p) for p in args.hives], program, args.rounds):

@@ -93,14 +93,21 @@ def find_cpp_walk(given: str | None) -> Path:
     return program
 
 
-def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("hives", nargs="*", help="hive files (default: the corpus)")
+def hive_arguments(doc: str, corpus_by_default: bool = True) -> tuple[argparse.Namespace, Path]:
+    """The command line of the walk benchmarks (hives, --rounds, --cpp-walk), and the cpp_walk program."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    if corpus_by_default:
+        parser.add_argument("hives", nargs="*", help="hive files (default: the corpus)")
+    else:
+        parser.add_argument("hives", nargs="+", help="hive files")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--cpp-walk", help="path of the cpp_walk program")
     args = parser.parse_args()
-    program = find_cpp_walk(args.cpp_walk)
+    return args, find_cpp_walk(args.cpp_walk)
 
+
+def main() -> int:
+    args, program = hive_arguments(__doc__)
     with tempfile.TemporaryDirectory() as scratch:
         paths = args.hives or corpus_paths(scratch)
 

@@ -17,14 +17,13 @@ walk's own work.
 
 from __future__ import annotations
 
-import argparse
 import sys
 import tempfile
 from pathlib import Path
 
 import orvane
 from timing import best_of
-from walk import corpus_paths, find_cpp_walk, time_cpp, walk, walk_keys
+from walk import corpus_paths, hive_arguments, time_cpp, walk, walk_keys
 
 
 class StandIn:
@@ -74,12 +73,7 @@ def rows(hives: list[tuple[str, str]], program, rounds: int) -> list[list[str]]:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("hives", nargs="*", help="hive files (default: the corpus)")
-    parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--cpp-walk", help="path of the cpp_walk program")
-    args = parser.parse_args()
-    program = find_cpp_walk(args.cpp_walk)
+    args, program = hive_arguments(__doc__)
     with tempfile.TemporaryDirectory() as scratch:
         paths = args.hives or corpus_paths(scratch)
         print(" | ".join(HEADER))
