@@ -191,9 +191,10 @@ inline RecoveryCounts scan_deleted(const hive::Hive& hive) {
     const recovery::Recovery found = recovery::Recovery::scan(hive);
     // Many records may name the same data; reading it once covers the reader.
     std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> seen;
-    const auto read_data = [&](const value::RegistryValue& value) {
+    const auto read_data = [&](const recovery::DeletedValue& deleted) {
+        const value::RegistryValue& value = deleted.value;
         if (!seen.emplace(value.data_offset, value.data_size, value.value_type.code()).second) return;
-        if (auto data = found.data_of(value)) {
+        if (auto data = found.data_of(deleted)) {
             counts.largest_data = std::max(counts.largest_data, data->size());
             if (auto decoded = value::ValueData::decode(value.value_type, *data)) (void)decoded->to_display_string();
         }
@@ -201,17 +202,17 @@ inline RecoveryCounts scan_deleted(const hive::Hive& hive) {
     for (const recovery::DeletedKey& key : found.keys()) {
         ++counts.keys;
         (void)found.key_at(key.offset);
-        counts.largest_path = std::max(counts.largest_path, recovery::partial_path(hive, key.offset, key.node).size());
+        counts.largest_path = std::max(counts.largest_path, found.partial_path_of(key).size());
         if (auto parent = found.parent_of(key); parent && *parent) ++counts.parents;
         if (found.path_of(key)) ++counts.full_paths;
-        (void)found.class_name_of(key.node);
-        (void)found.security_descriptor_of(key.node);
-        const std::vector<recovery::DeletedValue> values = found.values_of(key.node);
+        (void)found.class_name_of(key);
+        (void)found.security_descriptor_of(key);
+        const std::vector<recovery::DeletedValue> values = found.values_of(key);
         for (const recovery::DeletedValue& value : values) {
             ++counts.values_of_keys;
-            read_data(value.value);
+            read_data(value);
         }
-        if (!values.empty()) (void)found.value_named(key.node, values.front().value.name);
+        if (!values.empty()) (void)found.value_named(key, values.front().value.name);
         const std::vector<recovery::DeletedKey> subkeys = found.subkeys_of(key.offset, key.node);
         counts.subkeys_of_keys += subkeys.size();
         if (!subkeys.empty()) (void)found.open_path(key, subkeys.front().node.name);
@@ -219,7 +220,7 @@ inline RecoveryCounts scan_deleted(const hive::Hive& hive) {
     }
     for (const recovery::DeletedValue& value : found.values()) {
         ++counts.values;
-        read_data(value.value);
+        read_data(value);
     }
     return counts;
 }

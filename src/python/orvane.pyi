@@ -37,6 +37,8 @@ class Hive:
         """Find the deleted keys still held in free cells, cell slack and the bytes past the hive bins data, in file order"""
     def deleted_values(self) -> list[RegistryValue]:
         """Find the deleted values still held in free cells, cell slack and the bytes past the hive bins data, in file order, with their data while it has not been reused"""
+    def remnant_bins(self) -> list[tuple[int, int, int]]:
+        """Get the hive bins left past the hive bins data, in file order, as (offset, offset_field, size) tuples: where each lies (from the start of the hive bins data), the offset its header records, and its size; deleted_keys() and deleted_values() read them too"""
     @staticmethod
     def open_tolerant(path: str) -> Hive:
         """Open a damaged registry hive file, reading whatever can still be read; see problems()"""

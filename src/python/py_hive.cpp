@@ -157,6 +157,12 @@ PyMethodDef hive_methods[] = {
      .ml_flags = METH_NOARGS,
      .ml_doc = "deleted_values($self)\n--\n\nFind the deleted values still held in free cells, cell slack and the "
                "bytes past the hive bins data, in file order, with their data while it has not been reused"},
+    {.ml_name = "remnant_bins",
+     .ml_meth = hive_remnant_bins,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "remnant_bins($self)\n--\n\nGet the hive bins left past the hive bins data, in file order, as "
+               "(offset, offset_field, size) tuples: where each lies (from the start of the hive bins data), the "
+               "offset its header records, and its size; deleted_keys() and deleted_values() read them too"},
     {.ml_name = "open_tolerant",
      .ml_meth = fast_method(hive_open_tolerant),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC,

@@ -4,9 +4,11 @@
 #include "python/py_hive_deleted.hpp"
 
 #include "python/classes.hpp"
+#include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/guarded.hpp"
 #include "python/py_registry_key.hpp"
+#include "recovery/remnant_bins.hpp"
 
 namespace orvane::python {
 
@@ -54,6 +56,20 @@ PyObject* hive_deleted_values(PyObject* self, PyObject*) {
         },
         [](const std::shared_ptr<const hive::Hive>&, const std::shared_ptr<const recovery::Recovery>&,
            std::vector<OwnedValue> values) { return value_list(std::move(values)); });
+}
+
+PyObject* hive_remnant_bins(PyObject* self, PyObject*) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const std::shared_ptr<const hive::Hive> hive = PyHive::of(self).hive;
+        return run_unlocked(
+            PanicStyle::Panic, [&]() -> Checked<recovery::RemnantBins> { return recovery::RemnantBins::of(*hive); },
+            [](const recovery::RemnantBins& remnants) {
+                return to_list(remnants.bins(), [](const recovery::RemnantBin& bin) {
+                    return Py_BuildValue("(KkI)", static_cast<unsigned long long>(bin.position),
+                                         static_cast<unsigned long>(bin.offset_field), bin.size);
+                });
+            });
+    });
 }
 
 }  // namespace orvane::python

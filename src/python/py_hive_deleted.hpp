@@ -12,4 +12,7 @@ PyObject* hive_deleted_keys(PyObject* self, PyObject*);
 // Hive.deleted_values($self).
 PyObject* hive_deleted_values(PyObject* self, PyObject*);
 
+// Hive.remnant_bins($self).
+PyObject* hive_remnant_bins(PyObject* self, PyObject*);
+
 }  // namespace orvane::python

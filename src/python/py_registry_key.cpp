@@ -73,12 +73,12 @@ Checked<recovery::DeletedKey> deleted_key(const recovery::Recovery& recovery, st
 
 Checked<std::vector<OwnedValue>> read_deleted_values(const recovery::Recovery& recovery,
                                                      const recovery::DeletedKey& key, std::uint64_t limit) {
-    return owned_deleted_values(recovery, recovery.values_of(key.node), limit);
+    return owned_deleted_values(recovery, recovery.values_of(key), limit);
 }
 
 Checked<OwnedValue> find_deleted_value(const recovery::Recovery& recovery, const recovery::DeletedKey& key,
                                        std::string_view name) {
-    ORVANE_ASSIGN_OR_RETURN(recovery::DeletedValue found, recovery.value_named(key.node, name));
+    ORVANE_ASSIGN_OR_RETURN(recovery::DeletedValue found, recovery.value_named(key, name));
     std::vector<recovery::DeletedValue> one;
     one.push_back(std::move(found));
     // One value's data is never longer than the image.
@@ -259,7 +259,7 @@ PyObject* key_class_name(PyObject* self, PyObject*) {
     return read_either_key(
         self, [](const key::RegistryKey& key) { return checked(key::read_class_name(key)); },
         [](const recovery::Recovery& found, const recovery::DeletedKey& key) {
-            return checked(found.class_name_of(key.node));
+            return checked(found.class_name_of(key));
         },
         [](const std::shared_ptr<const hive::Hive>&, const std::optional<std::string>& name) -> PyObject* {
             if (!name) Py_RETURN_NONE;
@@ -272,7 +272,7 @@ PyObject* key_security_descriptor(PyObject* self, PyObject*) {
     return read_either_key(
         self, [](const key::RegistryKey& key) { return checked(key::read_security_descriptor(key)); },
         [](const recovery::Recovery& found, const recovery::DeletedKey& key) -> Checked<std::optional<utils::ByteView>> {
-            return found.security_descriptor_of(key.node);
+            return found.security_descriptor_of(key);
         },
         [](const std::shared_ptr<const hive::Hive>&, std::optional<utils::ByteView> descriptor) -> PyObject* {
             if (!descriptor) Py_RETURN_NONE;
@@ -387,7 +387,7 @@ PyObject* key_partial_path(PyObject* self, PyObject*) {
         [&](const hive::Hive& hive, std::uint32_t offset) -> Checked<std::string> {
             if (handle.recovery) {
                 ORVANE_ASSIGN_OR_RETURN(const recovery::DeletedKey key, deleted_key(*handle.recovery, offset));
-                return recovery::partial_path(hive, offset, key.node);
+                return handle.recovery->partial_path_of(key);
             }
             ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey key, hive.get_key(offset));
             return recovery::partial_path(hive, offset, key.node());
@@ -543,7 +543,7 @@ std::vector<OwnedValue> owned_deleted_values(const recovery::Recovery& recovery,
     std::vector<OwnedValue> result;
     result.reserve(values.size());
     for (recovery::DeletedValue& found : values) {
-        std::vector<std::uint8_t> bytes = budget.take([&] { return recovery.data_of(found.value); });
+        std::vector<std::uint8_t> bytes = budget.take([&] { return recovery.data_of(found); });
         result.push_back({std::move(found.value.name), found.value.value_type, std::move(bytes), found.offset, true});
     }
     return result;

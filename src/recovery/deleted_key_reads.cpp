@@ -39,8 +39,8 @@ bool Recovery::in_free_space(std::uint32_t offset) const noexcept {
            space_.holding(std::uint64_t{offset} + layout::cell_size_word, 1) != nullptr;
 }
 
-Checked<DeletedValue> Recovery::value_named(const key::KeyNode& node, std::string_view name) const {
-    for (DeletedValue& value : values_of(node)) {
+Checked<DeletedValue> Recovery::value_named(const DeletedKey& key, std::string_view name) const {
+    for (DeletedValue& value : values_of(key)) {
         if (key::equal_ascii_case_folded(value.value.name, name)) return std::move(value);
     }
     return failed<DeletedValue>(error::NotFound{"Value '" + std::string(name) + "'"});
@@ -91,8 +91,9 @@ Result<std::vector<std::pair<std::string, DeletedKey>>> Recovery::walk(const Del
 }
 
 Checked<std::optional<EitherKey>> Recovery::parent_of(const DeletedKey& key) const {
-    if (key.node.flags & root_key_flag) return std::optional<EitherKey>();
-    const std::uint32_t parent = key.node.parent_offset;
+    const std::uint32_t root = hive_->base_block().root_cell_offset;
+    if ((key.node.flags & root_key_flag) || key.offset == root) return std::optional<EitherKey>();
+    const std::uint32_t parent = resolve(key.offset, key.node.parent_offset);
     if (in_free_space(parent)) {
         auto found = key_at(parent);
         if (!found) return std::optional<EitherKey>();
@@ -114,12 +115,14 @@ Checked<std::string> Recovery::path_of(const DeletedKey& key) const {
     std::string path;  // the live part, once the chain reaches a live key
     const DeletedKey* current = &key;
     std::optional<DeletedKey> above;
-    while ((current->node.flags & root_key_flag) == 0) {
+    const std::uint32_t root = hive_->base_block().root_cell_offset;
+    while ((current->node.flags & root_key_flag) == 0 && current->offset != root) {
         if (names.size() == max_parent_steps) {
             return broken_chain("does not reach the root within " + std::to_string(max_parent_steps) + " steps");
         }
         names.push_back(current->node.name);
-        const std::uint32_t parent = current->node.parent_offset;
+        const std::uint32_t parent = resolve(current->offset, current->node.parent_offset);
+        if (parent == root) break;  // the root's own name is never part of a path
         if (std::find(seen.begin(), seen.end(), parent) != seen.end()) {
             return broken_chain("comes back to offset " + error::hex(parent));
         }
@@ -145,16 +148,23 @@ Checked<std::string> Recovery::path_of(const DeletedKey& key) const {
     return path;
 }
 
-Result<std::optional<std::string>> Recovery::class_name_of(const key::KeyNode& node) const {
-    const std::uint32_t length = node.class_name_length;
+std::string Recovery::partial_path_of(const DeletedKey& key) const {
+    return partial_path(*hive_, key.offset, key.node, &remnants_);
+}
+
+Result<std::optional<std::string>> Recovery::class_name_of(const DeletedKey& key) const {
+    const std::uint32_t length = key.node.class_name_length;
     if (length == 0) return std::optional<std::string>();
-    const auto cell = free_cell(node.class_name_offset, length);
+    const auto cell = free_cell(resolve(key.offset, key.node.class_name_offset), length);
     if (!cell) return std::optional<std::string>();
     ORVANE_ASSIGN_OR_RETURN(std::string name, utils::read_utf16_string(cell->first(length).bytes(), cell->origin()));
     return std::optional<std::string>(std::move(name));
 }
 
-std::optional<utils::ByteView> Recovery::security_descriptor_of(const key::KeyNode& node) const {
+std::optional<utils::ByteView> Recovery::security_descriptor_of(const DeletedKey& key) const {
+    key::KeyNode node = key.node;
+    node.security_offset = resolve(key.offset, node.security_offset);
+    if (node.security_offset == 0) return std::nullopt;  // it lay where no remnant bin reaches
     // The record is checked as a live key's is: its cell, its "sk" signature and the descriptor's length.
     auto descriptor = key::read_security_descriptor(key::RegistryKey(node, 0, *hive_));
     if (!descriptor) return std::nullopt;

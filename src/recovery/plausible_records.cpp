@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "hive/layout.hpp"
+#include "recovery/remnant_bins.hpp"
 
 namespace orvane::recovery {
 
@@ -78,24 +79,31 @@ std::optional<value::RegistryValue> plausible_value(utils::ByteView record, std:
     return std::move(*value);
 }
 
-std::optional<key::KeyNode> key_node_at(const hive::Hive& hive, std::uint32_t offset) {
+std::optional<key::KeyNode> key_node_at(const hive::Hive& hive, std::uint32_t offset,
+                                        std::optional<std::uint64_t> reach) {
     const utils::ByteView image(hive.data());
     const std::uint64_t area_size = image.size() - hive::layout::base_block_size;
     if (!sane_cell_offset(offset, area_size)) return std::nullopt;
     const std::uint64_t record = hive::layout::base_block_size + std::uint64_t{offset} + hive::layout::cell_size_word;
-    return plausible_key_node(utils::ByteView(image.rest(record).bytes(), offset), area_size);
+    return plausible_key_node(utils::ByteView(image.rest(record).bytes(), offset), reach.value_or(area_size));
 }
 
-std::string partial_path(const hive::Hive& hive, std::uint32_t offset, const key::KeyNode& node) {
-    if (node.flags & root_key_flag) return "";
+std::string partial_path(const hive::Hive& hive, std::uint32_t offset, const key::KeyNode& node,
+                         const RemnantBins* remnants) {
+    const std::uint32_t root = hive.base_block().root_cell_offset;
+    if ((node.flags & root_key_flag) || offset == root) return "";
+    const std::uint64_t area_size = hive.data().size() - hive::layout::base_block_size;
+    const auto resolve = [&](std::uint32_t holder, std::uint32_t reference) {
+        return remnants ? remnants->resolve(holder, reference) : reference;
+    };
     std::vector<std::string> names{node.name};
     std::unordered_set<std::uint32_t> met{offset};
-    std::uint32_t parent = node.parent_offset;
-    for (unsigned step = 0; step < longest_parent_chain && met.insert(parent).second; ++step) {
-        auto above = key_node_at(hive, parent);
+    std::uint32_t parent = resolve(offset, node.parent_offset);
+    for (unsigned step = 0; step < longest_parent_chain && parent != root && met.insert(parent).second; ++step) {
+        auto above = key_node_at(hive, parent, remnants ? remnants->reach(parent, area_size) : area_size);
         if (!above || (above->flags & root_key_flag)) break;
-        parent = above->parent_offset;
         names.push_back(std::move(above->name));
+        parent = resolve(parent, above->parent_offset);
     }
     std::string path;
     for (auto name = names.rbegin(); name != names.rend(); ++name) {

@@ -21,6 +21,8 @@
 
 namespace orvane::recovery {
 
+class RemnantBins;
+
 inline constexpr std::uint32_t no_cell = 0xFFFFFFFF;
 inline constexpr std::uint16_t root_key_flag = 0x0004;
 
@@ -47,14 +49,19 @@ inline std::uint64_t used_length(const value::RegistryValue& value) noexcept {
 
 // The key node at `offset` when it passes the checks above, read without
 // trusting its size word (a record found in slack or merged free space has
-// none of its own): the record may run to the end of the image.
-std::optional<key::KeyNode> key_node_at(const hive::Hive& hive, std::uint32_t offset);
+// none of its own): the record may run to the end of the image. Its offsets
+// may reach `reach` bytes (default: the hive bins area).
+std::optional<key::KeyNode> key_node_at(const hive::Hive& hive, std::uint32_t offset,
+                                        std::optional<std::uint64_t> reach = std::nullopt);
 
 // The names from below the root down to `node` (at `offset`), following
 // parent fields through key nodes that pass the checks above, live or
-// deleted. It stops, without failing, at the root key (flag 0x0004, whose
-// name is left out), at a parent that is no such key node, at a parent met
-// before, and after 512 steps; "" for the root key itself.
-std::string partial_path(const hive::Hive& hive, std::uint32_t offset, const key::KeyNode& node);
+// deleted, resolved through `remnants` where given. It stops, without
+// failing, at the root cell the base block names and at a key flagged as the
+// root (0x0004), whose names are left out, at a parent that is no such key
+// node, at a parent met before, and after 512 steps; "" for the root key
+// itself. A key whose parent is gone is the first name of its path.
+std::string partial_path(const hive::Hive& hive, std::uint32_t offset, const key::KeyNode& node,
+                         const RemnantBins* remnants = nullptr);
 
 }  // namespace orvane::recovery

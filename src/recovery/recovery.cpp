@@ -33,20 +33,22 @@ class CopyCheck {
 public:
     CopyCheck(const hive::Hive& hive, const LiveSet& live) : hive_(hive), live_(live) {}
 
-    // Equal in name and last-written time to a live subkey of its live parent.
-    bool of_live_key(const key::KeyNode& node) {
-        if (!live_.keys.contains(node.parent_offset)) return false;
-        auto found = children_.find(node.parent_offset);
-        if (found == children_.end()) found = children_.emplace(node.parent_offset, live_children(node.parent_offset)).first;
+    // Equal in name and last-written time to a live subkey of its live parent
+    // (at `parent`, the parent field as it resolves in this file).
+    bool of_live_key(const key::KeyNode& node, std::uint32_t parent) {
+        if (!live_.keys.contains(parent)) return false;
+        auto found = children_.find(parent);
+        if (found == children_.end()) found = children_.emplace(parent, live_children(parent)).first;
         return std::any_of(found->second.begin(), found->second.end(), [&](const key::KeyNode& child) {
             return child.last_written == node.last_written && child.name == node.name;
         });
     }
 
-    // Equal to the live value record that names the same data cell.
-    bool of_live_value(const value::RegistryValue& value) const {
+    // Equal to the live value record that names the same data cell (at
+    // `data`, the data offset as it resolves in this file).
+    bool of_live_value(const value::RegistryValue& value, std::uint32_t data) const {
         if (value.data_size <= vk::inline_data_limit) return false;
-        const std::uint32_t* owner = find_in(live_.data_owners, value.data_offset);
+        const std::uint32_t* owner = find_in(live_.data_owners, data);
         if (!owner) return false;
         const auto cell = hive_.get_cell(*owner);
         if (!cell) return false;
@@ -79,9 +81,10 @@ Recovery Recovery::scan(const hive::Hive& hive) {
     Recovery found(hive);
     found.area_ = utils::ByteView(hive.data()).rest(layout::base_block_size);
     const utils::ByteView area = found.area_;
-    const std::uint64_t area_size = area.size();
     const LiveSet live = LiveSet::find(hive);
-    found.space_ = FreeSpace::map(area, hive.base_block().hive_bins_data_size, live.used_lengths);
+    const std::uint64_t recorded = hive.base_block().hive_bins_data_size;
+    found.space_ = FreeSpace::map(area, recorded, live.used_lengths);
+    found.remnants_ = RemnantBins::of(hive);
     CopyCheck copies(hive, live);
 
     for (const Span& span : found.space_.spans()) {
@@ -94,16 +97,18 @@ Recovery Recovery::scan(const hive::Hive& hive) {
             const utils::ByteView record = found.record_at(offset, span.end);
             std::uint64_t used = 0;
             if (record.has_signature(0, nk::signature)) {
-                if (auto node = plausible_key_node(record, area_size)) {
+                if (auto node = plausible_key_node(record, found.reach(offset))) {
                     used = used_length(*node);
-                    if (!live.keys.contains(offset) && !copies.of_live_key(*node)) {
+                    if (!live.keys.contains(offset) &&
+                        !copies.of_live_key(*node, found.resolve(offset, node->parent_offset))) {
                         found.keys_.push_back({offset, span.place, std::move(*node)});
                     }
                 }
             } else if (record.has_signature(0, vk::signature)) {
-                if (auto value = plausible_value(record, area_size, hive)) {
+                if (auto value = plausible_value(record, found.reach(offset), hive)) {
                     used = used_length(*value);
-                    if (!live.values.contains(offset) && !copies.of_live_value(*value)) {
+                    if (!live.values.contains(offset) &&
+                        !copies.of_live_value(*value, found.resolve(offset, value->data_offset))) {
                         found.values_.push_back({offset, span.place, std::move(*value)});
                     }
                 }
@@ -149,21 +154,24 @@ std::optional<utils::ByteView> Recovery::free_cell(std::uint32_t offset, std::ui
 std::optional<DeletedKey> Recovery::key_at(std::uint32_t offset) const {
     const auto record = free_record(offset, nk::fixed_size);
     if (!record) return std::nullopt;
-    auto node = plausible_key_node(record->first, area_.size());
+    auto node = plausible_key_node(record->first, reach(offset));
     if (!node) return std::nullopt;
     return DeletedKey{offset, record->second, std::move(*node)};
 }
 
-std::vector<DeletedValue> Recovery::values_of(const key::KeyNode& node) const {
+std::vector<DeletedValue> Recovery::values_of(const DeletedKey& key) const {
     std::vector<DeletedValue> values;
+    const key::KeyNode& node = key.node;
     if (node.value_count == 0) return values;
-    const auto list = free_cell(node.value_list_offset, std::uint64_t{node.value_count} * 4);
+    const std::uint32_t list_offset = resolve(key.offset, node.value_list_offset);
+    const auto list = free_cell(list_offset, std::uint64_t{node.value_count} * 4);
     if (!list) return values;
     for (std::uint32_t i = 0; i < node.value_count; ++i) {
-        const std::uint32_t offset = *list->u32(4 * std::uint64_t{i});  // the cell holds `value_count` entries
+        // The cell holds `value_count` entries.
+        const std::uint32_t offset = resolve(list_offset, *list->u32(4 * std::uint64_t{i}));
         const auto record = free_record(offset, vk::minimum_size);
         if (!record) continue;
-        if (auto value = plausible_value(record->first, area_.size(), *hive_)) {
+        if (auto value = plausible_value(record->first, reach(offset), *hive_)) {
             values.push_back({offset, record->second, std::move(*value)});
         }
     }
@@ -174,7 +182,7 @@ std::vector<DeletedKey> Recovery::subkeys_of(std::uint32_t offset, const key::Ke
     std::vector<DeletedKey> keys;
     if (node.subkey_count == 0) return keys;
     std::unordered_set<std::uint32_t> lists_read;
-    collect_subkeys(offset, node.subkey_list_offset, 0, lists_read, keys);
+    collect_subkeys(offset, resolve(offset, node.subkey_list_offset), 0, lists_read, keys);
     return keys;
 }
 
@@ -187,8 +195,8 @@ void Recovery::collect_subkeys(std::uint32_t parent, std::uint32_t list_offset, 
     if (!list) return;
     const auto add_key = [&](std::uint32_t key_offset) {
         // A subkey whose parent field names another key is someone else's.
-        auto key = key_at(key_offset);
-        if (key && key->node.parent_offset == parent) keys.push_back(std::move(*key));
+        auto key = key_at(resolve(list_offset, key_offset));
+        if (key && resolve(key->offset, key->node.parent_offset) == parent) keys.push_back(std::move(*key));
     };
     if (const auto* leaf = std::get_if<subkey_list::IndexLeaf>(&*list)) {
         for (const std::uint32_t key_offset : leaf->key_offsets) add_key(key_offset);
@@ -196,12 +204,13 @@ void Recovery::collect_subkeys(std::uint32_t parent, std::uint32_t list_offset, 
         for (const auto& entry : hashed->entries) add_key(entry.first);
     } else {
         for (const std::uint32_t child : std::get<subkey_list::RootIndex>(*list).list_offsets) {
-            collect_subkeys(parent, child, depth + 1, lists_read, keys);
+            collect_subkeys(parent, resolve(list_offset, child), depth + 1, lists_read, keys);
         }
     }
 }
 
-std::optional<std::vector<std::uint8_t>> Recovery::data_of(const value::RegistryValue& value) const {
+std::optional<std::vector<std::uint8_t>> Recovery::data_of(const DeletedValue& found) const {
+    const value::RegistryValue& value = found.value;
     const std::uint32_t size = value.data_size;
     if (size <= vk::inline_data_limit) {
         // Held in the offset field itself, low-order byte first.
@@ -209,7 +218,8 @@ std::optional<std::vector<std::uint8_t>> Recovery::data_of(const value::Registry
         utils::store_u32(field, value.data_offset);
         return std::vector<std::uint8_t>(field, field + size);
     }
-    const auto single = free_cell(value.data_offset, size);
+    const std::uint32_t data_offset = resolve(found.offset, value.data_offset);
+    const auto single = free_cell(data_offset, size);
     const bool big_data_record = single && single->has_signature(0, db::signature);
     const bool legacy = hive_->base_block().minor_version <= legacy_minor_version;
     if (size <= vk::largest_single_cell || (legacy && single && !big_data_record)) {
@@ -219,17 +229,19 @@ std::optional<std::vector<std::uint8_t>> Recovery::data_of(const value::Registry
     }
 
     // Big data: the "db" record, its segment list and every segment must still be free.
-    const auto cell = free_cell(value.data_offset, db::minimum_size);
+    const auto cell = free_cell(data_offset, db::minimum_size);
     if (!cell || !cell->has_signature(0, db::signature)) return std::nullopt;
     const auto record = cell->fixed<db::minimum_size>();
     if (!record) return std::nullopt;
     const std::uint32_t count = record->u16<db::segment_count>();
-    const auto segments = free_cell(record->u32<db::segment_list_offset>(), std::uint64_t{count} * 4);
+    const std::uint32_t list_offset = resolve(data_offset, record->u32<db::segment_list_offset>());
+    const auto segments = free_cell(list_offset, std::uint64_t{count} * 4);
     if (!segments) return std::nullopt;
     std::vector<std::uint8_t> data;
     for (std::uint32_t i = 0; i < count && data.size() < size; ++i) {
         const std::size_t wanted = std::min<std::size_t>(size - data.size(), vk::largest_single_cell);
-        const auto segment = free_cell(*segments->u32(4 * std::uint64_t{i}) & db::segment_offset_mask, wanted);
+        const std::uint32_t segment_offset = *segments->u32(4 * std::uint64_t{i}) & db::segment_offset_mask;
+        const auto segment = free_cell(resolve(list_offset, segment_offset), wanted);
         if (!segment) return std::nullopt;
         const utils::Bytes bytes = segment->first(wanted).bytes();
         data.insert(data.end(), bytes.begin(), bytes.end());

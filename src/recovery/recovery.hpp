@@ -33,6 +33,7 @@
 #include "value/registry_value.hpp"
 #include "key/key_node.hpp"
 #include "recovery/free_space.hpp"
+#include "recovery/remnant_bins.hpp"
 
 namespace orvane::recovery {
 
@@ -61,6 +62,8 @@ public:
     const std::vector<DeletedKey>& keys() const noexcept { return keys_; }
     const std::vector<DeletedValue>& values() const noexcept { return values_; }
     const FreeSpace& free_space() const noexcept { return space_; }
+    // The bins left past the hive bins data, which the scan also reads.
+    const RemnantBins& remnant_bins() const noexcept { return remnants_; }
 
     // About how many bytes of memory the result holds.
     std::uint64_t memory_size() const noexcept;
@@ -71,13 +74,13 @@ public:
     // A recovered key's values and subkeys, in list order, as far as its
     // lists and the records they name still lie in free space; a list that
     // has been reused gives none.
-    std::vector<DeletedValue> values_of(const key::KeyNode& node) const;
+    std::vector<DeletedValue> values_of(const DeletedKey& key) const;
     // Subkeys whose parent field does not name the key (`offset`) are someone else's and left out.
     std::vector<DeletedKey> subkeys_of(std::uint32_t offset, const key::KeyNode& node) const;
 
     // The value named `name` (compared as value names are: ASCII letters in
     // any case) among the key's recovered values, or NotFound "Value '<name>'".
-    Checked<DeletedValue> value_named(const key::KeyNode& node, std::string_view name) const;
+    Checked<DeletedValue> value_named(const DeletedKey& key, std::string_view name) const;
 
     // The key at `path` below a recovered key, through recovered subkeys only
     // (components as for live keys, names compared as key names are), or
@@ -94,30 +97,35 @@ public:
     // The key the parent field names: a recovered key when the parent's
     // record lies in free space and passes the checks, a live key when it
     // lies in an allocated cell and reads as a key node; nullopt for a key
-    // flagged as the root, or a parent that is gone. Free bytes are never
-    // read as a live key.
+    // flagged as the root or at the root cell, or a parent that is gone.
+    // Free bytes are never read as a live key.
     Checked<std::optional<EitherKey>> parent_of(const DeletedKey& key) const;
 
     // The path from below the root: the parents' names as far as deleted
-    // parents lead, then the live parent's own path. A chain that reaches no
+    // parents lead, then the live parent's own path. The chain ends at the
+    // root cell the base block names, whatever that key's flags say. A chain that reaches no
     // readable parent fails with InvalidFormat "Key at offset <o> has a
     // parent chain that breaks at offset <p>", one that comes back on itself
     // or runs past 512 steps as the path of a live key does.
     Checked<std::string> path_of(const DeletedKey& key) const;
 
+    // The names from below the root down to `key`, as far as its parents
+    // lead (see partial_path in plausible_records.hpp); never fails.
+    std::string partial_path_of(const DeletedKey& key) const;
+
     // The class name while its cell is still free and long enough; nullopt
     // when the key names none or the cell has been reused.
-    Result<std::optional<std::string>> class_name_of(const key::KeyNode& node) const;
+    Result<std::optional<std::string>> class_name_of(const DeletedKey& key) const;
 
     // The security descriptor of the "sk" record the key names, free or
     // still allocated (security records are shared, and outlive a deleted
     // key while other keys use them); nullopt when it names none or the cell
     // holds no readable security record any more.
-    std::optional<utils::ByteView> security_descriptor_of(const key::KeyNode& node) const;
+    std::optional<utils::ByteView> security_descriptor_of(const DeletedKey& key) const;
 
     // A recovered value's data, or nullopt when its data cell (or a cell of
     // its big data) has been reused or does not have the size it needs.
-    std::optional<std::vector<std::uint8_t>> data_of(const value::RegistryValue& value) const;
+    std::optional<std::vector<std::uint8_t>> data_of(const DeletedValue& value) const;
 
 private:
     explicit Recovery(const hive::Hive& hive) : hive_(&hive) {}
@@ -135,9 +143,17 @@ private:
     void collect_subkeys(std::uint32_t parent, std::uint32_t list_offset, unsigned depth,
                          std::unordered_set<std::uint32_t>& lists_read, std::vector<DeletedKey>& keys) const;
 
+    // The cell offset in this file of an offset held by the record at `holder`.
+    std::uint32_t resolve(std::uint32_t holder, std::uint32_t reference) const noexcept {
+        return remnants_.resolve(holder, reference);
+    }
+    // How far the offsets held by the record at `holder` may reach.
+    std::uint64_t reach(std::uint32_t holder) const noexcept { return remnants_.reach(holder, area_.size()); }
+
     const hive::Hive* hive_;  // not owned
     utils::ByteView area_;
     FreeSpace space_;
+    RemnantBins remnants_;
     std::vector<DeletedKey> keys_;
     std::vector<DeletedValue> values_;
 };

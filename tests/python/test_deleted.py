@@ -171,7 +171,7 @@ class TestDeletedValues:
 
 
 CORPUS_COUNTS = {  # deleted keys and values found, as the C++ corpus test pins them
-    "NTUSER.DAT": (0, 69), "UsrClass.dat": (94, 221), "amcache.hve": (0, 1), "SAM": (3, 4), "SECURITY": (0, 1),
+    "NTUSER.DAT": (103, 415), "UsrClass.dat": (94, 221), "amcache.hve": (0, 1), "SAM": (3, 4), "SECURITY": (0, 1),
     "BCD": (4, 4),
 }
 
@@ -380,3 +380,41 @@ class TestAccessorsOfDeletedKeys:
         assert str(raised.value) == (f"Invalid format: Key at offset {gone_at:#x} has a parent chain that comes "
                                      f"back to offset {gone_at:#x}")
         assert gone.partial_path() == "Middle\\Gone"
+
+
+class TestRemnantBins:
+    """Bins left past the hive bins data: their cells come back as deleted,
+    whether their size words say allocated or free."""
+
+    @staticmethod
+    def truncated_hive(offset_field_shift: int = 0):
+        b = HiveBuilder()
+        root = b.key("ROOT", flags=0x2C)
+        end = b.add_hbin()
+        b.u32(BASE + end + 4, end + offset_field_shift)
+        moved = lambda at: at + offset_field_shift  # noqa: E731
+        data = b.data_cell(sz("remnant"))
+        value = b.vk("Text", REG_SZ, len(sz("remnant")), moved(data))
+        nameless = b.vk("", REG_DWORD, 0x80000004, 7)
+        values = b.value_list([moved(value), moved(nameless)])
+        old = b.key("Old", parent=root if not offset_field_shift else 0x7FFF0, value_count=2, value_list=moved(values))
+        b.u32(40, end)
+        return b, old
+
+    @pytest.mark.parametrize("shift", [0, 0x40000], ids=["same_layout", "other_layout"])
+    def test_keys_and_values_of_old_bins(self, write_hive, shift):
+        b, old = self.truncated_hive(shift)
+        hive = orvane.Hive.open(write_hive(b))
+        [key] = hive.deleted_keys()
+        assert (key.name(), key.offset(), key.is_deleted(), key.partial_path()) == ("Old", old, True, "Old")
+        assert [(v.name(), v.as_py()) for v in key.values()] == [("Text", "remnant"), ("(default)", 7)]
+        assert sorted(v.name() for v in hive.deleted_values()) == ["(default)", "Text"]
+        assert hive.remnant_bins() == [(0x1000, 0x1000 + shift, 0x1000)]
+        assert list(hive.walk()) and [p for p, _ in hive.walk()] == [""]
+
+    def test_info_counts_them(self, write_hive):
+        from cli_runner import run
+        path = write_hive(self.truncated_hive()[0])
+        assert "  remnant bins:        1 (4,096 bytes past the hive bins data)\n" in run("info", path).stdout
+        plain = write_hive(self.truncated_hive()[0].u32(40, 0x2000))
+        assert "remnant bins" not in run("info", plain).stdout

@@ -43,6 +43,7 @@ def facts(opened: hives.OpenedHive) -> dict[str, object]:
     hive = opened.hive
     block = hive.base_block()
     bins = hive.hbins()
+    remnants = hive.remnant_bins()
     keys = values = depth = 0
     for path, key in hive.walk():
         keys += 1
@@ -67,6 +68,8 @@ def facts(opened: hives.OpenedHive) -> dict[str, object]:
         "checksum_matches": stored == WINDOWS_CHECKSUM.get(computed, computed),
         "hive_bins": len(bins),
         "hive_bins_size": sum(hbin.size for hbin in bins),
+        "remnant_bins": len(remnants),
+        "remnant_bins_size": sum(size for _, _, size in remnants),
         "keys": keys,
         "values": values,
         "max_depth": depth,
@@ -88,6 +91,8 @@ def as_text(f: dict[str, object]) -> str:
         ("file name", one_line(f["file_name"]) or "(none)"),
         ("checksum in file", checksum),
         ("hive bins", f"{f['hive_bins']:,} ({f['hive_bins_size']:#x} bytes)"),
+        *([("remnant bins", f"{f['remnant_bins']:,} ({f['remnant_bins_size']:,} bytes past the hive bins data)")]
+          if f["remnant_bins"] else []),
         ("keys", f"{f['keys']:,}"),
         ("values", f"{f['values']:,}"),
         ("deepest path", f"{f['max_depth']} levels"),
