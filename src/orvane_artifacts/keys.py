@@ -109,8 +109,16 @@ def strings_of(value) -> list[str] | None:
     return None
 
 
+DEFAULT_NAME = "(default)"  # how orvane names a key's default (unnamed) value
+
+
+def _lookup(name: str) -> str:
+    return (name or DEFAULT_NAME).lower()
+
+
 class Values:
-    """A key's values by name (any letter case), read with one call."""
+    """A key's values by name (any letter case; "" is the default value),
+    read with one call."""
 
     __slots__ = ("by_name",)
 
@@ -118,28 +126,28 @@ class Values:
         self.by_name = {} if key is None else {value.name().lower(): value for value in key.values()}
 
     def __contains__(self, name: str) -> bool:
-        return name.lower() in self.by_name
+        return _lookup(name) in self.by_name
 
     def get(self, name: str):
-        return self.by_name.get(name.lower())
+        return self.by_name.get(_lookup(name))
 
     def names(self) -> list[str]:
         return [value.name() for value in self.by_name.values()]
 
     def raw(self, name: str) -> bytes | None:
-        value = self.by_name.get(name.lower())
+        value = self.by_name.get(_lookup(name))
         return None if value is None else value.raw_data()
 
     def text(self, name: str) -> str | None:
-        value = self.by_name.get(name.lower())
+        value = self.by_name.get(_lookup(name))
         return None if value is None else text_of(value)
 
     def number(self, name: str) -> int | None:
-        value = self.by_name.get(name.lower())
+        value = self.by_name.get(_lookup(name))
         return None if value is None else number_of(value)
 
     def strings(self, name: str) -> list[str] | None:
-        value = self.by_name.get(name.lower())
+        value = self.by_name.get(_lookup(name))
         return None if value is None else strings_of(value)
 
     def flag(self, name: str) -> bool | None:

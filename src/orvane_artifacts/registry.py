@@ -13,6 +13,11 @@ from orvane_artifacts.framework import Extractor
 SYSTEM_WIDE = (
     "control_sets",
     "system_identity",
+    "network_interfaces",
+    "services",
+    "usb",
+    "mounted_devices",
+    "shimcache",
 )
 
 # User activity: NTUSER.DAT and UsrClass.dat.
