@@ -18,6 +18,7 @@ SYSTEM_WIDE = (
     "usb",
     "mounted_devices",
     "shimcache",
+    "sam",
 )
 
 # User activity: NTUSER.DAT and UsrClass.dat.
