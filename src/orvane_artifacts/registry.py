@@ -18,6 +18,7 @@ SYSTEM_WIDE = (
     "usb",
     "mounted_devices",
     "shimcache",
+    "bam",
     "sam",
 )
 

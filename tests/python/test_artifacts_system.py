@@ -241,3 +241,17 @@ def test_random_bytes_through_the_small_decoders(data):
     decoders.sid(data)
     decoders.guid(data)
     decoders.filetime_at(data)
+
+
+@pytest.mark.parametrize("location", ["Services\\bam\\State\\UserSettings", "Services\\bam\\UserSettings",
+                                      "Services\\dam\\UserSettings"])
+def test_bam_entries_in_each_location(open_tree, location):
+    from artifact_hives import dword
+    user = path_tree(f"ControlSet001\\{location}\\S-1-5-21-1-2-3-1001", [
+        binary("\\Device\\HarddiskVolume3\\Windows\\cmd.exe", struct.pack("<QQII", T1, 0, 0, 2)),
+        binary("Short", b"\1\2\3"),
+        dword("SequenceNumber", 5),
+    ])
+    [record] = orvane_artifacts.extract(open_tree(system(user)), ["bam"]).records["bam"]
+    assert (record["sid"], record["program"], record["last_run"], record["source"]) == (
+        "S-1-5-21-1-2-3-1001", "\\Device\\HarddiskVolume3\\Windows\\cmd.exe", WHEN, location.split("\\")[1])
