@@ -79,3 +79,15 @@ def test_damaged_hive_with_tolerant(system_hive, tmp_path):
 ])
 def test_exit_codes(args, status):
     assert run(*args).returncode == status
+
+
+def test_timeline_merges_artifact_rows_in_time_order(corpus_dir):
+    done = run("timeline", "--artifacts", corpus_dir / "SAM")
+    assert done.returncode == 0, done.stderr
+    rows = list(csv.reader(io.StringIO(done.stdout)))
+    assert rows[0] == ["time", "hive", "artifact", "description"]
+    body = rows[1:]
+    assert [r[0] for r in body if r[0]] == sorted(r[0] for r in body if r[0])
+    assert ["2010-11-20T21:48:12.5692440Z", str(corpus_dir / "SAM"), "sam_users",
+            "last_logon: Administrator"] in body
+    assert sum(r[2] == "key" for r in body) > 10
