@@ -20,6 +20,7 @@ SYSTEM_WIDE = (
     "shimcache",
     "bam",
     "sam",
+    "bcd",
 )
 
 # User activity: NTUSER.DAT and UsrClass.dat.
