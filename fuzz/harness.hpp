@@ -28,6 +28,7 @@
 #include "key/key_path.hpp"
 #include "key/key_reads.hpp"
 #include "key/key_walk.hpp"
+#include "recovery/orphan_walk.hpp"
 #include "hive/layout.hpp"
 #include "key/registry_key.hpp"
 #include "value/registry_value.hpp"
@@ -94,6 +95,7 @@ inline void walk_values(const key::RegistryKey& key, WalkCounts& counts) {
 }  // namespace detail
 
 // Every hbin header, then every key the core's walk reaches from the root
+// and every orphan key below it
 // (each key node once, whatever the subkey lists say, so cycles end) with its
 // values, raw data, decoded data and display text, its class name and
 // security descriptor; and for the first keys, their path and parent, and the
@@ -116,9 +118,11 @@ inline WalkCounts walk_hive(const hive::Hive& hive) {
     constexpr std::size_t looked_up_path_bytes = 256;
     std::unordered_set<std::uint32_t> seen_value_lists;
     std::vector<std::uint32_t> subkeys;
-    key::KeyWalk walk(*root);
+    // After the tree, the orphan keys the allocated-cell scan finds.
+    recovery::OrphanWalk walk(*root, true);
     for (;;) {
         auto step = walk.next();
+        (void)walk.take_notices();
         if (!step) {
             detail::count_error(counts, true);
             continue;

@@ -23,11 +23,23 @@ struct HbinHeader {
     bool operator==(const HbinHeader&) const = default;
 };
 
+// A range of the hive bins data [begin, end) that a tolerant walk skipped:
+// a missing or invalid bin up to the next sound header on a 4 KiB boundary.
+struct SkippedRange {
+    std::uint64_t begin = 0;
+    std::uint64_t end = 0;
+    bool operator==(const SkippedRange&) const = default;
+};
+
 struct HbinWalk {
     std::vector<HbinHeader> headers;     // in file order
     std::optional<RegistryError> fault;  // why a strict walk failed
     std::uint64_t good_end = 0;          // where the readable bins end, from the start of the hive bins data
+    std::vector<SkippedRange> skipped;   // tolerant walk only; in order, all before good_end
 };
+
+// Bins begin on 4 KiB boundaries of the hive bins data.
+inline constexpr std::uint64_t hbin_alignment = 4096;
 
 // Walks the bin headers of a whole hive `image` (base block included), in the
 // strict way or, given a log to note problems in, the tolerant way; hive.cpp

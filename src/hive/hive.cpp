@@ -67,29 +67,56 @@ Result<BaseBlock> read_checked_base_block(const utils::ByteView& image) {
 // short, and ends the list after a bin of size 0 (which would otherwise be
 // visited forever).
 //
-// The tolerant walk (`problems` given) lists the same bins but never fails:
-// the first bad header (wrong signature, wrong offset, cut short, smaller than
-// a header) ends the readable bins. `good_end` is that header's position, so
-// no cell behind it is read, and the reason is noted unless the header lies in
-// the slack.
+// The tolerant walk (`problems` given) lists the same bins but never fails.
+// At a bad header (wrong signature, wrong offset, cut short, smaller than a
+// header) inside the recorded data it looks for the next sound header at a
+// following 4 KiB boundary: the range up to it is skipped (noted) and the walk
+// goes on there, so the cells of later bins stay readable. When there is
+// none, or the bad header lies in the slack, `good_end` is that header's
+// position and no cell behind it is read; the reason is noted unless the
+// header lies in the slack.
 HbinWalk walk_hbins(utils::Bytes image, std::uint32_t recorded_size, error::ProblemLog* problems) {
     const utils::ByteView area = utils::ByteView(image).rest(layout::base_block_size);
     const std::uint64_t length = area.size();
     HbinWalk walk;
     walk.good_end = length;
+    const auto view_at = [&](std::uint64_t position) {
+        return utils::ByteView(area.bytes().subspan(static_cast<std::size_t>(position)),
+                               static_cast<std::uint32_t>(position));
+    };
+    // The next position after `from`, on a 4 KiB boundary, that holds a sound
+    // header, or `length`.
+    const auto next_sound_header = [&](std::uint64_t from) {
+        for (std::uint64_t at = (from / hbin_alignment + 1) * hbin_alignment; at < length; at += hbin_alignment) {
+            const utils::ByteView candidate = view_at(at);
+            const auto record = candidate.fixed<layout::hbin_header_size>();
+            if (record && !bad_hbin(candidate, *record, at, true)) return at;
+        }
+        return length;
+    };
     std::uint64_t position = 0;
     while (position < length) {
         const bool slack = recorded_size != 0 && position >= recorded_size;
+        // Skips to the next sound header when there is one (true), else ends
+        // the readable bins here.
         const auto stop = [&](RegistryError error) {
+            const std::uint64_t next = slack ? length : next_sound_header(position);
+            if (next < length) {
+                problems->note("Skipped hive bins from offset " + error::hex(position) + " to " + error::hex(next),
+                               error);
+                walk.skipped.push_back({position, next});
+                position = next;
+                return true;
+            }
             if (!slack) problems->note("Hive bins end at offset " + error::hex(position), error);
             walk.good_end = position;
+            return false;
         };
-        const utils::ByteView at(area.bytes().subspan(static_cast<std::size_t>(position)),
-                                 static_cast<std::uint32_t>(position));
+        const utils::ByteView at = view_at(position);
         auto record = at.fixed<layout::hbin_header_size>();
         if (!record) {
             if (problems) {
-                stop(std::move(record).error());
+                if (stop(std::move(record).error())) continue;
             } else {
                 walk.fault = std::move(record).error();
             }
@@ -97,7 +124,7 @@ HbinWalk walk_hbins(utils::Bytes image, std::uint32_t recorded_size, error::Prob
         }
         if (auto bad = bad_hbin(at, *record, position, problems != nullptr)) {
             if (problems) {
-                stop(std::move(*bad));
+                if (stop(std::move(*bad))) continue;
             } else if (bad->is<error::InvalidFormat>() && !slack) {
                 walk.fault = std::move(*bad);  // a header that is not "hbin" just ends the list
             }
@@ -155,7 +182,7 @@ Result<std::shared_ptr<const Hive>> Hive::from_data(HiveData data, std::vector<s
     }
     const std::uint64_t readable = image.size();
     return std::shared_ptr<const Hive>(
-        new Hive(std::move(data), std::move(block), std::move(applied_logs), readable, nullptr));
+        new Hive(std::move(data), std::move(block), std::move(applied_logs), readable, {}, nullptr));
 }
 
 Result<std::shared_ptr<const Hive>> Hive::from_data_tolerant(HiveData data) {
@@ -179,10 +206,11 @@ Result<std::shared_ptr<const Hive>> Hive::from_data_tolerant(HiveData data) {
         problems->note("Hive bins data size " + error::hex(block.hive_bins_data_size) +
                        " runs past the end of the file (" + error::hex(present) + " bytes present)");
     }
-    // Cells are read only up to the first bin that is missing or invalid.
-    const HbinWalk walk = walk_hbins(image.bytes(), block.hive_bins_data_size, problems.get());
+    // Cells are read past bins that are missing or invalid, but not from them.
+    HbinWalk walk = walk_hbins(image.bytes(), block.hive_bins_data_size, problems.get());
     const std::uint64_t readable = layout::base_block_size + walk.good_end;
-    return std::shared_ptr<const Hive>(new Hive(std::move(data), std::move(block), {}, readable, std::move(problems)));
+    return std::shared_ptr<const Hive>(new Hive(std::move(data), std::move(block), {}, readable,
+                                                std::move(walk.skipped), std::move(problems)));
 }
 
 std::vector<std::string> Hive::problems() const {
@@ -203,12 +231,25 @@ Result<std::vector<HbinHeader>> Hive::hbins() const {
     return std::move(walk.headers);
 }
 
+std::uint64_t Hive::readable_end(std::uint32_t offset) const noexcept {
+    // The first skipped range that ends after `offset`; the ranges are few
+    // and in order.
+    for (const SkippedRange& range : skipped_) {
+        if (range.end <= offset) continue;
+        return range.begin <= offset ? 0 : layout::base_block_size + range.begin;
+    }
+    return readable_size_;
+}
+
 Result<utils::ByteView> Hive::get_cell(std::uint32_t offset) const {
-    const utils::Bytes image = data().first(static_cast<std::size_t>(readable_size_));
-    const std::uint64_t n = image.size();
     if (offset > layout::largest_cell_offset) return error::fail(error::InvalidOffset{offset, 0});
+    // A cell may not start in a skipped range nor run into one: it ends the
+    // readable bytes as the end of the file does.
+    const std::uint64_t end = skipped_.empty() ? readable_size_ : readable_end(offset);
+    const std::uint64_t n = readable_size_;
+    const utils::Bytes image = data().first(static_cast<std::size_t>(end));
     const std::uint64_t position = std::uint64_t{offset} + layout::base_block_size;
-    if (position >= n) return error::fail(error::InvalidOffset{offset, n});
+    if (position >= image.size()) return error::fail(error::InvalidOffset{offset, n});
     // Errors name the cell offset; the view runs from the size word to the end of the image.
     const utils::ByteView cell(image.subspan(static_cast<std::size_t>(position)), offset);
     ORVANE_ASSIGN_OR_RETURN(const auto size_word, cell.fixed<layout::cell_size_word>());

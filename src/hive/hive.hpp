@@ -43,10 +43,12 @@ public:
     // The tolerant way in, for damaged hives: only a file under 4096 bytes, a
     // signature other than "regf" or a major version other than 1 is refused.
     // A checksum mismatch, another minor version and a hive bins data size past
-    // the end of the file are noted. The bins are walked once: cells are read
-    // only up to the first bin that is missing or invalid (noted), as if the
-    // file ended there. Reads then skip, note and go on where a strict hive
-    // fails (see problems()).
+    // the end of the file are noted. The bins are walked once: a bin that is
+    // missing or invalid is skipped up to the next sound bin header on a 4 KiB
+    // boundary (noted), and no cell is read from the skipped range; with no
+    // sound header after it, cells are read only up to it, as if the file
+    // ended there. Reads then skip, note and go on where a strict hive fails
+    // (see problems()).
     [[nodiscard]] static Result<std::shared_ptr<const Hive>> open_tolerant(const std::string& path);
     [[nodiscard]] static Result<std::shared_ptr<const Hive>> from_data_tolerant(HiveData data);
 
@@ -62,12 +64,13 @@ public:
     // visited forever), and at a header past the recorded data size whose
     // offset field is wrong (slack left by Windows); inside the recorded data
     // such a header is an error. A tolerant hive never fails here: it lists
-    // the bins before the first bad one, which its load noted.
+    // the sound bins, past the ranges its load skipped and noted.
     [[nodiscard]] Result<std::vector<HbinHeader>> hbins() const;
 
     // The payload of the cell at `offset` (relative to the hive bins data), a
     // view into the image whose errors name `offset`. Only the image length
-    // bounds it (for a tolerant hive, the end of its readable bins): free and
+    // bounds it (for a tolerant hive, the end of its readable bins and the
+    // ranges it skipped): free and
     // allocated cells read alike, and bins and the recorded data size are not
     // consulted.
     [[nodiscard]] Result<utils::ByteView> get_cell(std::uint32_t offset) const;
@@ -96,13 +99,18 @@ private:
     [[nodiscard]] static Result<std::shared_ptr<const Hive>> open_as(const std::string& path, Reading reading);
 
     Hive(HiveData data, BaseBlock base_block, std::vector<std::string> applied_logs, std::uint64_t readable_size,
-         std::unique_ptr<error::ProblemLog> problems) noexcept
+         std::vector<SkippedRange> skipped, std::unique_ptr<error::ProblemLog> problems) noexcept
         : data_(std::move(data)),
           base_block_(std::move(base_block)),
           applied_logs_(std::move(applied_logs)),
           key_cache_(key::KeyCache::budget_for(data_.bytes().size())),
           readable_size_(readable_size),
+          skipped_(std::move(skipped)),
           problems_(std::move(problems)) {}
+
+    // Where the readable bytes end for a cell at `offset`: the start of the
+    // next skipped range, 0 inside one, else readable_size_.
+    std::uint64_t readable_end(std::uint32_t offset) const noexcept;
 
     HiveData data_;
     BaseBlock base_block_;
@@ -111,6 +119,9 @@ private:
     // The image bytes cells may be read from: the whole image, or for a
     // tolerant hive everything before its first bad bin.
     std::uint64_t readable_size_;
+    // Bins a tolerant load skipped (offsets in the hive bins data); empty for
+    // a strict hive.
+    std::vector<SkippedRange> skipped_;
     std::unique_ptr<error::ProblemLog> problems_;
 };
 

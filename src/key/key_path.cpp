@@ -5,6 +5,7 @@
 
 #include "hive/hive.hpp"
 #include "subkey_list/subkey_entries.hpp"
+#include "key/control_set.hpp"
 #include "key/key_name.hpp"
 
 namespace orvane::key {
@@ -53,7 +54,14 @@ Checked<std::optional<RegistryKey>> find_subkey(const RegistryKey& key, std::str
 }
 
 Checked<RegistryKey> open_key_path(const RegistryKey& key, std::string_view path) {
-    return follow_key_path(key, path, find_subkey);
+    ORVANE_ASSIGN_OR_RETURN(const std::string resolved, resolve_current_control_set(key, path));
+    auto found = follow_key_path(key, resolved, find_subkey);
+    // Not found names the path as it was asked for.
+    if (!found && resolved != path && found.error().registry_error() &&
+        found.error().registry_error()->is<error::NotFound>()) {
+        return error::fail(error::NotFound{"Key '" + std::string(path) + "'"});
+    }
+    return found;
 }
 
 bool is_root_key(const RegistryKey& key) noexcept {

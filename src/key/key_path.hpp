@@ -29,7 +29,9 @@ inline constexpr std::uint16_t root_key_flag = 0x0004;
 
 // The key at `path` below `key`: components separated by backslashes, empty
 // components skipped ("" is `key` itself). NotFound "Key '<path>'" when a
-// component names no subkey.
+// component names no subkey. Below the root key, a first component
+// "CurrentControlSet" names the control set Windows runs with (see
+// resolve_current_control_set).
 [[nodiscard]] Checked<RegistryKey> open_key_path(const RegistryKey& key, std::string_view path);
 
 // The same walk down a path for any kind of key: `subkey(key, name)` gives

@@ -4,6 +4,7 @@
 
 #include "hive/hive.hpp"
 #include "hive/layout.hpp"
+#include "key/key_path.hpp"
 #include "subkey_list/subkey_entries.hpp"
 
 namespace orvane::key {
@@ -25,6 +26,33 @@ KeyWalk::KeyWalk(RegistryKey start)
       claimed_(current_.hive().data().size()),
       entry_limit_((current_.hive().data().size() - hive::layout::base_block_size) / 4) {
     claimed_.insert(current_.offset());
+}
+
+bool KeyWalk::continue_from(RegistryKey start) {
+    if (!claimed_.insert(start.offset())) return false;
+    current_ = std::move(start);
+    path_.clear();
+    frames_.clear();
+    pending_.clear();
+    started_ = false;
+    expand_current_ = false;
+    start_expanded_ = false;
+    return true;
+}
+
+void KeyWalk::note_listed_again(std::uint32_t offset) {
+    if (!noticed_.insert(offset).second) return;
+    const hive::Hive& hive = current_.hive();
+    auto key = read_key(hive, offset);
+    if (!key) return;  // unreadable: the walk skipped or reported it when it met it first
+    const std::string second = path_.empty() ? key->node().name : path_ + '\\' + key->node().name;
+    // The walk keeps no path of the keys it visited; the parent field tells
+    // where the key was first seen, unless it names this second list's key.
+    std::string first = "another key";
+    if (auto by_parents = key_path(*key); by_parents && *by_parents != second) first = *by_parents;
+    std::string text = "Key at offset " + error::hex(offset) + " is listed under " + first + " and " + second;
+    if (error::ProblemLog* problems = hive.problem_log()) problems->note(text);
+    notices_.push_back({path_, std::move(text)});
 }
 
 error::Expected<void, WalkError> KeyWalk::expand() {
@@ -50,7 +78,11 @@ error::Expected<void, WalkError> KeyWalk::expand() {
 
     const std::size_t begin = pending_.size();
     for (auto it = children_.rbegin(); it != children_.rend(); ++it) {
-        if (claimed_.insert(*it)) pending_.push_back(*it);
+        if (claimed_.insert(*it)) {
+            pending_.push_back(*it);
+        } else if (*it != current_.offset()) {
+            note_listed_again(*it);
+        }
     }
     // Only the start key's own expansion can get this far with the flag clear:
     // when it has no subkeys to walk, the walk ends with it.

@@ -16,6 +16,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "error/expected.hpp"
@@ -29,6 +30,14 @@ namespace orvane::key {
 struct WalkError {
     std::string path;
     error::Failure failure;
+};
+
+// Something the walk met and went on past, for the caller to report: a key
+// listed by a second list ("Key at offset 0x470 is listed under A\k and
+// B\k"); `path` is the key whose list named it again.
+struct WalkNotice {
+    std::string path;
+    std::string text;
 };
 
 class KeyWalk {
@@ -48,6 +57,15 @@ public:
     const std::string& path() const noexcept { return path_; }
     const RegistryKey& key() const noexcept { return current_; }
 
+    // Once next() has returned false: walks on from `start` (path "" again),
+    // sharing what this walk has visited, so no key of the earlier trees
+    // comes again. False, and nothing to walk, when `start` was visited.
+    bool continue_from(RegistryKey start);
+
+    // The notices met since the last call, oldest first. On a tolerant hive
+    // each is also noted in its problems.
+    std::vector<WalkNotice> take_notices() { return std::exchange(notices_, {}); }
+
 private:
     // The claimed subkeys of one key still to visit: pending_[begin, end).
     struct Frame {
@@ -57,6 +75,7 @@ private:
     };
 
     [[nodiscard]] error::Expected<void, WalkError> expand();
+    void note_listed_again(std::uint32_t offset);
 
     RegistryKey current_;
     std::string path_;
@@ -71,6 +90,8 @@ private:
     std::unordered_map<std::uint32_t, error::Failure> lists_failed_;
     std::uint64_t entries_read_ = 0;
     const std::uint64_t entry_limit_;
+    std::vector<WalkNotice> notices_;
+    std::unordered_set<std::uint32_t> noticed_;  // keys already told as listed again (rare)
 };
 
 }  // namespace orvane::key

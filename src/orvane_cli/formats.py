@@ -47,6 +47,13 @@ def json_data(value, type_id: int) -> str:
         else:
             kind = data.__class__
             if kind is str:
+                # Stale bytes after the string's U+0000 are kept beside it. Only
+                # data longer than its text can hold any, so most strings cost
+                # no second read.
+                if value.data_size() > 2 * len(data) + 2:
+                    trailing = value.trailing_data()
+                    if trailing:
+                        return f'{_quote(data)},"data_trailing":"{trailing.hex()}"'
                 return _quote(data)
             if kind is int:
                 return str(data)

@@ -12,6 +12,7 @@ traceback.
 from __future__ import annotations
 
 import os
+import warnings
 from typing import NamedTuple
 
 import orvane
@@ -24,7 +25,9 @@ MAX_LOGS = 2  # Hive.open_with_logs takes two
 
 
 def find_logs(hive_path: str) -> list[str]:
-    """The logs beside a hive, LOG1 before LOG2 before LOG, at most two."""
+    """The logs beside a hive, LOG1 before LOG2 before LOG, at most two: the
+    ones orvane.open finds, listed before opening (so that recover can refuse
+    to write over them)."""
     folder, name = os.path.split(hive_path)
     try:
         entries = os.listdir(folder or ".")
@@ -55,43 +58,25 @@ def sequence_text(block: orvane.BaseBlock) -> str:
 
 
 def open_hive(path: str, reading: Reading = Reading()) -> OpenedHive:
-    """Opens one hive; raises FileFailure when it cannot be read. Logs found
+    """Opens one hive with orvane.open, whose rules these are: logs found
     beside the hive that make the replay fail are left out, and said so;
-    logs the user named are not: their failure is the hive's."""
-    logs = reading.logs
-    log_paths = find_logs(path) if logs == AUTO else [] if logs == NONE else list(logs)
+    logs the user named are not: their failure is the hive's. What it warns
+    about (a hive still dirty, logs left out) becomes the note; a hive that
+    logs brought up to date is noted with the logs applied. Raises
+    FileFailure when the hive cannot be read."""
+    logs = reading.logs if reading.logs in (AUTO, NONE) else list(reading.logs)
     try:
-        if reading.tolerant:
-            return _open_tolerant(path, log_paths)
-        if log_paths:
-            try:
-                hive = orvane.Hive.open_with_logs(path, *log_paths)
-                applied = hive.applied_logs()
-                return OpenedHive(hive, path, f"{path}: logs applied: {', '.join(applied) or 'none'}; "
-                                              f"{_state(hive)}")
-            except ValueError as problem:
-                if logs != AUTO:
-                    raise
-                hive = orvane.Hive.open(path)
-                return OpenedHive(hive, path, f"{path}: logs left out ({', '.join(log_paths)}): "
-                                              f"{reason(problem)}; {_state(hive)}")
-        hive = orvane.Hive.open(path)
+        with warnings.catch_warnings(record=True) as told:
+            warnings.simplefilter("always")
+            hive = orvane.open(path, logs=logs, tolerant=reading.tolerant)
     except (OSError, ValueError) as problem:
         raise FileFailure(path, problem) from None
-    if not _is_dirty(hive):
-        return OpenedHive(hive, path, None)
-    why = "no logs found beside it" if logs == AUTO else "read without logs"
-    return OpenedHive(hive, path, f"{path}: dirty ({sequence_text(hive.base_block())}), {why}")
-
-
-def _open_tolerant(path: str, log_paths: list[str]) -> OpenedHive:
-    hive = orvane.Hive.open_tolerant(path)
-    if log_paths:
-        return OpenedHive(hive, path, f"{path}: logs not applied in a tolerant reading "
-                                      f"({', '.join(log_paths)}); {_state(hive)}")
-    if _is_dirty(hive):
-        return OpenedHive(hive, path, f"{path}: dirty ({sequence_text(hive.base_block())}), read tolerantly "
-                                      "without logs")
+    if told:
+        return OpenedHive(hive, path, "; ".join(str(warning.message) for warning in told))
+    applied = hive.applied_logs()
+    if applied:
+        return OpenedHive(hive, path, f"{path}: logs applied: {', '.join(applied)}; clean "
+                                      f"({sequence_text(hive.base_block())})")
     return OpenedHive(hive, path, None)
 
 
@@ -99,15 +84,6 @@ def problem_lines(opened: OpenedHive) -> list[str]:
     """What a tolerant reading of the hive skipped or repaired, as lines for
     stderr (none for a hive read strictly)."""
     return [f"{opened.path}: {line}" for line in opened.hive.problems()]
-
-
-def _is_dirty(hive: orvane.Hive) -> bool:
-    block = hive.base_block()
-    return block.primary_sequence != block.secondary_sequence
-
-
-def _state(hive: orvane.Hive) -> str:
-    return f"{'still dirty' if _is_dirty(hive) else 'clean'} ({sequence_text(hive.base_block())})"
 
 
 def run_each(paths: list[str], reading: Reading, work) -> int:

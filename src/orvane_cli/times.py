@@ -51,14 +51,21 @@ _ISO = re.compile(r"(\d{4}-\d\d-\d\d(?:[T ]\d\d:\d\d(?::\d\d)?)?)(?:\.(\d{1,7}))
                   re.IGNORECASE)
 
 
-def parse_iso(text: str) -> int:
+TICKS_PER_DAY = 86_400 * TICKS_PER_SECOND
+
+
+def parse_iso(text: str, *, end_of_day: bool = False) -> int:
     """The stored-time count for an ISO 8601 text ("2020-01-02",
     "2020-01-02T03:04:05.1234567Z", "2020-01-02T04:04:05+01:00"); a time
-    without a zone is UTC. Raises ValueError for anything else."""
+    without a zone is UTC. A date alone is the start of that day, or with
+    `end_of_day` its last tick (so an --until date takes in the whole day).
+    Raises ValueError for anything else."""
     match = _ISO.fullmatch(text.strip())
     if match is None:
         raise ValueError(f"not an ISO 8601 time: {text!r}")
     base, fraction, zone = match.groups()
+    if end_of_day and len(base) == 10 and fraction is None:
+        return parse_iso(text) + TICKS_PER_DAY - 1
     if zone and zone.upper() != "Z":
         base += zone
     moment = datetime.fromisoformat(base)

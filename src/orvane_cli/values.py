@@ -1,7 +1,8 @@
 """Value data as the commands show it.
 
 `data_of` gives the data for machine-readable output: str, int or list of str
-for the types that decode to those, and for everything else (binary types, and
+for the types that decode to those (a string as Windows reads it, up to its
+U+0000 when stale bytes follow), and for everything else (binary types, and
 data that does not decode: odd-length or malformed UTF-16, integers of too few
 bytes) the bytes as lowercase hex, flagged as such so that nothing is lost.
 `short_text` gives one line for people.

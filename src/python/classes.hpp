@@ -32,6 +32,7 @@ struct Classes {
     PyTypeObject* base_block = nullptr;
     PyTypeObject* hbin_header = nullptr;
     PyTypeObject* key_walk = nullptr;
+    PyObject* dirty_hive_warning = nullptr;  // orvane.DirtyHiveWarning, a UserWarning
 };
 
 // Filled by module initialisation, with the interpreter lock held.

@@ -13,7 +13,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "python/arguments.hpp"
 #include "python/classes.hpp"
+#include "python/py_open.hpp"
 #include "python/shared_state_lock.hpp"
 
 namespace orvane::python {
@@ -25,11 +27,23 @@ Classes& classes() noexcept {
 
 namespace {
 
+PyMethodDef module_methods[] = {
+    {.ml_name = "open",
+     .ml_meth = fast_method(module_open),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = "open(path, *, logs='auto', tolerant=False)\n--\n\n"
+               "Open a hive as the command line does: with the transaction logs found beside it (logs='auto'), "
+               "none (logs='none') or the paths given; tolerant=True reads a damaged file with open_tolerant and "
+               "no logs. Warns with DirtyHiveWarning when the result is still dirty"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyModuleDef module_definition = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "orvane",
     .m_doc = "Python module definition",
     .m_size = 0,
+    .m_methods = module_methods,
 };
 
 std::atomic<std::int64_t> owner_interpreter{-1};
@@ -60,6 +74,18 @@ bool add_class(PyObject* module, const char* name, PyType_Spec& spec, PyTypeObje
     return add_attribute(module, name, reinterpret_cast<PyObject*>(slot));
 }
 
+bool add_dirty_hive_warning(PyObject* module, PyObject*& slot) {
+    if (slot == nullptr) {
+        slot = PyErr_NewExceptionWithDoc("orvane.DirtyHiveWarning",
+                                         "A hive opened by orvane.open is still dirty: no usable transaction log "
+                                         "brought it up to date, and its contents may be inconsistent",
+                                         PyExc_UserWarning, nullptr);
+        if (slot == nullptr) return false;
+    }
+    // Not in __all__, which names the classes and the version only.
+    return PyModule_AddObjectRef(module, "DirtyHiveWarning", slot) == 0;
+}
+
 PyObject* create_module() {
     OwnedRef module = OwnedRef::steal(PyModule_Create(&module_definition));
     if (!module) return nullptr;
@@ -76,7 +102,8 @@ PyObject* create_module() {
                     add_class(module.get(), "ValueData", value_data_spec(), c.value_data) &&
                     add_class(module.get(), "ValueType", value_type_spec(), c.value_type) &&
                     add_class(module.get(), "BaseBlock", base_block_spec(), c.base_block) &&
-                    add_class(module.get(), "HbinHeader", hbin_header_spec(), c.hbin_header) && version &&
+                    add_class(module.get(), "HbinHeader", hbin_header_spec(), c.hbin_header) &&
+                    add_dirty_hive_warning(module.get(), c.dirty_hive_warning) && version &&
                     add_attribute(module.get(), "__version__", version.get()) &&
                     (c.key_walk != nullptr || (c.key_walk = make_class(key_walk_spec())) != nullptr);
     return ok ? module.release() : nullptr;

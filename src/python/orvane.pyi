@@ -1,11 +1,17 @@
 """Python module definition"""
 
 import datetime
-from collections.abc import Callable, Iterator
-from typing import final
+from collections.abc import Callable, Iterator, Sequence
+from typing import Literal, final
 
 __all__ = ["Hive", "RegistryKey", "RegistryValue", "ValueData", "ValueType", "BaseBlock", "HbinHeader", "__version__"]
 __version__: str
+
+class DirtyHiveWarning(UserWarning):
+    """A hive opened by orvane.open is still dirty: no usable transaction log brought it up to date, and its contents may be inconsistent"""
+
+def open(path: str, *, logs: Literal["auto", "none"] | None | Sequence[str] = "auto", tolerant: bool = False) -> Hive:
+    """Open a hive as the command line does: with the transaction logs found beside it (logs='auto'), none (logs='none') or the paths given; tolerant=True reads a damaged file with open_tolerant and no logs. Warns with DirtyHiveWarning when the result is still dirty"""
 
 @final
 class Hive:
@@ -30,9 +36,14 @@ class Hive:
     def key(self, path: str) -> RegistryKey:
         """Get the key at a backslash-separated path below the root key (root_key().subkey(path))"""
     def walk(
-        self, on_error: Callable[[str, OSError | ValueError], object] | None = None
+        self,
+        on_error: Callable[[str, OSError | ValueError], object] | None = None,
+        *,
+        include_orphans: bool | None = None,
     ) -> Iterator[tuple[str, RegistryKey]]:
-        """Iterate over (path, key) pairs of the whole hive, depth first (root_key().walk(on_error))"""
+        """Iterate over (path, key) pairs of the whole hive, depth first (root_key().walk(on_error)); with include_orphans (by default on a hive from open_tolerant only), the orphan keys follow below the path "<orphans>\""""
+    def orphan_keys(self) -> list[RegistryKey]:
+        """Find the key nodes still allocated in the hive bins that no subkey list from the root reaches, in file order (see partial_path)"""
     def deleted_keys(self) -> list[RegistryKey]:
         """Find the deleted keys still held in free cells, cell slack and the bytes past the hive bins data, in file order"""
     def deleted_values(self) -> list[RegistryValue]:
@@ -109,7 +120,9 @@ class RegistryValue:
     def offset(self) -> int:
         """Get the cell offset of the value record"""
     def as_py(self) -> None | str | int | list[str] | bytes:
-        """Get the decoded data as a plain Python object (data().as_py() in one call)"""
+        """Get the decoded data as a plain Python object (data().as_py() in one call, but a string with stale bytes after its U+0000 gives the string, as Windows reads it)"""
+    def trailing_data(self) -> bytes:
+        """Get the bytes after the U+0000 that ends a REG_SZ or REG_EXPAND_SZ string as Windows reads it, when the data does not decode as a whole (b'' otherwise)"""
     def is_deleted(self) -> bool:
         """Whether the value was recovered from a free cell, cell slack or the bytes past the hive bins data"""
 

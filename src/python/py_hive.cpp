@@ -10,6 +10,7 @@
 #include "python/py_hive_deleted.hpp"
 #include "python/py_hive_logs.hpp"
 #include "python/py_registry_key.hpp"
+#include "recovery/orphan_keys.hpp"
 
 namespace orvane::python {
 
@@ -93,11 +94,45 @@ PyObject* hive_key(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 }
 
 PyObject* hive_walk(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr std::array<Parameter, 1> parameters{{{"on_error", false}}};
-    std::array<PyObject*, 1> values{};
+    static constexpr std::array<Parameter, 2> parameters{{{"on_error", false}, {"include_orphans", false}}};
+    if (nargs > 1) {
+        PyErr_Format(PyExc_TypeError, "Hive.walk() takes 1 positional argument but %zd were given", nargs);
+        return nullptr;
+    }
+    std::array<PyObject*, 2> values{};
     if (!parse_arguments("Hive.walk", parameters, args, nargs, kwnames, values)) return nullptr;
     const std::shared_ptr<const hive::Hive>& hive = hive_of(self);
-    return walk_from(hive, hive->base_block().root_cell_offset, values[0]);
+    // Orphans are walked by default where damage is expected: on a tolerant hive.
+    bool include_orphans = hive->problem_log() != nullptr;
+    if (values[1] != nullptr && values[1] != Py_None) {
+        const int wanted = PyObject_IsTrue(values[1]);
+        if (wanted < 0) return nullptr;
+        include_orphans = wanted != 0;
+    }
+    return walk_from(hive, hive->base_block().root_cell_offset, values[0], include_orphans);
+}
+
+PyObject* hive_orphan_keys(PyObject* self, PyObject*) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const std::shared_ptr<const hive::Hive> hive = hive_of(self);
+        return run_unlocked(
+            PanicStyle::Panic,
+            [&]() -> Checked<std::vector<KeySnapshot>> {
+                std::vector<KeySnapshot> keys;
+                for (const std::uint32_t offset : recovery::find_orphan_keys(*hive)) {
+                    auto key = hive->get_key(offset);
+                    if (key) {
+                        keys.push_back(KeySnapshot::of(*key));
+                    } else if (key.error().internal_failure()) {
+                        return error::unexpected(std::move(key).error());
+                    }
+                }
+                return keys;
+            },
+            [&](std::vector<KeySnapshot> keys) {
+                return to_list(keys, [&](KeySnapshot& key) { return new_registry_key(hive, std::move(key)); });
+            });
+    });
 }
 
 PyObject* hive_repr(PyObject* self) {
@@ -145,8 +180,14 @@ PyMethodDef hive_methods[] = {
     {.ml_name = "walk",
      .ml_meth = fast_method(hive_walk),
      .ml_flags = METH_FASTCALL | METH_KEYWORDS,
-     .ml_doc = "walk($self, on_error=None)\n--\n\nIterate over (path, key) pairs of the whole hive, depth "
-               "first (root_key().walk(on_error))"},
+     .ml_doc = "walk($self, on_error=None, *, include_orphans=None)\n--\n\nIterate over (path, key) pairs of "
+               "the whole hive, depth first (root_key().walk(on_error)); with include_orphans (by default on a "
+               "hive from open_tolerant only), the orphan keys follow below the path \"<orphans>\""},
+    {.ml_name = "orphan_keys",
+     .ml_meth = hive_orphan_keys,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "orphan_keys($self)\n--\n\nFind the key nodes still allocated in the hive bins that no subkey list "
+               "from the root reaches, in file order (see partial_path)"},
     {.ml_name = "deleted_keys",
      .ml_meth = hive_deleted_keys,
      .ml_flags = METH_NOARGS,

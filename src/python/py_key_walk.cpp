@@ -4,7 +4,9 @@
 // Python objects of a batch are built one by one as the iterator is advanced.
 // A key whose subkeys cannot be read ends the iteration with its exception,
 // or, when an on_error callable was given, is reported to it as
-// on_error(path, exception) and the walk goes on.
+// on_error(path, exception) and the walk goes on. A key that a second list
+// names is told to on_error as a ValueError (on a tolerant hive it is also
+// in problems()); without on_error it is visited once and nothing is raised.
 
 #include "python/py_key_walk.hpp"
 
@@ -13,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "key/key_walk.hpp"
+#include "recovery/orphan_walk.hpp"
 #include "python/classes.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
@@ -30,14 +32,15 @@ constexpr std::size_t batch_keys = 512;
 constexpr std::size_t batch_path_bytes = 1 << 20;
 
 struct WalkState {
-    WalkState(std::shared_ptr<const hive::Hive> h, key::RegistryKey start)
-        : hive(std::move(h)), walk(std::move(start)) {}
+    WalkState(std::shared_ptr<const hive::Hive> h, key::RegistryKey start, bool include_orphans)
+        : hive(std::move(h)), walk(std::move(start), include_orphans) {}
 
     std::shared_ptr<const hive::Hive> hive;  // declared first: the walk reads it until destroyed
-    key::KeyWalk walk;
+    recovery::OrphanWalk walk;
     std::vector<std::pair<std::string, KeySnapshot>> batch;
     std::size_t next = 0;  // the batch's first entry not yet handed out
     std::optional<key::WalkError> error;  // met after the batch's last entry
+    std::vector<key::WalkNotice> notices;  // met after the batch's last entry, before `error`
     bool walk_over = false;
     bool finished = false;  // after the walk's end, an exception raised, or a fault
     bool running = false;   // a batch is being read with the lock released
@@ -50,15 +53,20 @@ struct WalkState {
         while (batch.size() < batch_keys && path_bytes < batch_path_bytes) {
             auto step = walk.next();
             if (!step) {
+                notices = walk.take_notices();
                 error = std::move(step).error();
                 return;
             }
             if (!*step) {
+                notices = walk.take_notices();
                 walk_over = true;
                 return;
             }
             path_bytes += walk.path().size();
             batch.emplace_back(walk.path(), KeySnapshot::of(walk.key()));
+            // Told after the key whose step met them: the batch ends here.
+            notices = walk.take_notices();
+            if (!notices.empty()) return;
         }
     }
 };
@@ -111,6 +119,21 @@ bool report(PyKeyWalk* self, key::WalkError error) {
     return static_cast<bool>(result);
 }
 
+// Hands a notice to on_error as (path, ValueError(text)); without on_error
+// there is nothing to do. False with an exception set when on_error raised.
+bool tell(PyKeyWalk* self, const key::WalkNotice& notice) {
+    if (self->on_error == nullptr) return true;
+    OwnedRef text = OwnedRef::steal(to_str(notice.text));
+    if (!text) return false;
+    OwnedRef exception = OwnedRef::steal(PyObject_CallOneArg(PyExc_ValueError, text.get()));
+    OwnedRef path = OwnedRef::steal(to_str(notice.path));
+    if (!exception || !path) return false;
+    OwnedRef on_error = OwnedRef::new_ref(self->on_error);
+    PyObject* arguments[] = {path.get(), exception.get()};
+    OwnedRef result = OwnedRef::steal(PyObject_Vectorcall(on_error.get(), arguments, 2, nullptr));
+    return static_cast<bool>(result);
+}
+
 PyObject* walk_next(PyObject* object) {
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         PyKeyWalk* self = walk_of(object);
@@ -127,6 +150,14 @@ PyObject* walk_next(PyObject* object) {
                 OwnedRef registry_key = OwnedRef::steal(new_registry_key(state.hive, std::move(key)));
                 if (!registry_key) return nullptr;
                 return make_pair(self, std::move(text), std::move(registry_key));
+            }
+            if (!state.notices.empty()) {
+                const std::vector<key::WalkNotice> notices = std::move(state.notices);
+                state.notices.clear();
+                for (const key::WalkNotice& notice : notices) {
+                    if (!tell(self, notice)) return nullptr;
+                }
+                continue;
             }
             if (state.error) {
                 key::WalkError error = std::move(*state.error);
@@ -200,7 +231,8 @@ bool on_error_is_usable(PyObject* on_error) {
     return false;
 }
 
-PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, key::RegistryKey start, PyObject* on_error) {
+PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, key::RegistryKey start, PyObject* on_error,
+                       bool include_orphans) {
     if (on_error == Py_None) on_error = nullptr;
     if (!on_error_is_usable(on_error)) return nullptr;
     PyTypeObject* type = classes().key_walk;
@@ -211,7 +243,7 @@ PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, key::RegistryKey 
     self->on_error = Py_XNewRef(on_error);
     self->pair = nullptr;
     OwnedRef owned = OwnedRef::steal(object);  // released on failure below
-    self->state = new WalkState(std::move(hive), std::move(start));
+    self->state = new WalkState(std::move(hive), std::move(start), include_orphans);
     return owned.release();
 }
 

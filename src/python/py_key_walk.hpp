@@ -14,7 +14,10 @@ namespace orvane::python {
 // False with TypeError set unless `on_error` is callable, None or not given (nullptr).
 bool on_error_is_usable(PyObject* on_error);
 
-PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, key::RegistryKey start, PyObject* on_error);
+// With `include_orphans`, the orphan keys follow the tree below "<orphans>"
+// (recovery/orphan_walk.hpp).
+PyObject* new_key_walk(std::shared_ptr<const hive::Hive> hive, key::RegistryKey start, PyObject* on_error,
+                       bool include_orphans = false);
 
 
 }  // namespace orvane::python

@@ -566,11 +566,12 @@ PyObject* key_at_path(const std::shared_ptr<const hive::Hive>& hive, std::uint32
     });
 }
 
-PyObject* walk_from(const std::shared_ptr<const hive::Hive>& hive, std::uint32_t offset, PyObject* on_error) {
+PyObject* walk_from(const std::shared_ptr<const hive::Hive>& hive, std::uint32_t offset, PyObject* on_error,
+                    bool include_orphans) {
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         auto start = hive->get_key(offset);
         if (!start) return raise_failure(start.error(), PanicStyle::Panic);
-        return new_key_walk(hive, std::move(*start), on_error);
+        return new_key_walk(hive, std::move(*start), on_error, include_orphans);
     });
 }
 

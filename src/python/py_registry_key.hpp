@@ -35,6 +35,7 @@ PyObject* key_at_path(const std::shared_ptr<const hive::Hive>& hive, std::uint32
                       PyObject* argument);
 
 // RegistryKey.walk and Hive.walk: the walk iterator from the key at `offset`.
-PyObject* walk_from(const std::shared_ptr<const hive::Hive>& hive, std::uint32_t offset, PyObject* on_error);
+PyObject* walk_from(const std::shared_ptr<const hive::Hive>& hive, std::uint32_t offset, PyObject* on_error,
+                    bool include_orphans = false);
 
 }  // namespace orvane::python

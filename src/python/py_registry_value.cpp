@@ -36,8 +36,29 @@ PyObject* value_data(PyObject* self, PyObject*) {
     });
 }
 
+// Read as Windows reads it: a string with stale bytes after its U+0000 gives
+// the string (see trailing_data()).
+template <class Build>
+PyObject* with_windows_reading(PyObject* self, Build&& build) {
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        const OwnedValue& value = value_of(self);
+        auto decoded = value::ValueData::decode_as_windows_reads(value.value_type, value.data);
+        if (!decoded) return raise_registry_error(decoded.error());
+        return build(*decoded);
+    });
+}
+
 PyObject* value_as_py(PyObject* self, PyObject*) {
-    return with_decoded(self, [](const value::ValueData& data) { return value_data_to_py(data); });
+    return with_windows_reading(self, [](const value::ValueData::WindowsReading& read) {
+        return value_data_to_py(read.data);
+    });
+}
+
+PyObject* value_trailing_data(PyObject* self, PyObject*) {
+    return with_windows_reading(self, [](const value::ValueData::WindowsReading& read) {
+        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(read.trailing.data()),
+                                         static_cast<Py_ssize_t>(read.trailing.size()));
+    });
 }
 
 PyObject* value_offset(PyObject* self, PyObject*) { return PyLong_FromUnsignedLong(value_of(self).offset); }
@@ -80,7 +101,13 @@ PyMethodDef value_methods[] = {
     {.ml_name = "as_py",
      .ml_meth = value_as_py,
      .ml_flags = METH_NOARGS,
-     .ml_doc = "as_py($self)\n--\n\nGet the decoded data as a plain Python object (data().as_py() in one call)"},
+     .ml_doc = "as_py($self)\n--\n\nGet the decoded data as a plain Python object (data().as_py() in one call, "
+               "but a string with stale bytes after its U+0000 gives the string, as Windows reads it)"},
+    {.ml_name = "trailing_data",
+     .ml_meth = value_trailing_data,
+     .ml_flags = METH_NOARGS,
+     .ml_doc = "trailing_data($self)\n--\n\nGet the bytes after the U+0000 that ends a REG_SZ or REG_EXPAND_SZ "
+               "string as Windows reads it, when the data does not decode as a whole (b'' otherwise)"},
     {.ml_name = "is_deleted",
      .ml_meth = value_is_deleted,
      .ml_flags = METH_NOARGS,

@@ -30,6 +30,9 @@ Result<FileDescriptor> open_read_only(const std::string& path) {
 Result<std::uint64_t> file_length(const FileDescriptor& fd) {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return error::unexpected(error::io_error_from_errno(errno));
+    // open(2) takes a directory read-only; it would only fail later, as a
+    // mapping with "No such device".
+    if (S_ISDIR(st.st_mode)) return error::unexpected(error::io_error_from_errno(EISDIR));
     return static_cast<std::uint64_t>(st.st_size);
 }
 

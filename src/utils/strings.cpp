@@ -12,7 +12,6 @@ using base::append_utf8;
 using base::decode_utf8_step;
 using base::replacement_character;
 using base::Utf8Step;
-using base::replacement_character;
 
 void strip_trailing_nuls(std::string& text) {
     const auto end = text.find_last_not_of('\0');
@@ -23,30 +22,32 @@ RegistryError invalid_utf16(std::uint32_t offset) {
     return RegistryError(error::InvalidUtf16{offset});
 }
 
-// Both decoders append to `out` and report whether the input was well formed.
-// Strict decoding stops at the first fault (the caller discards `out`); lossy
-// decoding puts U+FFFD in place of each bad sequence or unit and goes on.
+// Both decoders append to `out` and return the byte offset of the first
+// malformed sequence or unit (`clean` when there is none). Strict decoding
+// stops at the first fault (the caller discards `out`); lossy decoding puts
+// U+FFFD in place of each bad sequence or unit and goes on.
 enum class Faults { Stop, Replace };
+constexpr std::size_t clean = static_cast<std::size_t>(-1);
 
-bool decode_utf8(Bytes bytes, Faults faults, std::string& out) {
-    bool clean = true;
+std::size_t decode_utf8(Bytes bytes, Faults faults, std::string& out) {
+    std::size_t first_fault = clean;
     out.reserve(bytes.size());
-    while (!bytes.empty()) {
-        const Utf8Step step = decode_utf8_step(bytes);
+    for (std::size_t at = 0; at < bytes.size();) {
+        const Utf8Step step = decode_utf8_step(bytes.subspan(at));
         if (!step.valid) {
-            if (faults == Faults::Stop) return false;
-            clean = false;
+            if (first_fault == clean) first_fault = at;
+            if (faults == Faults::Stop) return first_fault;
             append_utf8(out, replacement_character);
         } else {
-            out.append(reinterpret_cast<const char*>(bytes.data()), step.length);
+            out.append(reinterpret_cast<const char*>(bytes.data() + at), step.length);
         }
-        bytes = bytes.subspan(step.length);
+        at += step.length;
     }
-    return clean;
+    return first_fault;
 }
 
-bool decode_utf16(Bytes bytes, bool big_endian, Faults faults, std::string& out) {
-    bool clean = true;
+std::size_t decode_utf16(Bytes bytes, bool big_endian, Faults faults, std::string& out) {
+    std::size_t first_fault = clean;
     // A trailing odd byte is a unit cut in half.
     const std::size_t whole = bytes.size() & ~std::size_t{1};
     out.reserve(bytes.size());
@@ -54,8 +55,8 @@ bool decode_utf16(Bytes bytes, bool big_endian, Faults faults, std::string& out)
         const std::uint8_t a = bytes[i], b = bytes[i + 1];
         return big_endian ? (std::uint32_t{a} << 8) | b : (std::uint32_t{b} << 8) | a;
     };
-    auto bad = [&] {
-        clean = false;
+    auto bad = [&](std::size_t at) {
+        if (first_fault == clean) first_fault = at;
         append_utf8(out, replacement_character);
         return faults == Faults::Replace;
     };
@@ -64,29 +65,39 @@ bool decode_utf16(Bytes bytes, bool big_endian, Faults faults, std::string& out)
         if (u >= 0xD800 && u <= 0xDBFF) {
             const std::uint32_t low = i + 4 <= whole ? unit(i + 2) : 0;
             if (low < 0xDC00 || low > 0xDFFF) {
-                if (!bad()) return false;
+                if (!bad(i)) return first_fault;
                 continue;  // the next unit is read on its own
             }
             append_utf8(out, static_cast<char32_t>(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00)));
             i += 2;
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            if (!bad()) return false;
+            if (!bad(i)) return first_fault;
         } else {
             append_utf8(out, static_cast<char32_t>(u));
         }
     }
-    if (whole != bytes.size()) bad();
-    return clean;
+    if (whole != bytes.size()) bad(whole);
+    return first_fault;
 }
 
 // The byte-order mark decides the decoder; without one the text is UTF-16LE.
-bool decode_marked_utf16(Bytes bytes, Faults faults, std::string& out) {
+// The fault offset counts from the start of `bytes`, mark included.
+std::size_t decode_marked_utf16(Bytes bytes, Faults faults, std::string& out) {
+    const auto after_mark = [](std::size_t fault, std::size_t mark) { return fault == clean ? clean : fault + mark; };
     if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-        return decode_utf8(bytes.subspan(3), faults, out);
+        return after_mark(decode_utf8(bytes.subspan(3), faults, out), 3);
     }
-    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return decode_utf16(bytes.subspan(2), false, faults, out);
-    if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return decode_utf16(bytes.subspan(2), true, faults, out);
+    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        return after_mark(decode_utf16(bytes.subspan(2), false, faults, out), 2);
+    }
+    if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+        return after_mark(decode_utf16(bytes.subspan(2), true, faults, out), 2);
+    }
     return decode_utf16(bytes, false, faults, out);
+}
+
+std::uint32_t narrow_offset(std::size_t at) {
+    return static_cast<std::uint32_t>(std::min<std::size_t>(at, UINT32_MAX));
 }
 
 }  // namespace
@@ -128,7 +139,7 @@ Result<std::string> read_utf16_string(Bytes bytes, std::uint32_t offset) {
     // An odd length fails before the content is looked at.
     if (bytes.size() % 2 != 0) return error::unexpected(invalid_utf16(offset));
     std::string text;
-    if (!decode_marked_utf16(bytes, Faults::Stop, text)) return error::unexpected(invalid_utf16(offset));
+    if (decode_marked_utf16(bytes, Faults::Stop, text) != clean) return error::unexpected(invalid_utf16(offset));
     strip_trailing_nuls(text);
     return text;
 }
@@ -137,9 +148,33 @@ LossyText read_utf16_string_lossy(Bytes bytes) {
     LossyText result;
     // Clean exactly when the strict reader succeeds: that one refuses an odd
     // length even where a UTF-8 mark makes the rest readable.
-    result.clean = decode_marked_utf16(bytes, Faults::Replace, result.text) && bytes.size() % 2 == 0;
+    result.clean = decode_marked_utf16(bytes, Faults::Replace, result.text) == clean && bytes.size() % 2 == 0;
     strip_trailing_nuls(result.text);
     return result;
+}
+
+Result<std::string> read_utf16_string_at_fault(Bytes bytes) {
+    std::string text;
+    const std::size_t fault = decode_marked_utf16(bytes, Faults::Stop, text);
+    if (fault != clean) return error::unexpected(invalid_utf16(narrow_offset(fault)));
+    // An odd length is a unit cut in half at the last byte.
+    if (bytes.size() % 2 != 0) return error::unexpected(invalid_utf16(narrow_offset(bytes.size() - 1)));
+    strip_trailing_nuls(text);
+    return text;
+}
+
+Result<WindowsString> read_windows_string(Bytes bytes) {
+    auto whole = read_utf16_string_at_fault(bytes);
+    if (whole) return WindowsString{std::move(*whole), {}};
+    // The first U+0000 at an even offset ends the string as Windows reads it;
+    // what follows is stale and kept apart.
+    for (std::size_t i = 0; i + 2 <= bytes.size(); i += 2) {
+        if (bytes[i] != 0 || bytes[i + 1] != 0) continue;
+        auto prefix = read_utf16_string_at_fault(bytes.first(i));
+        if (!prefix) return error::unexpected(std::move(prefix).error());
+        return WindowsString{std::move(*prefix), bytes.subspan(i + 2)};
+    }
+    return error::unexpected(std::move(whole).error());
 }
 
 Result<std::string> read_utf16_name(Bytes bytes, std::uint32_t offset, error::ProblemLog* problems) {

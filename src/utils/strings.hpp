@@ -26,6 +26,21 @@ std::string read_ascii_string(Bytes bytes);
 // count, fails with InvalidUtf16(offset); `offset` is used for nothing else.
 [[nodiscard]] Result<std::string> read_utf16_string(Bytes bytes, std::uint32_t offset);
 
+// The same strict reading, failing with InvalidUtf16 at the byte offset of
+// the first bad unit (a trailing odd byte: its own offset) instead of a
+// caller's offset.
+[[nodiscard]] Result<std::string> read_utf16_string_at_fault(Bytes bytes);
+
+// A REG_SZ string as Windows reads it: the whole data when it decodes;
+// otherwise the text before its first U+0000 at an even offset, when that
+// prefix decodes, with the bytes after that U+0000 as `trailing` (stale bytes
+// Windows ignores). Fails as read_utf16_string_at_fault when neither decodes.
+struct WindowsString {
+    std::string text;
+    Bytes trailing;  // a view into the bytes read
+};
+[[nodiscard]] Result<WindowsString> read_windows_string(Bytes bytes);
+
 // The same reading, for a tolerant hive: each malformed unit or sequence (and
 // a trailing odd byte) becomes U+FFFD instead of failing. `clean` tells
 // whether anything was replaced.

@@ -89,6 +89,22 @@ Result<ValueData> ValueData::decode(ValueType type, utils::Bytes bytes) {
     return ValueData(OtherData{{bytes.begin(), bytes.end()}});
 }
 
+Result<ValueData::WindowsReading> ValueData::decode_as_windows_reads(ValueType type, utils::Bytes bytes) {
+    using Kind = ValueType::Kind;
+    const Kind kind = type.kind();
+    if (bytes.empty() || (kind != Kind::String && kind != Kind::ExpandString && kind != Kind::MultiString)) {
+        ORVANE_ASSIGN_OR_RETURN(ValueData data, decode(type, bytes));
+        return WindowsReading{std::move(data), {}};
+    }
+    if (kind == Kind::MultiString) {
+        ORVANE_ASSIGN_OR_RETURN(const std::string text, utils::read_utf16_string_at_fault(bytes));
+        return WindowsReading{ValueData(MultiStringData{split_at_nuls(text)}), {}};
+    }
+    ORVANE_ASSIGN_OR_RETURN(utils::WindowsString string, utils::read_windows_string(bytes));
+    if (kind == Kind::String) return WindowsReading{ValueData(StringData{std::move(string.text)}), string.trailing};
+    return WindowsReading{ValueData(ExpandStringData{std::move(string.text)}), string.trailing};
+}
+
 std::string ValueData::to_display_string() const {
     return std::visit(
         base::Overloaded{

@@ -60,6 +60,14 @@ public:
     // through read_utf16_string with offset 0, DWORD/QWORD need 4/8 bytes).
     [[nodiscard]] static Result<ValueData> decode(ValueType type, utils::Bytes bytes);
 
+    // The data as Windows reads it, for plain Python objects and the command
+    // line's output: a REG_SZ or REG_EXPAND_SZ string that does not decode as
+    // a whole is read up to its first U+0000 (utils::read_windows_string),
+    // and `trailing` views the stale bytes after it; a malformed string fails
+    // naming the offset of its first bad unit. Otherwise as decode().
+    struct WindowsReading;
+    [[nodiscard]] static Result<WindowsReading> decode_as_windows_reads(ValueType type, utils::Bytes bytes);
+
     const Variant& kind() const noexcept { return kind_; }
     template <class V>
     const V* get_if() const noexcept { return std::get_if<V>(&kind_); }
@@ -71,6 +79,11 @@ public:
 
 private:
     Variant kind_;
+};
+
+struct ValueData::WindowsReading {
+    ValueData data;
+    utils::Bytes trailing;  // empty unless a string ended before its data did
 };
 
 }  // namespace orvane::value

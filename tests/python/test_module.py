@@ -32,8 +32,10 @@ class TestAttributes:
         with open(Path(__file__).resolve().parents[2] / "pyproject.toml", "rb") as f:
             assert orvane.__version__ == tomllib.load(f)["project"]["version"]
 
-    def test_no_module_level_functions(self):
-        assert [n for n, v in vars(orvane).items() if inspect.isbuiltin(v)] == []
+    def test_open_is_the_one_module_level_function(self):
+        assert [n for n, v in vars(orvane).items() if inspect.isbuiltin(v)] == ["open"]
+        assert issubclass(orvane.DirtyHiveWarning, UserWarning)
+        assert "DirtyHiveWarning" not in orvane.__all__
 
 
 @pytest.mark.parametrize("name", CLASSES)

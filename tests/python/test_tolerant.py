@@ -132,11 +132,11 @@ def case_table():
              "Skipped subkey at offset 0x2020: Invalid offset 0x2020 (hive size: 0x3000)"],
             id="truncated_between_bins"),
         pytest.param(
-            damaged_bin_header(0x1000, b"\0\0\0\0"), None, FULL[:-2],
-            ['Hive bins end at offset 0x1000: Invalid signature: expected "hbin", found "\\0\\0\\0\\0"',
-             "Skipped subkey at offset 0x1020: Invalid offset 0x1020 (hive size: 0x2000)",
-             "Skipped subkey at offset 0x2020: Invalid offset 0x2020 (hive size: 0x2000)"],
-            id="bad_hbin_signature_in_the_middle"),
+            damaged_bin_header(0x1000, b"\0\0\0\0"), None, FULL[:-2] + FULL[-1:],
+            ['Skipped hive bins from offset 0x1000 to 0x2000: Invalid signature: expected "hbin", '
+             'found "\\0\\0\\0\\0"',
+             "Skipped subkey at offset 0x1020: Invalid offset 0x1020 (hive size: 0x4000)"],
+            id="bad_hbin_signature_in_the_middle_is_skipped"),
         pytest.param(
             siblings_cell, f"Invalid cell size 0 at offset {cell_offset:#x}", ["\\ROOT", "\\ROOT\\A", "\\ROOT\\C"],
             [f"Skipped subkey at offset {cell_offset:#x}: Invalid cell size 0 at offset {cell_offset:#x}"],

@@ -12,11 +12,15 @@ NAME = "timeline"
 HELP = "list every key as last_written,hive,path, sorted by time (oldest first)"
 
 
-def iso_argument(text: str) -> int:
+def iso_argument(text: str, end_of_day: bool = False) -> int:
     try:
-        return times.parse_iso(text)
+        return times.parse_iso(text, end_of_day=end_of_day)
     except ValueError as problem:
         raise argparse.ArgumentTypeError(str(problem)) from None
+
+
+def until_argument(text: str) -> int:
+    return iso_argument(text, end_of_day=True)
 
 
 def parents() -> list[argparse.ArgumentParser]:
@@ -26,8 +30,11 @@ def parents() -> list[argparse.ArgumentParser]:
 def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("hives", nargs="+", metavar="HIVE")
     parser.add_argument("--since", type=iso_argument, metavar="ISO",
-                        help="only keys written at or after this time (ISO 8601; UTC unless a zone is given)")
-    parser.add_argument("--until", type=iso_argument, metavar="ISO", help="only keys written at or before this time")
+                        help="only keys written at or after this time (ISO 8601; UTC unless a zone is given; "
+                             "a date alone is the start of that day)")
+    parser.add_argument("--until", type=until_argument, metavar="ISO",
+                        help="only keys written at or before this time (a date alone is the end of that day, "
+                             "so --since D --until D gives the keys written on day D)")
     parser.add_argument("--artifacts", action="store_true",
                         help="add a row per timestamped artifact record; the columns become "
                              "time,hive,artifact,description (key rows: artifact 'key', the path as description)")
