@@ -7,6 +7,7 @@
 
 #include "value/value_data.hpp"
 #include "value/value_type.hpp"
+#include "carve/carved_item.hpp"
 #include "hive/base_block.hpp"
 #include "hive/hbin.hpp"
 #include "hive/hive.hpp"
@@ -22,6 +23,7 @@ using PyValueData = PyBox<value::ValueData>;
 using PyValueType = PyBox<value::ValueType>;
 using PyBaseBlock = PyBox<hive::BaseBlock>;
 using PyHbinHeader = PyBox<hive::HbinHeader>;
+using PyCarvedItem = PyBox<carve::CarvedItem>;
 
 struct Classes {
     PyTypeObject* hive = nullptr;
@@ -32,6 +34,7 @@ struct Classes {
     PyTypeObject* base_block = nullptr;
     PyTypeObject* hbin_header = nullptr;
     PyTypeObject* key_walk = nullptr;
+    PyTypeObject* carved_item = nullptr;
 };
 
 // Filled by module initialisation, with the interpreter lock held.
@@ -50,5 +53,9 @@ PyType_Spec& value_type_spec();
 PyType_Spec& base_block_spec();
 PyType_Spec& hbin_header_spec();
 PyType_Spec& key_walk_spec();
+PyType_Spec& carved_item_spec();
+// orvane.carve(), the module's one function, and its doc string.
+PyObject* carve_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+extern const char carve_doc[];
 
 }  // namespace orvane::python

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "python/arguments.hpp"
 #include "python/classes.hpp"
 #include "python/shared_state_lock.hpp"
 
@@ -25,11 +26,18 @@ Classes& classes() noexcept {
 
 namespace {
 
+PyMethodDef module_methods[] = {
+    {.ml_name = "carve", .ml_meth = fast_method(carve_function), .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = carve_doc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyModuleDef module_definition = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "orvane",
     .m_doc = "Python module definition",
     .m_size = 0,
+    .m_methods = module_methods,
 };
 
 std::atomic<std::int64_t> owner_interpreter{-1};
@@ -76,7 +84,8 @@ PyObject* create_module() {
                     add_class(module.get(), "ValueData", value_data_spec(), c.value_data) &&
                     add_class(module.get(), "ValueType", value_type_spec(), c.value_type) &&
                     add_class(module.get(), "BaseBlock", base_block_spec(), c.base_block) &&
-                    add_class(module.get(), "HbinHeader", hbin_header_spec(), c.hbin_header) && version &&
+                    add_class(module.get(), "HbinHeader", hbin_header_spec(), c.hbin_header) &&
+                    add_class(module.get(), "CarvedItem", carved_item_spec(), c.carved_item) && version &&
                     add_attribute(module.get(), "__version__", version.get()) &&
                     (c.key_walk != nullptr || (c.key_walk = make_class(key_walk_spec())) != nullptr);
     return ok ? module.release() : nullptr;
