@@ -19,6 +19,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "carve/carve.hpp"
+#include "carve/lznt1.hpp"
 #include "value/value_data.hpp"
 #include "value/value_type.hpp"
 #include "error/registry_error.hpp"
@@ -441,6 +443,46 @@ inline std::size_t read_strings(Bytes input) {
         if (auto data = value::ValueData::decode(type, rest)) produced += data->to_display_string().size();
     }
     return produced;
+}
+
+struct CarveCounts {
+    std::size_t items = 0;
+    std::size_t opened = 0;   // items that opened as a hive
+    std::size_t walked_keys = 0;
+};
+
+// The input carved the sector way and the memory way, with loose records;
+// every item opened and walked (the first few), and the records' pages scanned.
+inline CarveCounts carve_image(Bytes input) {
+    CarveCounts counts;
+    auto image = std::make_shared<const hive::HiveData>(hive::HiveData::copy_of(input));
+    for (const bool memory : {false, true}) {
+        carve::CarveOptions options;
+        options.memory = memory;
+        options.records = true;
+        const carve::CarveResult found = carve::carve(image, options);
+        counts.items += found.items.size();
+        std::size_t opened_here = 0;
+        for (const carve::CarvedItem& item : found.items) {
+            if (opened_here++ >= 8) break;
+            auto opened = carve::open_item(item);
+            if (!opened) continue;
+            ++counts.opened;
+            counts.walked_keys += walk_hive(**opened).keys;
+            if (item.kind == carve::Kind::Record) (void)scan_deleted(**opened);
+        }
+    }
+    return counts;
+}
+
+// The input decoded as an LZNT1 stream, whole and with a small limit.
+inline std::size_t decode_lznt1(Bytes input) {
+    utils::ImageBytes out;
+    const auto whole = carve::lznt1::decode(utils::ByteView(input), out, std::uint64_t{1} << 24);
+    utils::ImageBytes limited;
+    (void)carve::lznt1::decode(utils::ByteView(input), limited, 4096);
+    if (limited.size() > 4096 || out.size() != whole.produced) __builtin_trap();
+    return out.size();
 }
 
 }  // namespace orvane::fuzz

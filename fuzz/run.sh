@@ -28,7 +28,7 @@ seconds=${1:-60}
 jobs=${ORVANE_FUZZ_JOBS:-1}
 build="${ORVANE_FUZZ_BUILD_DIR:-$root/build/fuzz}"
 replay_build="${ORVANE_FUZZ_REPLAY_BUILD_DIR:-$root/build/fuzz-replay}"
-targets=(fuzz_hive fuzz_transaction_log fuzz_strings fuzz_recovery)
+targets=(fuzz_hive fuzz_transaction_log fuzz_strings fuzz_recovery fuzz_carve fuzz_lznt1)
 . "$root/scripts/shell-helpers.sh"
 
 # Whole small hives and logs fit in 1 MiB; strings are short.

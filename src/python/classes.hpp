@@ -7,6 +7,7 @@
 
 #include "value/value_data.hpp"
 #include "value/value_type.hpp"
+#include "carve/carved_item.hpp"
 #include "hive/base_block.hpp"
 #include "hive/hbin.hpp"
 #include "hive/hive.hpp"
@@ -22,6 +23,7 @@ using PyValueData = PyBox<value::ValueData>;
 using PyValueType = PyBox<value::ValueType>;
 using PyBaseBlock = PyBox<hive::BaseBlock>;
 using PyHbinHeader = PyBox<hive::HbinHeader>;
+using PyCarvedItem = PyBox<carve::CarvedItem>;
 
 struct Classes {
     PyTypeObject* hive = nullptr;
@@ -33,6 +35,7 @@ struct Classes {
     PyTypeObject* hbin_header = nullptr;
     PyTypeObject* key_walk = nullptr;
     PyObject* dirty_hive_warning = nullptr;  // orvane.DirtyHiveWarning, a UserWarning
+    PyTypeObject* carved_item = nullptr;
 };
 
 // Filled by module initialisation, with the interpreter lock held.
@@ -51,5 +54,9 @@ PyType_Spec& value_type_spec();
 PyType_Spec& base_block_spec();
 PyType_Spec& hbin_header_spec();
 PyType_Spec& key_walk_spec();
+PyType_Spec& carved_item_spec();
+// orvane.carve(), the module's one function, and its doc string.
+PyObject* carve_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+extern const char carve_doc[];
 
 }  // namespace orvane::python

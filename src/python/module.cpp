@@ -35,6 +35,8 @@ PyMethodDef module_methods[] = {
                "Open a hive as the command line does: with the transaction logs found beside it (logs='auto'), "
                "none (logs='none') or the paths given; tolerant=True reads a damaged file with open_tolerant and "
                "no logs. Warns with DirtyHiveWarning when the result is still dirty"},
+    {.ml_name = "carve", .ml_meth = fast_method(carve_function), .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = carve_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -103,7 +105,8 @@ PyObject* create_module() {
                     add_class(module.get(), "ValueType", value_type_spec(), c.value_type) &&
                     add_class(module.get(), "BaseBlock", base_block_spec(), c.base_block) &&
                     add_class(module.get(), "HbinHeader", hbin_header_spec(), c.hbin_header) &&
-                    add_dirty_hive_warning(module.get(), c.dirty_hive_warning) && version &&
+                    add_dirty_hive_warning(module.get(), c.dirty_hive_warning) &&
+                    add_class(module.get(), "CarvedItem", carved_item_spec(), c.carved_item) && version &&
                     add_attribute(module.get(), "__version__", version.get()) &&
                     (c.key_walk != nullptr || (c.key_walk = make_class(key_walk_spec())) != nullptr);
     return ok ? module.release() : nullptr;

@@ -4,7 +4,7 @@ import datetime
 from collections.abc import Callable, Iterator, Sequence
 from typing import Literal, final
 
-__all__ = ["Hive", "RegistryKey", "RegistryValue", "ValueData", "ValueType", "BaseBlock", "HbinHeader", "__version__"]
+__all__ = ["Hive", "RegistryKey", "RegistryValue", "ValueData", "ValueType", "BaseBlock", "HbinHeader", "CarvedItem", "__version__"]
 __version__: str
 
 class DirtyHiveWarning(UserWarning):
@@ -227,3 +227,48 @@ class HbinHeader:
     @property
     def size(self) -> int:
         """Get the size of this hbin"""
+
+def carve(
+    path: str,
+    *,
+    records: bool = False,
+    memory: bool = False,
+    progress: Callable[[int, int], object] | None = None,
+) -> list[CarvedItem]:
+    """Scan a raw image (disk image, unallocated space, memory dump) for hives, hive fragments and, with records=True, loose key and value records; progress(done, total) is called now and then"""
+
+@final
+class CarvedItem:
+    """Python wrapper for CarvedItem: a hive, fragment or page of loose records found by carve()"""
+
+    @property
+    def kind(self) -> str:
+        """Get what was carved: 'hive', 'fragment' or 'record'"""
+    @property
+    def image_offset(self) -> int:
+        """Get where it starts in the image"""
+    @property
+    def size(self) -> int:
+        """Get the number of bytes carved"""
+    @property
+    def truncated(self) -> bool:
+        """Get whether a hive's bins stop short of its hive bins data size"""
+    @property
+    def compressed(self) -> bool:
+        """Get whether it was decoded from NTFS compression units"""
+    @property
+    def reconstructed_from(self) -> list[int]:
+        """Get the image offsets of the parts a hive was rebuilt from (empty when it lay in one piece)"""
+    @property
+    def hive_offset(self) -> int | None:
+        """Get a fragment's offset in its hive (None for other kinds)"""
+    @property
+    def file_name(self) -> str | None:
+        """Get a hive's file name from its base block (None for other kinds)"""
+    @property
+    def last_written(self) -> int | None:
+        """Get a hive's base block timestamp as a FILETIME (None for other kinds)"""
+    def hive(self) -> Hive:
+        """Open the carved bytes as a Hive, the tolerant way; see Hive.problems()"""
+    def save(self, path: str) -> None:
+        """Write the carved bytes to a file"""

@@ -10,7 +10,7 @@ import pytest
 
 import orvane
 
-CLASSES = ["Hive", "RegistryKey", "RegistryValue", "ValueData", "ValueType", "BaseBlock", "HbinHeader"]
+CLASSES = ["Hive", "RegistryKey", "RegistryValue", "ValueData", "ValueType", "BaseBlock", "HbinHeader", "CarvedItem"]
 
 
 def run_python(code: str, timeout: float = 60) -> subprocess.CompletedProcess:
@@ -32,8 +32,8 @@ class TestAttributes:
         with open(Path(__file__).resolve().parents[2] / "pyproject.toml", "rb") as f:
             assert orvane.__version__ == tomllib.load(f)["project"]["version"]
 
-    def test_open_is_the_one_module_level_function(self):
-        assert [n for n, v in vars(orvane).items() if inspect.isbuiltin(v)] == ["open"]
+    def test_open_and_carve_are_the_module_level_functions(self):
+        assert [n for n, v in vars(orvane).items() if inspect.isbuiltin(v)] == ["open", "carve"]
         assert issubclass(orvane.DirtyHiveWarning, UserWarning)
         assert "DirtyHiveWarning" not in orvane.__all__
 
