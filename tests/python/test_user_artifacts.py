@@ -216,3 +216,62 @@ def test_corpus_usrclass_shellbags(corpus_dir_module):
     desktop = by_path["My Computer\\C:\\Users\\jcloudy\\Desktop"]
     assert desktop["key_path"].endswith("BagMRU\\4\\3\\0\\0\\0") and desktop["node_slot"] == 15
     assert desktop["mft_entry"] == 93001
+
+
+def test_network_programs_and_remote_tools(open_tree):
+    from orvane_artifacts import network_use, program_traces, remote_tools
+    dword = lambda name, n: Value(name, REG_DWORD, u32s(n))  # noqa: E731
+    text = lambda name, t: Value(name, REG_SZ, sz(t))  # noqa: E731
+    tree = Key("ROOT", [], [
+        Key("Network", [], [Key("z", [text("RemotePath", "\\\\nas\\media"), dword("ProviderType", 0x20000)])]),
+        Key("Software", [], [
+            Key("Microsoft", [], [
+                Key("Terminal Server Client", [], [
+                    Key("Default", [text("MRU1", "old.example"), text("MRU0", "new.example:3390")]),
+                    Key("Servers", [], [Key("new.example", [text("UsernameHint", "CORP\\bob")])])]),
+                Key("Windows", [], [Key("CurrentVersion", [], [
+                    Key("Explorer", [], [Key("MountPoints2", [], [
+                        Key("##nas#media", [text("_LabelFromReg", "Media")]),
+                        Key("{11111111-2222-3333-4444-555555555555}", [], [
+                            Key("Shell", [], [Key("AutoRun", [], [Key("command", [text("", "E:\\run.exe")])])])])])]),
+                    Key("Lxss", [text("DefaultDistribution", "{AAAA}")], [
+                        Key("{AAAA}", [text("DistributionName", "Ubuntu"), dword("Version", 2)])])])])]),
+            Key("SimonTatham", [], [Key("PuTTY", [], [
+                Key("Sessions", [], [Key("my%20box", [text("HostName", "box.example"), dword("PortNumber", 2222)])]),
+                Key("SshHostKeys", [text("ssh-ed25519@22:box.example", "0x1234")])])]),
+            Key("Martin Prikryl", [], [Key("WinSCP 2", [], [Key("Sessions", [], [
+                Key("work", [text("HostName", "sftp.example"), dword("FSProtocol", 2), text("Password", "A35C")])])])]),
+            Key("7-Zip", [], [Key("Compression", [binary("ArcHistory", "a.7z\0b.zip\0\0".encode("utf-16-le"))])]),
+        ]),
+    ])
+    hive = open_tree(tree)
+    drives, _ = run(network_use, hive, "mapped_drives")
+    assert [(d["drive"], d["remote_path"], d["provider_type"]) for d in drives] == [("Z:", "\\\\nas\\media", 0x20000)]
+    points, _ = run(network_use, hive, "mount_points2")
+    assert [(p["remote_path"], p["volume_guid"], p["commands"]) for p in points] == [
+        ("\\\\nas\\media", None, []), (None, "{11111111-2222-3333-4444-555555555555}", ["AutoRun: E:\\run.exe"])]
+    rdp, _ = run(network_use, hive, "rdp_history")
+    assert [(r["server"], r["mru_position"], r["username_hint"]) for r in rdp] == [
+        ("new.example:3390", 0, None), ("old.example", 1, None), ("new.example", None, "CORP\\bob")]
+    wsl, _ = run(program_traces, hive, "wsl")
+    assert [(w["name"], w["version"], w["is_default"]) for w in wsl] == [("Ubuntu", 2, True)]
+    putty, _ = run(remote_tools, hive, "putty_sessions")
+    assert [(p["kind"], p["session"], p["host"], p["port"], p["key_type"]) for p in putty] == [
+        ("session", "my box", "box.example", 2222, None), ("host_key", None, "box.example", 22, "ssh-ed25519")]
+    scp, _ = run(remote_tools, hive, "winscp_sessions")
+    assert [(s["host"], s["protocol_name"], s["password"]) for s in scp] == [("sftp.example", "SFTP", "present")]
+    assert "A35C" not in repr(scp)
+    arcs, _ = run(remote_tools, hive, "archiver_history")
+    assert [(a["archiver"], a["position"], a["path"]) for a in arcs] == [("7-Zip", 0, "a.7z"), ("7-Zip", 1, "b.zip")]
+
+
+def test_corpus_other_extractors(ntuser, corpus_dir_module):
+    from orvane_artifacts import network_use, program_traces, remote_tools
+    # orvane ls NTUSER.DAT Network\p: RemotePath \\controller\public
+    drives, _ = run(network_use, ntuser, "mapped_drives")
+    assert drives[0]["remote_path"] == "\\\\controller\\public"
+    arcs, _ = run(remote_tools, ntuser, "archiver_history")
+    assert arcs[0]["path"] == "C:\\Users\\tony\\Downloads\\RegistryFinder64.zip"
+    usrclass = orvane.Hive.open(str(corpus_dir_module / "UsrClass.dat"))
+    names, _ = run(program_traces, usrclass, "muicache")
+    assert any(n["program"] == "C:\\Windows\\Explorer.exe" and n["text"] == "Windows Explorer" for n in names)
