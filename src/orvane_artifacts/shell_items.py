@@ -33,7 +33,10 @@ _PROPERTY_VIEW_SIGNATURES = {
     0x10141981: "property store",
     0x10312005: "portable device storage",
     0x07192006: "portable device folder",
+    0xF5A6B710: "drive",
 }
+_DRIVE_SIGNATURE = 0xF5A6B710
+_DRIVE_TEXT = re.compile(rb"[A-Za-z]:\\")
 # Where the long name starts in a 0xBEEF0004 block, by block version, for
 # blocks whose own offset field is unusable.
 _LONG_NAME_AT = {3: 0x14, 7: 0x26, 8: 0x2A, 9: 0x2E}
@@ -210,6 +213,13 @@ def _property_view(item: ShellItem, data: bytes, start: int, end: int, problem) 
             if name is not None:
                 item.guid, item.name = guid, name
                 return
+    if signature == _DRIVE_SIGNATURE:
+        # A removable or mapped drive seen through a delegate folder: its
+        # letter is stored as ASCII text after the view's header.
+        found = _DRIVE_TEXT.search(data, start + 10, end)
+        if found is not None:
+            item.name, _ = _ascii_z(data, found.start(), end)
+            return
     label = _PROPERTY_VIEW_SIGNATURES.get(signature, "signature")
     item.name = f"<{label} 0x{signature:08x}>"
 

@@ -185,3 +185,12 @@ def test_random_bytes_never_raise(data):
     assert not any("could not decode" in p for p in problems), problems
     assert item.size <= len(data)
     shell_items.parse_id_list(data)
+
+
+def test_drive_letter_root_item():
+    # A 0x1F item with the drive view signature, as Windows writes one for a
+    # removable drive: the letter as text, then the delegate and class GUIDs.
+    body = b"\x00\x2f\x00" + struct.pack("<I", 0xF5A6B710) + b"\x19\x00/D:\\" + bytes(38) + \
+        sib.guid_bytes(sib.DELEGATE) + sib.guid_bytes("{F5FB2C77-0E2F-4A16-A381-3E560C68BC83}") + bytes(2)
+    item = shell_items.decode_item(sib.item(0x1F, body))
+    assert (item.kind, item.name) == ("property_view", "D:\\")
