@@ -15,9 +15,9 @@ from collections.abc import Iterator
 from orvane_artifacts import shell_items
 from orvane_artifacts.binary import filetime
 from orvane_artifacts.framework import (
-    INT, KEY_LAST_WRITTEN, KEY_PATH, NTUSER, STR, TIME, USRCLASS, Context, Extractor, Field,
+    INT, KEY_PATH, NTUSER, STR, TIME, USRCLASS, Context, Extractor, Field,
 )
-from orvane_artifacts.keys import find, join, number_of
+from orvane_artifacts.keys import find, number_of
 from orvane_artifacts.mru import ordered_values
 
 BAG_MRU_KEYS = (
