@@ -9,8 +9,8 @@ from orvane_artifacts import shell_items, user_values
 from orvane_artifacts.framework import (
     INT, KEY_LAST_WRITTEN, KEY_PATH, NTUSER, STR, TIME, Context, Extractor, Field,
 )
-from orvane_artifacts.keys import find, join, last_written, subkeys
-from orvane_artifacts.mru import ordered_values
+from orvane_artifacts.keys import find, join, last_written, subkeys, text_of
+from orvane_artifacts.mru import MRU_LIST, ordered_values
 
 EXPLORER = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer"
 RECENT_DOCS = f"{EXPLORER}\\RecentDocs"
@@ -74,6 +74,26 @@ def _open_save(hive, context: Context) -> Iterator[dict]:
                     context.problem(f"{path} value {value.name()}: {text}")
                 folder = found.id_list.path if found.id_list is not None else None
             yield _record(key.name(), None, found.program, folder, position, written, value, path)
+    yield from _windows_xp_lists(lists, context)
+
+
+def _windows_xp_lists(lists: dict, context: Context) -> Iterator[dict]:
+    """Windows XP kept text instead of ID lists: OpenSaveMRU per-extension paths
+    and LastVisitedMRU "program NUL folder" pairs, ordered by MRUList."""
+    open_save = lists.get("opensavemru")
+    for key in subkeys(open_save):
+        path = join(COMDLG32, open_save.name(), key.name())
+        written = last_written(key)
+        for value, position in ordered_values(key, context.problem, path, order_value=MRU_LIST):
+            yield _record(open_save.name(), key.name(), None, text_of(value), position, written, value, path)
+    visited = lists.get("lastvisitedmru")
+    if visited is None:
+        return
+    path = join(COMDLG32, visited.name())
+    written = last_written(visited)
+    for value, position in ordered_values(visited, context.problem, path, order_value=MRU_LIST):
+        program, folder = user_values.program_and_folder(value.raw_data())
+        yield _record(visited.name(), None, program, folder, position, written, value, path)
 
 
 def _record(list_name, extension, program, path, position, written, value, key_path) -> dict:
@@ -101,7 +121,7 @@ EXTRACTORS = (
         KEY_PATH, KEY_LAST_WRITTEN,
     ), _recent_docs),
     Extractor("open_save_mru", (NTUSER,), "files and folders of the open/save dialogs (ComDlg32)", (
-        Field("list", STR, "OpenSavePidlMRU, LastVisitedPidlMRU(Legacy) or CIDSizeMRU"),
+        Field("list", STR, "OpenSavePidlMRU, LastVisitedPidlMRU(Legacy), CIDSizeMRU; OpenSaveMRU, LastVisitedMRU (XP)"),
         Field("extension", STR, "the extension subkey of OpenSavePidlMRU (* = all)"),
         Field("program", STR, "the program that showed the dialog (LastVisitedPidlMRU, CIDSizeMRU)"),
         Field("path", STR, "the file or folder rebuilt from the stored ID list"),

@@ -62,6 +62,15 @@ def program_and_id_list(data: bytes) -> ProgramFolder:
     return ProgramFolder(program, result, result.problems)
 
 
+def program_and_folder(data: bytes) -> tuple[str, str | None]:
+    """Windows XP LastVisitedMRU data: "program NUL folder NUL" in UTF-16."""
+    program, after = utf16_prefix(data)
+    if after is None:
+        return program, None
+    folder, _ = utf16_prefix(data[after:])
+    return program, folder or None
+
+
 def search_term(data: bytes) -> tuple[str, str | None]:
     """(term, problem or None) of a WordWheelQuery value."""
     term, after = utf16_prefix(data)

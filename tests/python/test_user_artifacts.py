@@ -130,6 +130,8 @@ def test_recent_docs_and_open_save_cut_short(open_tree):
                                                 binary("MRUListEx", u32s(1, 0, 0xFFFFFFFF))])]),
         Key("LastVisitedPidlMRU", [binary("0", "np.exe".encode("utf-16-le") + b"\0\0" + full),
                                    binary("MRUListEx", u32s(0, 0xFFFFFFFF))]),
+        Key("LastVisitedMRU", [binary("a", "xp.exe\0C:\\old\0".encode("utf-16-le")),
+                               Value("MRUList", REG_SZ, sz("a"))]),
     ])
     hive = open_tree(Key("ROOT", [], [under(EXPLORER[:-1], Key("Explorer", [], [recent, comdlg]))]))
     docs, doc_problems = run(recent_files, hive, "recent_docs")
@@ -140,8 +142,8 @@ def test_recent_docs_and_open_save_cut_short(open_tree):
     saved, save_problems = run(recent_files, hive, "open_save_mru")
     assert [(r["list"], r["path"], r["mru_position"]) for r in saved] == [
         ("OpenSavePidlMRU", "My Computer", 0), ("OpenSavePidlMRU", "My Computer\\C:\\x.txt", 1),
-        ("LastVisitedPidlMRU", "My Computer\\C:\\x.txt", 0)]
-    assert saved[2]["program"] == "np.exe"
+        ("LastVisitedPidlMRU", "My Computer\\C:\\x.txt", 0), ("LastVisitedMRU", "C:\\old", 0)]
+    assert saved[2]["program"] == "np.exe" and saved[3]["program"] == "xp.exe"
     assert len(save_problems) == 1 and "txt value 1: item 1" in save_problems[0]
 
 
