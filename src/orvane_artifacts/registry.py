@@ -25,6 +25,13 @@ SYSTEM_WIDE = (
 
 # User activity: NTUSER.DAT and UsrClass.dat.
 USER_ACTIVITY = (
+    "userassist",
+    "shellbags",
+    "recent_files",
+    "typed_input",
+    "network_use",
+    "program_traces",
+    "remote_tools",
 )
 
 _loaded: tuple[Extractor, ...] | None = None
