@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 import csv
 
-from orvane_cli import hives, options, progress, times
+from orvane_cli import artifact_rows, hives, options, progress, times
 from orvane_cli.output import open_text
 
 NAME = "timeline"
@@ -28,6 +28,9 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--since", type=iso_argument, metavar="ISO",
                         help="only keys written at or after this time (ISO 8601; UTC unless a zone is given)")
     parser.add_argument("--until", type=iso_argument, metavar="ISO", help="only keys written at or before this time")
+    parser.add_argument("--artifacts", action="store_true",
+                        help="add a row per timestamped artifact record; the columns become "
+                             "time,hive,artifact,description (key rows: artifact 'key', the path as description)")
 
 
 def run(args: argparse.Namespace) -> int:
@@ -47,6 +50,10 @@ def run(args: argparse.Namespace) -> int:
                 filetime = key.last_written_filetime()
                 if filetime >= since and (until is None or filetime <= until):
                     entries.append((filetime, number, path))
+            if args.artifacts:
+                for filetime, text in artifact_rows.rows(opened):
+                    if filetime >= since and (until is None or filetime <= until):
+                        entries.append((filetime, number, text))
         finally:
             meter.add_keys(len(entries) - start)
             meter.hive_done()
@@ -58,6 +65,11 @@ def run(args: argparse.Namespace) -> int:
     entries.sort(key=lambda entry: entry[0])  # stable: hive order, then walk order
     with open_text(args.output) as out:
         writer = csv.writer(out, lineterminator="\n")
-        writer.writerow(["last_written", "hive", "path"])
-        writer.writerows((times.iso_or_empty(t), args.hives[n], path) for t, n, path in entries)
+        if not args.artifacts:
+            writer.writerow(["last_written", "hive", "path"])
+            writer.writerows((times.iso_or_empty(t), args.hives[n], path) for t, n, path in entries)
+        else:
+            writer.writerow(["time", "hive", "artifact", "description"])
+            writer.writerows((times.iso_or_empty(t), args.hives[n], *(path if isinstance(path, tuple) else
+                                                                     ("key", path))) for t, n, path in entries)
     return status
