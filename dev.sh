@@ -56,7 +56,7 @@ PY
 }
 
 setup() {
-  apt_install build-essential libgtest-dev xz-utils binutils liblzma-dev
+  apt_install build-essential libgtest-dev xz-utils binutils liblzma-dev chromium chromium-driver
   local python
   python=$(find_python 3.13)
   setup_python 3.13 "$python"

@@ -39,17 +39,25 @@ def file_checksum(path: str) -> tuple[int, int]:
     return struct.unpack_from("<I", head, 508)[0], computed
 
 
-def facts(opened: hives.OpenedHive) -> dict[str, object]:
-    hive = opened.hive
-    block = hive.base_block()
-    bins = hive.hbins()
-    remnants = hive.remnant_bins()
+def tally(hive) -> tuple[int, int, int]:
+    """(keys, values, deepest path in levels) of the whole key tree."""
     keys = values = depth = 0
     for path, key in hive.walk():
         keys += 1
         values += key.value_count()
         if path:
             depth = max(depth, path.count("\\") + 1)
+    return keys, values, depth
+
+
+def facts(opened: hives.OpenedHive, counted: tuple[int, int, int] | None = None) -> dict[str, object]:
+    """What `info` says of a hive; `counted` is tally()'s result when the
+    caller has walked the tree already."""
+    hive = opened.hive
+    block = hive.base_block()
+    bins = hive.hbins()
+    remnants = hive.remnant_bins()
+    keys, values, depth = tally(hive) if counted is None else counted
     stored, computed = file_checksum(opened.path)
     return {
         "path": opened.path,
