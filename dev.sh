@@ -5,7 +5,9 @@
 #   ./dev.sh sample     build orvane and print the bundled sample hive
 #   ./dev.sh test       run every test: C++ once (ctest), Python on 3.13, 3.13t and 3.12 when present
 #   ./dev.sh sanitize   build and run the C++ tests under ASan and UBSan
-#   ./dev.sh fuzz [SECONDS]   run each fuzz target (default 60 s each)
+#   ./dev.sh fuzz [SECONDS]   run each fuzz target (default 60 s each), the Python decoders too
+#   ./dev.sh fuzz-long HOURS  each C++ fuzz target for HOURS on both cores; what reaches new
+#                       code is merged into fuzz/seeds for committing
 #   ./dev.sh bench      run the benchmarks (the thread ones on 3.13 and 3.13t)
 #   ./dev.sh wheel      build a manylinux wheel per interpreter into dist/
 #   ./dev.sh install    pip-install orvane into the project's venv
@@ -182,6 +184,9 @@ case "${1:-}" in
   wheel) shift; cmd_wheel "$@" ;;
   sample) shift; cmd_sample "$@" ;;
   fuzz) shift; exec "$root/fuzz/run.sh" "$@" ;;
+  fuzz-long) shift
+    seconds=$(awk -v h="${1:?fuzz-long HOURS}" 'BEGIN {printf "%d", h * 3600}')
+    ORVANE_FUZZ_LONG=1 ORVANE_FUZZ_JOBS=${ORVANE_FUZZ_JOBS:-2} ORVANE_FUZZ_KEEP=1 exec "$root/fuzz/run.sh" "$seconds" ;;
   bench) shift; cmd_bench "$@" ;;
   *) sed -n '2,11p' "$0" >&2; exit 2 ;;
 esac

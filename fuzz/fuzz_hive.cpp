@@ -4,7 +4,6 @@
 #include "harness.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    (void)orvane::fuzz::walk_hive_image({data, size});
-    (void)orvane::fuzz::walk_tolerant_hive_image({data, size});
+    (void)orvane::fuzz::walk_both_ways({data, size});
     return 0;
 }

@@ -11,12 +11,14 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "carve/carve.hpp"
@@ -66,6 +68,8 @@ inline void count_error(WalkCounts& counts, bool failed) {
     if (failed) ++counts.errors;
 }
 
+inline constexpr std::size_t display_bytes = 4096;
+
 inline void walk_values(const key::RegistryKey& key, WalkCounts& counts) {
     auto values = key.values();
     if (!values) return count_error(counts, true);
@@ -90,7 +94,9 @@ inline void walk_values(const key::RegistryKey& key, WalkCounts& counts) {
             count_error(counts, true);
             continue;
         }
-        (void)data->to_display_string();
+        // Display text is built a byte at a time whatever the data say; short
+        // data cover all of it, long data would only repeat it.
+        if (raw->size() <= display_bytes) (void)data->to_display_string();
     }
 }
 
@@ -159,12 +165,25 @@ inline WalkCounts walk_hive(const hive::Hive& hive) {
     return counts;
 }
 
-// Loads `input` as a hive image, its checksum put right first (a mutated byte
-// in the base block would otherwise stop nearly every input at the checksum).
+// Whether `input` is loaded with the base block checksum it carries: one
+// input in eight, picked by bytes mutations keep changing (its length and the
+// checksum's last byte), so the checks of a wrong checksum stay covered.
+inline bool keeps_stored_checksum(Bytes input) {
+    if (input.size() < hive::layout::checksum + 4) return true;
+    return ((input.size() ^ input[hive::layout::checksum + 3]) & 7) == 0;
+}
+
+// `input` as a hive image, its checksum put right first (a mutated byte in
+// the base block would otherwise stop nearly every input at the checksum)
+// unless keeps_stored_checksum(). One buffer serves every load of an input.
+inline hive::HiveData::Buffer image_of(Bytes input) {
+    auto image = std::make_shared<utils::ImageBytes>(input.begin(), input.end());
+    if (image->size() >= 512 && !keeps_stored_checksum(input)) hive::store_base_block_checksum(*image);
+    return image;
+}
+
 inline Result<std::shared_ptr<const hive::Hive>> load_image(Bytes input) {
-    utils::ImageBytes image(input.begin(), input.end());
-    if (image.size() >= 512) hive::store_base_block_checksum(image);
-    return hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
+    return hive::Hive::from_data(hive::HiveData(image_of(input)));
 }
 
 // Loads `input` with load_image() and walks it.
@@ -238,13 +257,28 @@ inline RecoveryCounts scan_deleted_image(Bytes input) {
     return scan_deleted(**loaded);
 }
 
-// Loads `input` as it is the tolerant way (a wrong checksum is only noted),
-// walks it, and reads what it noted.
-inline WalkCounts walk_tolerant_hive_image(Bytes input) {
-    auto loaded = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(utils::ImageBytes(input.begin(), input.end())));
+// Loads `image` the tolerant way (a wrong checksum is only noted), walks it,
+// and reads what it noted.
+inline WalkCounts walk_tolerant(hive::HiveData::Buffer image) {
+    auto loaded = hive::Hive::from_data_tolerant(hive::HiveData(std::move(image)));
     if (!loaded) return WalkCounts{};
     WalkCounts counts = walk_hive(**loaded);
     counts.problems = (*loaded)->problems().size();
+    return counts;
+}
+
+// Loads `input` as it is the tolerant way and walks it.
+inline WalkCounts walk_tolerant_hive_image(Bytes input) {
+    return walk_tolerant(std::make_shared<const utils::ImageBytes>(input.begin(), input.end()));
+}
+
+// What fuzz_hive does with one input: the strict walk and the tolerant one
+// over the same image, so it is copied once.
+inline std::pair<WalkCounts, WalkCounts> walk_both_ways(Bytes input) {
+    hive::HiveData::Buffer image = image_of(input);
+    std::pair<WalkCounts, WalkCounts> counts;
+    if (auto loaded = hive::Hive::from_data(hive::HiveData(image))) counts.first = walk_hive(**loaded);
+    counts.second = walk_tolerant(std::move(image));
     return counts;
 }
 
@@ -352,8 +386,8 @@ inline LogCounts replay_log(Bytes input) {
     if (auto log = transaction_log::TransactionLog::parse(input)) {
         counts.parsed = true;
         counts.pages = log->dirty_pages.size();
+        static const ByteVector hive = small_hive();
         for (const std::size_t copies : {1, 2}) {
-            const ByteVector hive = small_hive();
             utils::ImageBytes image(hive.begin(), hive.end());
             const std::vector<transaction_log::TransactionLog> logs(copies, *log);
             if (!transaction_log::apply_logs(image, logs)) continue;
@@ -367,14 +401,14 @@ inline LogCounts replay_log(Bytes input) {
     // A hive interrupted mid-write (primary = secondary + 1), at the sequence
     // number the log starts from, so its entries are not older than the hive.
     const std::uint32_t sequence = windows_log.size() >= 8 ? *utils::ByteView(windows_log).u32(4) : 1;
+    ByteVector hive = small_hive(sequence + 1, sequence);
+    // The hive carries the log's file name, so the log counts as its own.
+    if (windows_log.size() >= hive::layout::file_name + hive::layout::file_name_size) {
+        std::copy_n(windows_log.begin() + hive::layout::file_name, hive::layout::file_name_size,
+                    hive.begin() + hive::layout::file_name);
+        hive::store_base_block_checksum(hive);
+    }
     for (const std::size_t copies : {1, 2}) {
-        ByteVector hive = small_hive(sequence + 1, sequence);
-        // The hive carries the log's file name, so the log counts as its own.
-        if (windows_log.size() >= hive::layout::file_name + hive::layout::file_name_size) {
-            std::copy_n(windows_log.begin() + hive::layout::file_name, hive::layout::file_name_size,
-                        hive.begin() + hive::layout::file_name);
-            hive::store_base_block_checksum(hive);
-        }
         utils::ImageBytes image(hive.begin(), hive.end());
         const std::vector<Bytes> logs(copies, Bytes(windows_log));
         const auto report = transaction_log::recover_from_windows_logs(image, logs);

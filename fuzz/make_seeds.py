@@ -2,7 +2,7 @@
 """Writes the seed inputs of the fuzz targets into fuzz/seeds/<target>/.
 
 Seeds are small on purpose (libFuzzer mutates inputs of a few KiB best): key
-trees built with the test-side hive builder, the first 64 KiB of each corpus
+trees built with the test-side hive builder, the first 16 KiB of each corpus
 hive, the first entries of the corpus's Windows logs, and hand-made logs of
 each format. Run it again after changing it; the files it writes are kept in
 the repository.
@@ -28,7 +28,7 @@ from hive_builder import (  # noqa: E402
 
 SEEDS = ROOT / "fuzz" / "seeds"
 CORPUS = ROOT / "tests" / "data" / "corpus"
-CUT = 64 * 1024
+CUT = 16 * 1024
 
 
 def every_type() -> list[Value]:

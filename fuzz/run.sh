@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets and runs each one; fails on any finding.
 #
-#   fuzz/run.sh [SECONDS]     each target for SECONDS (default 60), one after another
-#   ./dev.sh fuzz [SECONDS]   the same
+#   fuzz/run.sh [SECONDS]       each target for SECONDS (default 60), one after another,
+#                               then each Python decoder for a tenth of that (at least 5 s)
+#   ./dev.sh fuzz [SECONDS]     the same
+#   ./dev.sh fuzz-long HOURS    each C++ target for HOURS on both cores, then the
+#                               inputs that reach new code merged into fuzz/seeds
+#                               (ORVANE_FUZZ_LONG=1 ORVANE_FUZZ_JOBS=2 ORVANE_FUZZ_KEEP=1)
 #
-# A longer run (say an hour per target, both cores):
-#   ORVANE_FUZZ_JOBS=2 fuzz/run.sh 3600
+# The targets are every fuzz/fuzz_*.cpp; each runs with the dictionary
+# fuzz/dicts/<target>.dict when there is one. The Python decoders are those
+# fuzz/python/fuzz_decoders.py lists (its DECODERS table), run with atheris.
 # With ORVANE_FUZZ_KEEP=1 a run that finds nothing then merges into
 # fuzz/seeds/<target> the inputs it found that reach code the seeds do not
-# (libFuzzer's -merge=1), for committing: the seed corpus stays small and
-# grows only with coverage.
+# (libFuzzer's -merge=1), minimised and at most max_len bytes each, for
+# committing: the seed corpus stays small and grows only with coverage. Each
+# target's executions and coverage go to build/fuzz/summary.txt.
 #
 # First the targets are built with g++ and a plain replay main
 # (ORVANE_FUZZ_LINKMAIN) and replay the seeds and regression inputs, which
@@ -28,14 +34,17 @@ seconds=${1:-60}
 jobs=${ORVANE_FUZZ_JOBS:-1}
 build="${ORVANE_FUZZ_BUILD_DIR:-$root/build/fuzz}"
 replay_build="${ORVANE_FUZZ_REPLAY_BUILD_DIR:-$root/build/fuzz-replay}"
-targets=(fuzz_hive fuzz_transaction_log fuzz_strings fuzz_recovery fuzz_carve fuzz_lznt1)
+targets=()
+for source in "$root"/fuzz/fuzz_*.cpp; do targets+=("$(basename "$source" .cpp)"); done
 . "$root/scripts/shell-helpers.sh"
 
-# Whole small hives and logs fit in 1 MiB; strings are short.
+# Inputs start as small as the seeds and libFuzzer lengthens them slowly
+# (-len_control) up to these: whole small hives and logs fit, and the
+# per-byte costs of copying and loading stay far below the parse.
 max_len() {
   case $1 in
     fuzz_strings) echo 4096 ;;
-    *) echo 1048576 ;;
+    *) echo 262144 ;;
   esac
 }
 
@@ -45,22 +54,37 @@ apt_install build-essential clang libclang-rt-14-dev
 [ -x "$root/.venv/bin/cmake" ] && export PATH="$root/.venv/bin:$PATH"
 if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null; then apt_install cmake ninja-build; fi
 
-log "fuzz targets with a replay main (g++): seeds and regression inputs"
-cmake -S "$root" -B "$replay_build" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DORVANE_WERROR=ON -DORVANE_BUILD_PYTHON=OFF -DORVANE_BUILD_TESTS=OFF \
-  -DORVANE_BUILD_FUZZERS=ON -DORVANE_FUZZ_LINKMAIN=ON >/dev/null
-cmake --build "$replay_build"
-for target in "${targets[@]}"; do
-  inputs=("$root/fuzz/seeds/$target")
-  [ -d "$root/tests/data/regressions/$target" ] && inputs+=("$root/tests/data/regressions/$target")
-  "$replay_build/fuzz/$target" "${inputs[@]}"
-done
+# The long run is about what libFuzzer learns; the short one proves the replay build.
+if [ "${ORVANE_FUZZ_LONG:-0}" != 1 ]; then
+  log "fuzz targets with a replay main (g++): seeds and regression inputs"
+  cmake -S "$root" -B "$replay_build" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DORVANE_WERROR=ON -DORVANE_BUILD_PYTHON=OFF -DORVANE_BUILD_TESTS=OFF \
+    -DORVANE_BUILD_FUZZERS=ON -DORVANE_FUZZ_LINKMAIN=ON >/dev/null
+  cmake --build "$replay_build" -j "${ORVANE_BUILD_JOBS:-2}"
+  for target in "${targets[@]}"; do
+    inputs=("$root/fuzz/seeds/$target")
+    [ -d "$root/tests/data/regressions/$target" ] && inputs+=("$root/tests/data/regressions/$target")
+    "$replay_build/fuzz/$target" "${inputs[@]}"
+  done
+fi
 
 log "fuzz targets with libFuzzer, ASan and UBSan (clang)"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DORVANE_SANITIZE=ON -DORVANE_BUILD_PYTHON=OFF -DORVANE_BUILD_TESTS=OFF \
   -DORVANE_BUILD_FUZZERS=ON -DORVANE_FUZZ_LINKMAIN=OFF >/dev/null
-cmake --build "$build"
+cmake --build "$build" -j "${ORVANE_BUILD_JOBS:-2}"
+
+summary="$build/summary.txt"
+: >"$summary"
+# One line per target: executions (over every job) and the last coverage and feature counts.
+summarise() {
+  local runs cov ft
+  runs=$(grep -ho 'stat::number_of_executed_units: *[0-9]*' "$2" | awk '{s += $2} END {print s + 0}')
+  cov=$(grep -ho 'cov: [0-9]*' "$2" | tail -n 1 | awk '{print $2}')
+  ft=$(grep -ho 'ft: [0-9]*' "$2" | tail -n 1 | awk '{print $2}')
+  printf '%-24s %12s executions in %ss, %s edges, %s features\n' "$1" "$runs" "$seconds" "${cov:-?}" "${ft:-?}" \
+    | tee -a "$summary" >&2
+}
 
 parallel=()
 # With more than one job libFuzzer runs them as child processes, each writing fuzz-<n>.log here.
@@ -72,21 +96,49 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus" "$findings"
   inputs=("$corpus" "$root/fuzz/seeds/$target")
   [ -d "$root/tests/data/regressions/$target" ] && inputs+=("$root/tests/data/regressions/$target")
+  dict=()
+  [ -f "$root/fuzz/dicts/$target.dict" ] && dict=(-dict="$root/fuzz/dicts/$target.dict")
   log "$target for ${seconds}s"
   status=0
   # New inputs go to the first folder only; the seeds in the tree stay as they are.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:symbolize=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$build/fuzz/$target" -max_total_time="$seconds" -max_len="$(max_len "$target")" -timeout=10 \
-      -rss_limit_mb=2048 -print_final_stats=1 "${parallel[@]}" \
+    "$build/fuzz/$target" -max_total_time="$seconds" -max_len="$(max_len "$target")" -len_control=100 \
+      -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "${dict[@]}" "${parallel[@]}" \
       -artifact_prefix="$findings/" "${inputs[@]}" >"$build/$target.log" 2>&1 || status=$?
   if [ "$jobs" -gt 1 ]; then cat fuzz-*.log >>"$build/$target.log" 2>/dev/null || true; rm -f fuzz-*.log; fi
   tail -n 12 "$build/$target.log" >&2
+  summarise "$target" "$build/$target.log"
   if [ "$status" -ne 0 ] || [ -n "$(ls -A "$findings")" ]; then
     log "$target: FINDING (exit $status); inputs in $findings, log in $build/$target.log"
     failed+=("$target")
   fi
 done
+
+# The Python decoders, with atheris in a venv of their own (the `fuzz` extra).
+py_seconds=$(( seconds / 10 > 5 ? seconds / 10 : 5 ))
+if [ "${ORVANE_FUZZ_LONG:-0}" != 1 ]; then
+  py_venv="$build/venv-python"
+  python=${ORVANE_FUZZ_PYTHON:-$(command -v python3.13 || command -v python3)}
+  [ -x "$py_venv/bin/python" ] || "$python" -m venv "$py_venv"
+  "$py_venv/bin/python" -c 'import atheris' 2>/dev/null || "$py_venv/bin/pip" install -q atheris \
+    || log "atheris does not install here: the decoders get random bytes instead"
+  decoders=$("$py_venv/bin/python" "$root/fuzz/python/fuzz_decoders.py" --list)
+  for decoder in $decoders; do
+    findings="$build/findings/python/$decoder"
+    mkdir -p "$findings"
+    log "$decoder for ${py_seconds}s"
+    status=0
+    "$py_venv/bin/python" "$root/fuzz/python/fuzz_decoders.py" "$decoder" -max_total_time="$py_seconds" \
+      -max_len=4096 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \
+      >"$build/python-$decoder.log" 2>&1 || status=$?
+    tail -n 3 "$build/python-$decoder.log" >&2
+    if [ "$status" -ne 0 ] || [ -n "$(ls -A "$findings")" ]; then
+      log "$decoder: FINDING (exit $status); inputs in $findings, log in $build/python-$decoder.log"
+      failed+=("$decoder")
+    fi
+  done
+fi
 
 if [ ${#failed[@]} -ne 0 ]; then
   log "findings in: ${failed[*]}"
@@ -94,10 +146,14 @@ if [ ${#failed[@]} -ne 0 ]; then
 fi
 if [ "${ORVANE_FUZZ_KEEP:-0}" = 1 ]; then
   for target in "${targets[@]}"; do
+    mkdir -p "$root/fuzz/seeds/$target"
     before=$(ls "$root/fuzz/seeds/$target" | wc -l)
+    # Only what reaches new code is added, each input minimised first (-merge=1
+    # keeps the smallest input of each feature); none longer than max_len.
     "$build/fuzz/$target" -merge=1 -max_len="$(max_len "$target")" -timeout=10 -rss_limit_mb=2048 \
       "$root/fuzz/seeds/$target" "$build/corpus/$target" >"$build/$target.merge.log" 2>&1
     log "$target: $(( $(ls "$root/fuzz/seeds/$target" | wc -l) - before )) inputs added to fuzz/seeds/$target"
   done
 fi
 log "no findings (${#targets[@]} targets, ${seconds}s each)"
+cat "$summary" >&2

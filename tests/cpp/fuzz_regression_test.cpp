@@ -50,14 +50,13 @@ std::vector<Input> inputs_in(const std::filesystem::path& root) {
 void replay(const Input& input) {
     const ByteVector bytes = read_file(input.path);
     if (input.target == "fuzz_hive") {
-        const WalkCounts counts = walk_hive_image(bytes);
         // No value may come out larger than the file it was read from, nor
         // the names of one key's values outgrow it by more than decoding can.
-        EXPECT_LE(counts.largest_raw_data, bytes.size());
-        EXPECT_LE(counts.largest_value_names, 3 * bytes.size());
-        const WalkCounts tolerant = walk_tolerant_hive_image(bytes);
-        EXPECT_LE(tolerant.largest_raw_data, bytes.size());
-        EXPECT_LE(tolerant.largest_value_names, 3 * bytes.size());
+        for (const WalkCounts& counts : {walk_both_ways(bytes).first, walk_both_ways(bytes).second,
+                                         walk_tolerant_hive_image(bytes)}) {
+            EXPECT_LE(counts.largest_raw_data, bytes.size());
+            EXPECT_LE(counts.largest_value_names, 3 * bytes.size());
+        }
     } else if (input.target == "fuzz_recovery") {
         const RecoveryCounts counts = scan_deleted_image(bytes);
         EXPECT_LE(counts.largest_data, bytes.size());
