@@ -32,6 +32,7 @@ struct Classes {
     PyTypeObject* base_block = nullptr;
     PyTypeObject* hbin_header = nullptr;
     PyTypeObject* key_walk = nullptr;
+    PyTypeObject* hive_table = nullptr;
 };
 
 // Filled by module initialisation, with the interpreter lock held.
@@ -50,5 +51,6 @@ PyType_Spec& value_type_spec();
 PyType_Spec& base_block_spec();
 PyType_Spec& hbin_header_spec();
 PyType_Spec& key_walk_spec();
+PyType_Spec& hive_table_spec();
 
 }  // namespace orvane::python

@@ -78,7 +78,8 @@ PyObject* create_module() {
                     add_class(module.get(), "BaseBlock", base_block_spec(), c.base_block) &&
                     add_class(module.get(), "HbinHeader", hbin_header_spec(), c.hbin_header) && version &&
                     add_attribute(module.get(), "__version__", version.get()) &&
-                    (c.key_walk != nullptr || (c.key_walk = make_class(key_walk_spec())) != nullptr);
+                    (c.key_walk != nullptr || (c.key_walk = make_class(key_walk_spec())) != nullptr) &&
+                    (c.hive_table != nullptr || (c.hive_table = make_class(hive_table_spec())) != nullptr);
     return ok ? module.release() : nullptr;
 }
 
