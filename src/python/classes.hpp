@@ -36,6 +36,7 @@ struct Classes {
     PyTypeObject* key_walk = nullptr;
     PyObject* dirty_hive_warning = nullptr;  // orvane.DirtyHiveWarning, a UserWarning
     PyTypeObject* carved_item = nullptr;
+    PyTypeObject* hive_table = nullptr;
 };
 
 // Filled by module initialisation, with the interpreter lock held.
@@ -55,8 +56,9 @@ PyType_Spec& base_block_spec();
 PyType_Spec& hbin_header_spec();
 PyType_Spec& key_walk_spec();
 PyType_Spec& carved_item_spec();
-// orvane.carve(), the module's one function, and its doc string.
+// orvane.carve() and its doc string.
 PyObject* carve_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 extern const char carve_doc[];
+PyType_Spec& hive_table_spec();
 
 }  // namespace orvane::python

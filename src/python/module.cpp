@@ -108,7 +108,8 @@ PyObject* create_module() {
                     add_dirty_hive_warning(module.get(), c.dirty_hive_warning) &&
                     add_class(module.get(), "CarvedItem", carved_item_spec(), c.carved_item) && version &&
                     add_attribute(module.get(), "__version__", version.get()) &&
-                    (c.key_walk != nullptr || (c.key_walk = make_class(key_walk_spec())) != nullptr);
+                    (c.key_walk != nullptr || (c.key_walk = make_class(key_walk_spec())) != nullptr) &&
+                    (c.hive_table != nullptr || (c.hive_table = make_class(hive_table_spec())) != nullptr);
     return ok ? module.release() : nullptr;
 }
 

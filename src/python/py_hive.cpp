@@ -9,6 +9,7 @@
 #include "python/guarded.hpp"
 #include "python/py_hive_deleted.hpp"
 #include "python/py_hive_logs.hpp"
+#include "python/py_hive_table.hpp"
 #include "python/py_registry_key.hpp"
 #include "recovery/orphan_keys.hpp"
 
@@ -215,6 +216,18 @@ PyMethodDef hive_methods[] = {
      .ml_doc = "problems($self)\n--\n\n"
                "Get what a hive opened with open_tolerant skipped or repaired so far, one line each "
                "(always empty for other hives)"},
+    {.ml_name = "keys_table",
+     .ml_meth = fast_method(hive_keys_table),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = "keys_table($self, key_path='', *, deleted=False)\n--\n\n"
+               "Get the keys at and below key_path as a table (Arrow PyCapsule stream, or columns as lists), "
+               "depth first as walk(); deleted=True appends the deleted keys"},
+    {.ml_name = "values_table",
+     .ml_meth = fast_method(hive_values_table),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = "values_table($self, key_path='', *, deleted=False)\n--\n\n"
+               "Get the values of the keys at and below key_path as a table (Arrow PyCapsule stream, or columns "
+               "as lists), depth first as walk(); deleted=True appends the deleted values"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,128 @@
+#include "table/column.hpp"
+
+#include <cstring>
+
+namespace orvane::table {
+
+namespace {
+
+bool has_offsets(ColumnType type) noexcept {
+    return type == ColumnType::Utf8 || type == ColumnType::Binary || type == ColumnType::Utf8List;
+}
+
+void set_bit(std::vector<std::uint8_t>& bits, std::int64_t index, bool value) {
+    const auto byte = static_cast<std::size_t>(index / 8);
+    if (bits.size() <= byte) bits.resize(byte + 1, 0);
+    const auto mask = static_cast<std::uint8_t>(1u << (index % 8));
+    bits[byte] = static_cast<std::uint8_t>(value ? bits[byte] | mask : bits[byte] & ~mask);
+}
+
+bool get_bit(const std::vector<std::uint8_t>& bits, std::int64_t index) noexcept {
+    return (bits[static_cast<std::size_t>(index / 8)] >> (index % 8)) & 1u;
+}
+
+}  // namespace
+
+Column::Column(ColumnType type) : type_(type) {
+    if (has_offsets(type)) offsets_.push_back(0);
+    if (type == ColumnType::Utf8List || type == ColumnType::Utf8Dictionary) {
+        child_ = std::make_unique<Column>(ColumnType::Utf8);
+    }
+}
+
+void Column::mark_valid() {
+    if (!validity_.empty()) set_bit(validity_, length_, true);
+    ++length_;
+}
+
+void Column::end_offsets(std::size_t end) {
+    offsets_.push_back(static_cast<std::int32_t>(end));
+    mark_valid();
+}
+
+void Column::append_null() {
+    if (validity_.empty()) {
+        // Every row so far was valid.
+        validity_.assign(static_cast<std::size_t>(length_ / 8 + 1), 0);
+        for (std::int64_t row = 0; row < length_; ++row) set_bit(validity_, row, true);
+    }
+    set_bit(validity_, length_, false);
+    ++null_count_;
+    switch (type_) {
+        case ColumnType::Bool: set_bit(values_, length_, false); break;
+        case ColumnType::UInt16: values_.resize(values_.size() + 2, 0); break;
+        case ColumnType::UInt32:
+        case ColumnType::Utf8Dictionary: values_.resize(values_.size() + 4, 0); break;
+        case ColumnType::UInt64:
+        case ColumnType::Timestamp: values_.resize(values_.size() + 8, 0); break;
+        case ColumnType::Utf8:
+        case ColumnType::Binary:
+        case ColumnType::Utf8List: offsets_.push_back(offsets_.back()); break;
+    }
+    ++length_;
+}
+
+void Column::append_bool(bool value) {
+    set_bit(values_, length_, value);
+    mark_valid();
+}
+
+void Column::append_bytes(std::span<const std::uint8_t> bytes) {
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    end_offsets(bytes_.size());
+}
+
+void Column::append_text(std::string_view text) {
+    append_bytes({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
+void Column::append_texts(std::span<const std::string_view> texts) {
+    for (std::string_view text : texts) child_->append_text(text);
+    end_offsets(static_cast<std::size_t>(child_->length()));
+}
+
+void Column::append_dictionary(std::uint32_t key, std::string_view text) {
+    auto [entry, added] = dictionary_keys_.try_emplace(key, static_cast<std::int32_t>(child_->length()));
+    if (added) child_->append_text(text);
+    append_fixed(entry->second);
+}
+
+bool Column::is_null(std::int64_t row) const noexcept { return !validity_.empty() && !get_bit(validity_, row); }
+
+bool Column::bool_at(std::int64_t row) const noexcept { return get_bit(values_, row); }
+
+template <class T>
+T Column::fixed_at(std::int64_t row) const noexcept {
+    T value;
+    std::memcpy(&value, values_.data() + static_cast<std::size_t>(row) * sizeof(T), sizeof(T));
+    return value;
+}
+
+std::uint64_t Column::unsigned_at(std::int64_t row) const noexcept {
+    switch (type_) {
+        case ColumnType::UInt16: return fixed_at<std::uint16_t>(row);
+        case ColumnType::UInt32: return fixed_at<std::uint32_t>(row);
+        default: return fixed_at<std::uint64_t>(row);
+    }
+}
+
+std::int64_t Column::timestamp_at(std::int64_t row) const noexcept { return fixed_at<std::int64_t>(row); }
+
+std::span<const std::uint8_t> Column::bytes_at(std::int64_t row) const noexcept {
+    const auto begin = static_cast<std::size_t>(offsets_[static_cast<std::size_t>(row)]);
+    const auto end = static_cast<std::size_t>(offsets_[static_cast<std::size_t>(row) + 1]);
+    return std::span<const std::uint8_t>(bytes_).subspan(begin, end - begin);
+}
+
+std::string_view Column::text_at(std::int64_t row) const noexcept {
+    const auto bytes = bytes_at(row);
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+std::pair<std::int32_t, std::int32_t> Column::list_at(std::int64_t row) const noexcept {
+    return {offsets_[static_cast<std::size_t>(row)], offsets_[static_cast<std::size_t>(row) + 1]};
+}
+
+std::int32_t Column::index_at(std::int64_t row) const noexcept { return fixed_at<std::int32_t>(row); }
+
+}  // namespace orvane::table

@@ -1,0 +1,110 @@
+#pragma once
+// One column of a record batch, built row by row in the memory layout of
+// Arrow's columnar format, so that handing it to an Arrow library copies
+// nothing: a validity bitmap (made only once a null is appended), fixed-width
+// values or bits, and for variable-length rows 32-bit offsets into their bytes.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace orvane::table {
+
+enum class ColumnType : std::uint8_t {
+    Bool,
+    UInt16,
+    UInt32,
+    UInt64,
+    Timestamp,       // microseconds since 1970-01-01 UTC, signed 64-bit
+    Utf8,
+    Binary,
+    Utf8List,        // list<utf8>: offsets into the child column's rows
+    Utf8Dictionary,  // int32 indices into a utf8 dictionary (the child column)
+};
+
+// What the offsets of one column can address.
+inline constexpr std::size_t largest_column_bytes = 0x7FFFFFFF;
+
+class Column {
+public:
+    explicit Column(ColumnType type);
+    Column(Column&&) noexcept = default;
+    Column& operator=(Column&&) noexcept = default;
+
+    ColumnType type() const noexcept { return type_; }
+    std::int64_t length() const noexcept { return length_; }
+    std::int64_t null_count() const noexcept { return null_count_; }
+
+    void append_null();
+    void append_bool(bool value);
+    void append_u16(std::uint16_t value) { append_fixed(value); }
+    void append_u32(std::uint32_t value) { append_fixed(value); }
+    void append_u64(std::uint64_t value) { append_fixed(value); }
+    void append_timestamp(std::int64_t micros) { append_fixed(micros); }
+    // Utf8 and Binary rows. The caller keeps a column's bytes within
+    // largest_column_bytes (see fits()).
+    void append_bytes(std::span<const std::uint8_t> bytes);
+    void append_text(std::string_view text);
+    // A Utf8List row.
+    void append_texts(std::span<const std::string_view> texts);
+    // A Utf8Dictionary row: `key` tells entries apart, `text` is what a new
+    // key puts in the dictionary.
+    void append_dictionary(std::uint32_t key, std::string_view text);
+
+    // Whether `extra` more bytes still fit the offsets (Utf8, Binary).
+    bool fits(std::size_t extra) const noexcept { return bytes_.size() + extra <= largest_column_bytes; }
+
+    // Reading back (rows below length()).
+    bool is_null(std::int64_t row) const noexcept;
+    bool bool_at(std::int64_t row) const noexcept;
+    std::uint64_t unsigned_at(std::int64_t row) const noexcept;  // UInt16/32/64
+    std::int64_t timestamp_at(std::int64_t row) const noexcept;
+    std::span<const std::uint8_t> bytes_at(std::int64_t row) const noexcept;  // Utf8, Binary
+    std::string_view text_at(std::int64_t row) const noexcept;
+    // Utf8List: the child rows [first, second); Utf8Dictionary: the index.
+    std::pair<std::int32_t, std::int32_t> list_at(std::int64_t row) const noexcept;
+    std::int32_t index_at(std::int64_t row) const noexcept;
+
+    // The buffers as Arrow lays them out.
+    const std::vector<std::uint8_t>& validity() const noexcept { return validity_; }
+    const std::vector<std::uint8_t>& values() const noexcept { return values_; }
+    const std::vector<std::int32_t>& offsets() const noexcept { return offsets_; }
+    const std::vector<std::uint8_t>& bytes() const noexcept { return bytes_; }
+    // The list items or the dictionary; null for the other types.
+    const Column* child() const noexcept { return child_.get(); }
+    std::unique_ptr<Column> take_child() noexcept { return std::move(child_); }
+
+private:
+    template <class T>
+    void append_fixed(T value) {
+        const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
+        values_.insert(values_.end(), raw, raw + sizeof value);
+        mark_valid();
+    }
+    template <class T>
+    T fixed_at(std::int64_t row) const noexcept;
+    void mark_valid();
+    void end_offsets(std::size_t end);
+
+    ColumnType type_;
+    std::int64_t length_ = 0;
+    std::int64_t null_count_ = 0;
+    std::vector<std::uint8_t> validity_;  // one bit a row, made on the first null
+    std::vector<std::uint8_t> values_;    // fixed widths, bits, dictionary indices
+    std::vector<std::int32_t> offsets_;   // length() + 1 entries for offset types
+    std::vector<std::uint8_t> bytes_;
+    std::unique_ptr<Column> child_;
+    std::unordered_map<std::uint32_t, std::int32_t> dictionary_keys_;
+};
+
+// A record batch: equally long columns, in the order of the table's fields.
+struct Batch {
+    std::int64_t rows = 0;
+    std::vector<Column> columns;
+};
+
+}  // namespace orvane::table
