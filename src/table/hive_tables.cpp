@@ -183,9 +183,9 @@ private:
         if (kind_ != TableKind::Values) return;
         // A deleted value's key is the first deleted key, in file order, whose list names it.
         for (const recovery::DeletedKey& key : found_->keys()) {
-            std::vector<recovery::DeletedValue> values = found_->values_of(key.node);
+            std::vector<recovery::DeletedValue> values = found_->values_of(key);
             if (values.empty()) continue;
-            const std::string path = recovery::partial_path(*hive_, key.offset, key.node);
+            const std::string path = found_->partial_path_of(key);
             for (const recovery::DeletedValue& value : values) value_paths_.try_emplace(value.offset, path);
         }
     }
@@ -196,10 +196,10 @@ private:
             const auto& keys = found_->keys();
             while (!full(out) && deleted_next_ < keys.size()) {
                 const recovery::DeletedKey& key = keys[deleted_next_++];
-                const std::string path = recovery::partial_path(*hive_, key.offset, key.node);
+                const std::string path = found_->partial_path_of(key);
                 const auto relative = below(path, prefix_);
                 if (!relative) continue;
-                auto class_name = found_->class_name_of(key.node);
+                auto class_name = found_->class_name_of(key);
                 append_key(out, *relative, key.node, key.offset,
                            class_name ? *class_name : std::optional<std::string>{}, true);
             }
@@ -220,7 +220,7 @@ private:
                 ++deleted_next_;
                 continue;
             }
-            if (!deleted_data_) deleted_data_ = deleted_budget_->take([&] { return found_->data_of(value.value); });
+            if (!deleted_data_) deleted_data_ = deleted_budget_->take([&] { return found_->data_of(value); });
             if (!room_for(out, row_bytes(path.value_or(""), value.value, *deleted_data_))) {
                 batch_bytes_ = options_.batch_bytes;
                 return;
