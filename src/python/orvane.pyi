@@ -55,6 +55,27 @@ class Hive:
         """Open a damaged registry hive file, reading whatever can still be read; see problems()"""
     def problems(self) -> list[str]:
         """Get what a hive opened with open_tolerant skipped or repaired so far, one line each (always empty for other hives)"""
+    def keys_table(self, key_path: str = "", *, deleted: bool = False) -> HiveTable:
+        """Get the keys at and below key_path as a table (Arrow PyCapsule stream, or columns as lists), depth first as walk(); deleted=True appends the deleted keys"""
+    def values_table(self, key_path: str = "", *, deleted: bool = False) -> HiveTable:
+        """Get the values of the keys at and below key_path as a table (Arrow PyCapsule stream, or columns as lists), depth first as walk(); deleted=True appends the deleted values"""
+
+@final
+class HiveTable:
+    """A hive's keys or values as a table: Arrow record batches through the PyCapsule interface, or whole columns as lists"""
+
+    def column(self, name: str) -> list[object]:
+        """Get a whole column as a list, built in one call"""
+    def __arrow_c_schema__(self) -> object:
+        """Export the table's schema as an Arrow C schema capsule"""
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
+        """Export the table as an Arrow C stream capsule of record batches, built as they are read"""
+    @property
+    def num_rows(self) -> int:
+        """The number of rows"""
+    @property
+    def column_names(self) -> list[str]:
+        """The names of the columns, in order"""
 
 @final
 class RegistryKey:
