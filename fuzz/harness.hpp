@@ -38,6 +38,7 @@
 #include "value/registry_value.hpp"
 #include "recovery/plausible_records.hpp"
 #include "recovery/recovery.hpp"
+#include "table/hive_tables.hpp"
 #include "transaction_log/marvin32.hpp"
 #include "transaction_log/replay.hpp"
 #include "transaction_log/transaction_log.hpp"
@@ -255,6 +256,46 @@ inline RecoveryCounts scan_deleted_image(Bytes input) {
     auto loaded = load_image(input);
     if (!loaded) return RecoveryCounts{};
     return scan_deleted(**loaded);
+}
+
+// Rows of the keys and values tables (deleted ones included, in batches of 7)
+// drained through the stream a consumer reads, for the strict and the
+// tolerant reading of `input`; how many rows came out.
+inline std::uint64_t drain_table(std::shared_ptr<const hive::Hive> hive, table::TableKind kind) {
+    table::TableOptions options;
+    options.deleted = true;
+    options.batch_rows = 7;
+    auto source = table::open_table(std::move(hive), kind, options, std::make_shared<recovery::ScanCache>());
+    if (!source) return 0;
+    ArrowArrayStream stream{};
+    table::export_stream(std::move(*source), &stream);
+    ArrowSchema schema{};
+    if (stream.get_schema(&stream, &schema) == 0 && schema.release) schema.release(&schema);
+    std::uint64_t rows = 0;
+    for (;;) {
+        ArrowArray array{};
+        if (stream.get_next(&stream, &array) != 0) {
+            (void)stream.get_last_error(&stream);
+            break;
+        }
+        if (!array.release) break;  // the end of the stream
+        rows += static_cast<std::uint64_t>(array.length);
+        array.release(&array);
+    }
+    stream.release(&stream);
+    return rows;
+}
+
+inline std::uint64_t read_tables_image(Bytes input) {
+    std::uint64_t rows = 0;
+    for (const bool tolerant : {false, true}) {
+        auto image = hive::HiveData::copy_of(input);
+        auto loaded = tolerant ? hive::Hive::from_data_tolerant(std::move(image)) : hive::Hive::from_data(std::move(image));
+        if (!loaded) continue;
+        rows += drain_table(*loaded, table::TableKind::Keys);
+        rows += drain_table(*loaded, table::TableKind::Values);
+    }
+    return rows;
 }
 
 // Loads `image` the tolerant way (a wrong checksum is only noted), walks it,
