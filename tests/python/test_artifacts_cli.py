@@ -51,6 +51,7 @@ def test_csv_of_several_artifacts_goes_to_a_folder(system_hive, tmp_path):
 
 
 def test_parquet_of_one_artifact(system_hive, tmp_path):
+    pytest.importorskip("pyarrow.parquet")
     import pyarrow.parquet
 
     done = run("artifacts", system_hive, "--only", "services", "--format", "parquet", "-o", tmp_path / "s.parquet")
