@@ -43,8 +43,8 @@ def test_keys_columns_match_the_walk(corpus_dir, name):
     assert table.column("subkey_count") == [key.subkey_count() for _, key in keys]
     assert table.column("value_count") == [key.value_count() for _, key in keys]
     assert set(table.column("is_deleted")) <= {False}
-    arrow = arrow().table(table)
-    assert arrow.num_rows == len(keys) and arrow.column_names == table.column_names
+    as_arrow = arrow().table(table)
+    assert as_arrow.num_rows == len(keys) and as_arrow.column_names == table.column_names
 
 
 @pytest.mark.parametrize("name", CORPUS)
