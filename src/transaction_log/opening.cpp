@@ -53,9 +53,22 @@ std::string joined(const std::vector<std::string>& paths) {
     return out;
 }
 
-Opening opening(std::shared_ptr<const hive::Hive> hive, std::optional<std::string> note) {
-    const bool dirty = is_dirty(*hive);
-    return Opening{std::move(hive), std::move(note), dirty};
+Opening opening(std::shared_ptr<const hive::Hive> hive, std::string note) {
+    Opening result;
+    result.dirty = is_dirty(*hive);
+    result.hive = std::move(hive);
+    result.note.emplace(std::move(note));
+    return result;
+}
+
+// A hive with nothing to tell. (An empty std::optional<std::string> passed
+// along by value makes g++ 12 under the sanitizers warn of a string that may
+// be used uninitialized.)
+Opening opening(std::shared_ptr<const hive::Hive> hive) {
+    Opening result;
+    result.dirty = is_dirty(*hive);
+    result.hive = std::move(hive);
+    return result;
 }
 
 Result<Opening> open_tolerant(const std::string& path, const std::vector<std::string>& logs) {
@@ -64,7 +77,7 @@ Result<Opening> open_tolerant(const std::string& path, const std::vector<std::st
         std::string note = "logs not applied in a tolerant reading (" + joined(logs) + "); " + state(*hive);
         return opening(std::move(hive), std::move(note));
     }
-    if (!is_dirty(*hive)) return opening(std::move(hive), std::nullopt);
+    if (!is_dirty(*hive)) return opening(std::move(hive));
     std::string note = "dirty (" + sequence_text(*hive) + "), read tolerantly without logs";
     return opening(std::move(hive), std::move(note));
 }
@@ -116,7 +129,7 @@ Result<Opening> open_hive(const OpeningRequest& request) {
         return opening(std::move(hive), std::move(note));
     }
     ORVANE_ASSIGN_OR_RETURN(std::shared_ptr<const hive::Hive> hive, hive::Hive::open(request.path));
-    if (!is_dirty(*hive)) return opening(std::move(hive), std::nullopt);
+    if (!is_dirty(*hive)) return opening(std::move(hive));
     const char* why = request.logs == LogChoice::Found ? "no logs found beside it" : "read without logs";
     std::string note = "dirty (" + sequence_text(*hive) + "), " + why;
     return opening(std::move(hive), std::move(note));
