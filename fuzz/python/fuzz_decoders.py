@@ -54,6 +54,24 @@ def _shimcache(function: Callable) -> Callable[[bytes], object]:
     return call
 
 
+def _with_problems(function: Callable) -> Callable[[bytes], object]:
+    # Decoders that report what they cannot read into a list they are given.
+    return lambda data: function(data, [])
+
+
+def _overrun_is_a_problem(function: Callable) -> Callable[[bytes], object]:
+    # Overrun is the documented way a fixed record too short for its fields
+    # fails: the extractor turns it into one problem line. Anything else is a fault.
+    from orvane_artifacts.binary import Overrun
+
+    def call(data: bytes) -> object:
+        try:
+            return function(data)
+        except Overrun:
+            return None
+    return call
+
+
 # name: (module, function, how the input becomes its arguments)
 DECODERS: dict[str, tuple[str, str, Callable[[Callable], Callable[[bytes], object]]]] = {
     "shell_items.parse_id_list": ("orvane_artifacts.shell_items", "parse_id_list", _whole),
@@ -68,8 +86,8 @@ DECODERS: dict[str, tuple[str, str, Callable[[Callable], Callable[[bytes], objec
     "binary.sid": ("orvane_artifacts.binary", "sid", _at_offset),
     "binary.guid": ("orvane_artifacts.binary", "guid", _at_offset),
     "binary.utf16_list": ("orvane_artifacts.binary", "utf16_list", _whole),
-    "sam.parse_f": ("orvane_artifacts.sam", "parse_f", _whole),
-    "sam.parse_v": ("orvane_artifacts.sam", "parse_v", _whole),
+    "sam.parse_f": ("orvane_artifacts.sam", "parse_f", _overrun_is_a_problem),
+    "sam.parse_v": ("orvane_artifacts.sam", "parse_v", _with_problems),
 }
 
 
