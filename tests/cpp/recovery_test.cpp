@@ -381,7 +381,7 @@ TEST(RecoveryTest, DeletedDefaultValueIsReported) {
 
 TEST(RecoveryTest, PathsStopAtTheRootCellWithoutItsFlag) {
     testing::ImageBuilder b;
-    Nk root_nk = key("ROOT", 0);
+    Nk root_nk = key("ROOT", 0x20);  // its own parent, so the record passes the checks
     root_nk.flags = 0x20;  // no root flag
     const std::uint32_t root = b.add_cell(root_nk.payload());
     const ByteVector gone = key("Gone", root).payload();
@@ -394,11 +394,13 @@ TEST(RecoveryTest, PathsStopAtTheRootCellWithoutItsFlag) {
     EXPECT_EQ(keys_of(found, **loaded), "Gone@" + error::hex(at) + "; Gone\\Below@" + error::hex(under));
     ASSERT_EQ(found.keys().size(), 2u);
     EXPECT_EQ(*found.path_of(found.keys()[1]), "Gone\\Below");
-    const DeletedKey root_key{root, Place::FreeCell, *key_node_at(**loaded, root)};
+    const auto root_node = key_node_at(**loaded, root);
+    ASSERT_TRUE(root_node.has_value());
+    const DeletedKey root_key{root, Place::FreeCell, *root_node};
     const auto above_root = found.parent_of(root_key);
     ASSERT_TRUE(above_root.has_value());
     EXPECT_FALSE(above_root->has_value());
-    EXPECT_EQ(partial_path(**loaded, root, *key_node_at(**loaded, root)), "");
+    EXPECT_EQ(partial_path(**loaded, root, *root_node), "");
 }
 
 TEST(RecoveryTest, ReusedListsOfADeletedKeyGiveNothing) {
