@@ -18,6 +18,23 @@ def ticks(moment: datetime) -> int:
     return (delta.days * 86_400 + delta.seconds) * 10_000_000 + delta.microseconds * 10
 
 
+def time_fields(extractor) -> list[str]:
+    """The fields of an extractor's records that hold a time of their own."""
+    return [f.name for f in extractor.fields if f.type == "datetime" and f.name != "key_last_written"]
+
+
+def events(name: str, fields: list[str], record: dict):
+    """(stored time, description) for each aware time among `fields` of one
+    record of the extractor `name`; the timeline and the report show these."""
+    label = None
+    for field in fields:
+        moment = record.get(field)
+        if isinstance(moment, datetime) and moment.tzinfo is not None:
+            if label is None:
+                label = next((str(record[f]) for f in _LABELS if record.get(f)), record.get("key_path") or "")
+            yield ticks(moment), f"{field}: {label}"
+
+
 def rows(opened) -> list[tuple[int, tuple[str, str]]]:
     """(stored time, (artifact, description)) for every timestamped record."""
     import orvane_artifacts
@@ -28,13 +45,9 @@ def rows(opened) -> list[tuple[int, tuple[str, str]]]:
     by_name = {e.name: e for e in orvane_artifacts.extractors()}
     out = []
     for name, records in result.records.items():
-        fields = [f.name for f in by_name[name].fields if f.type == "datetime" and f.name != "key_last_written"]
+        fields = time_fields(by_name[name])
         if not fields:
             continue
         for record in records:
-            label = next((str(record[f]) for f in _LABELS if record.get(f)), record.get("key_path") or "")
-            for field in fields:
-                moment = record[field]
-                if isinstance(moment, datetime) and moment.tzinfo is not None:
-                    out.append((ticks(moment), (name, f"{field}: {label}")))
+            out.extend((filetime, (name, text)) for filetime, text in events(name, fields, record))
     return out

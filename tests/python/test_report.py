@@ -214,6 +214,27 @@ def test_corpus_page_counts_equal_the_api(corpus_report):
     assert times == sorted(times)
 
 
+def test_corpus_artifact_tables_and_events_equal_the_extractors(corpus_report):
+    import orvane_artifacts
+    from orvane_cli import artifact_rows
+
+    paths, page = corpus_report
+    data = page.data()
+    tables = data["artifacts"]
+    events = sorted(tuple(row[1:]) for row in data["timeline"]["rows"] if row[2] != "key")
+    expected_events = []
+    expected_counts: dict[str, int] = {}
+    for number, path in enumerate(paths):
+        opened = open_hive(path)
+        for name, records in orvane_artifacts.extract(opened.hive).records.items():
+            if records:
+                expected_counts[name] = expected_counts.get(name, 0) + len(records)
+        expected_events += [(number, name, text) for _, (name, text) in artifact_rows.rows(opened)]
+    assert {table["name"]: len(table["rows"]) for table in tables} == expected_counts
+    assert events == sorted(expected_events)
+    assert events, "the corpus hives hold timed artifact records"
+
+
 def test_corpus_page_tells_the_logs_applied(corpus_report):
     paths, page = corpus_report
     logs = page.facts["logs applied"]

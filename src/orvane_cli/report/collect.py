@@ -12,7 +12,7 @@ from __future__ import annotations
 from datetime import datetime
 from typing import NamedTuple
 
-from orvane_cli import hives, times
+from orvane_cli import artifact_rows, hives, times
 from orvane_cli.commands import deleted, info
 from orvane_cli.messages import FileFailure, error, reason
 from orvane_cli.progress import Progress
@@ -78,35 +78,6 @@ def time_text(moment: datetime) -> str:
     return text + "Z" if moment.tzinfo is not None else text
 
 
-def filetime_of(moment: datetime) -> int:
-    """A datetime as a stored time count (a naive one taken as UTC), for the chart."""
-    seconds = (moment.replace(tzinfo=None) - datetime(1601, 1, 1)).total_seconds()
-    return int(seconds) * times.TICKS_PER_SECOND + moment.microsecond * 10
-
-
-def _record_label(extractor, record: dict) -> str:
-    """What names a record in a timeline row: its first texts that are not a
-    key path, then the key path."""
-    parts = [str(record[field.name]) for field in extractor.fields
-             if field.type == "str" and field.name != "key_path" and record.get(field.name)][:2]
-    if record.get("key_path"):
-        parts.append(str(record["key_path"]))
-    return " | ".join(parts)
-
-
-def artifact_events(extractor, record: dict):
-    """(datetime, description) for each time a record holds, as the
-    timeline lists them; the key's own last-written time is the key's row."""
-    label = None
-    for field in extractor.fields:
-        moment = record.get(field.name)
-        if field.type != "datetime" or field.name == "key_last_written" or not isinstance(moment, datetime):
-            continue
-        if label is None:
-            label = _record_label(extractor, record)
-        yield moment, f"{field.name}: {label}" if label else field.name
-
-
 def read_hive(collected: Collected, opened: hives.OpenedHive, window: Window, meter: Progress) -> None:
     number = len(collected.hives)
     hive = opened.hive
@@ -157,27 +128,30 @@ def _deleted_rows(hive) -> list[list[object]]:
 
 
 def _read_artifacts(collected: Collected, hive, number: int, window: Window, problems: list[str]) -> str | None:
-    """Runs the extractors that apply; returns the hive kind detected."""
+    """Runs the extractors that apply; returns the hive kind detected. The
+    records and their timeline descriptions are those of `orvane artifacts`
+    and `orvane timeline --artifacts`."""
     artifacts = _artifacts_module()
     if artifacts is None:
         return None
-    kind = artifacts.hive_kind(hive)
-    for extractor in artifacts.extractors():
-        if not extractor.applies_to(kind):
+    result = artifacts.extract(hive)
+    problems.extend(result.problems)
+    by_name = {extractor.name: extractor for extractor in artifacts.extractors()}
+    for name, records in result.records.items():
+        if not records:
             continue
-        table = None
-        for record in extractor.extract(hive, problems):
-            if table is None:
-                table = collected.artifacts.setdefault(extractor.name, {
-                    "description": extractor.description,
-                    "columns": ["hive", *extractor.field_names], "rows": []})
-            table["rows"].append([number, *(cell(record.get(name)) for name in extractor.field_names)])
-            for moment, description in artifact_events(extractor, record):
-                filetime = filetime_of(moment)
+        extractor = by_name[name]
+        names = extractor.field_names
+        fields = artifact_rows.time_fields(extractor)
+        table = collected.artifacts.setdefault(name, {
+            "description": extractor.description, "columns": ["hive", *names], "rows": []})
+        for record in records:
+            table["rows"].append([number, *(cell(record.get(field)) for field in names)])
+            for filetime, description in artifact_rows.events(name, fields, record):
                 if window.holds(filetime):
-                    collected.timeline.append((filetime, number, extractor.name, description))
+                    collected.timeline.append((filetime, number, name, description))
                     collected.event_times.append(filetime)
-    return kind
+    return result.kind
 
 
 def _roll_back(collected: Collected, marks) -> None:
