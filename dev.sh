@@ -109,7 +109,14 @@ cmd_test() {
   rm -rf "$check"
   "$(cat "$venv/.orvane-python")" -m venv "$check"
   "$check/bin/python" -m pip install -q --no-index "$(ls "$root"/dist/orvane-*-cp313-cp313-manylinux*.whl)"
-  (cd /tmp && "$check/bin/python" -c 'import orvane, pathlib; print("installed", orvane.__version__, "from", orvane.__file__, "stubs:", (pathlib.Path(orvane.__file__).parent / "orvane.pyi").exists())')
+  # The stubs and the report page's style and script are data files: the wheel must carry them.
+  (cd /tmp && "$check/bin/python" -c '
+import pathlib, orvane, orvane_cli
+site = pathlib.Path(orvane.__file__).parent
+needed = [site / "orvane.pyi"] + [pathlib.Path(orvane_cli.__file__).parent / "report" / name for name in ("report.css", "report.js")]
+missing = [str(path) for path in needed if not path.is_file()]
+print("installed", orvane.__version__, "from", orvane.__file__)
+raise SystemExit(f"missing from the wheel: {missing}" if missing else 0)')
 }
 
 # One wheel per interpreter (3.12 only when present), repaired by auditwheel
