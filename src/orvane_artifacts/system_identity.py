@@ -51,11 +51,19 @@ _WEEKDAYS = ("Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "
 def transition_text(data: bytes | None) -> str | None:
     """A time zone's StandardStart/DaylightStart: a yearly rule ("last Sunday
     of October at 03:00") when the year is 0, a local date and time
-    otherwise; None when not stored or month 0 (no transition)."""
-    fields = systemtime_fields(data) if data else None
-    if fields is None:
+    otherwise; None when not stored or month 0 (no transition).
+
+    These two values do not keep the words in SYSTEMTIME order (as the TZI
+    value of SOFTWARE's Time Zones does): they hold year, month, day (the
+    occurrence 1-5 in a rule), hour, minute, second, milliseconds and, last,
+    the day of the week. Real hives show it: Eastern time's rules are stored
+    as 0, 11, 1, 2, ..., 0 and 0, 3, 2, 2, ..., 0, the first Sunday of
+    November and the second Sunday of March at 02:00; read in SYSTEMTIME
+    order they would be a Monday and a Tuesday at midnight."""
+    words = systemtime_fields(data) if data else None
+    if words is None:
         return None
-    year, month, weekday, day, hour, minute, second, _ = fields
+    year, month, day, hour, minute, second, _, weekday = words
     if not 1 <= month <= 12:
         return None
     at = f"{hour:02d}:{minute:02d}" + (f":{second:02d}" if second else "")

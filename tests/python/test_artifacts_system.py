@@ -185,9 +185,12 @@ def test_usb_device_times_in_both_forms(open_tree, stored):
 
 
 @pytest.mark.parametrize("data, expected", [
-    (struct.pack("<8H", 0, 11, 0, 1, 2, 0, 0, 0), "first Sunday of November at 02:00"),
-    (struct.pack("<8H", 0, 3, 0, 5, 3, 0, 0, 0), "last Sunday of March at 03:00"),
-    (struct.pack("<8H", 2007, 3, 0, 11, 2, 0, 0, 0), "2007-03-11 02:00"),
+    # year, month, day or occurrence, hour, minute, second, milliseconds, day of the week
+    (struct.pack("<8H", 0, 11, 1, 2, 0, 0, 0, 0), "first Sunday of November at 02:00"),
+    (struct.pack("<8H", 0, 3, 5, 3, 0, 0, 0, 0), "last Sunday of March at 03:00"),
+    (struct.pack("<8H", 0, 9, 5, 23, 59, 0, 0, 4), "last Thursday of September at 23:59"),
+    (struct.pack("<8H", 0, 4, 1, 2, 0, 0, 0, 9), "first day-of-week 9 of April at 02:00"),
+    (struct.pack("<8H", 2007, 3, 11, 2, 0, 0, 0, 0), "2007-03-11 02:00"),
     (bytes(16), None),
     (bytes(3), None),
 ])
@@ -206,6 +209,9 @@ def test_corpus_system(corpus_dir):
     assert records["computer_name"][0]["domain"] == "shieldbase.local"
     assert records["timezone"][0]["time_zone_key_name"] == "Eastern Standard Time"
     assert records["timezone"][0]["bias"] == 300
+    # Eastern time since 2007: back on the first Sunday of November, forward on the second of March.
+    assert records["timezone"][0]["standard_start"] == "first Sunday of November at 02:00"
+    assert records["timezone"][0]["daylight_start"] == "second Sunday of March at 02:00"
     assert records["usbstor"][0]["serial"] == "AA951D0000007252"
     assert len(records["shimcache"]) == 330 and records["shimcache"][0]["format"] == "7"
     assert records["mounted_devices"][0]["partition_offset"] == 1048576
