@@ -6,9 +6,13 @@ from __future__ import annotations
 import csv
 import io
 import json
+from datetime import datetime, timezone
 
 import pytest
 from cli_runner import run
+
+import orvane
+from orvane_cli.commands import artifacts as artifacts_command
 
 
 @pytest.fixture(scope="module")
@@ -57,6 +61,47 @@ def test_parquet_of_one_artifact(system_hive, tmp_path):
     done = run("artifacts", system_hive, "--only", "services", "--format", "parquet", "-o", tmp_path / "s.parquet")
     assert done.returncode == 0, done.stderr
     assert pyarrow.parquet.read_table(tmp_path / "s.parquet").num_rows == 416
+
+
+@pytest.mark.parametrize("artifact", ["services", "shimcache", "usbstor", "timezone", "mounted_devices"])
+def test_parquet_columns_keep_the_field_types(system_hive, tmp_path, artifact):
+    pytest.importorskip("pyarrow.parquet")
+    import pyarrow
+    import pyarrow.parquet
+
+    import orvane_artifacts
+
+    out = tmp_path / f"{artifact}.parquet"
+    done = run("artifacts", system_hive, "--only", artifact, "--format", "parquet", "-o", out)
+    assert done.returncode == 0, done.stderr
+    table = pyarrow.parquet.read_table(out)
+    extractor = next(e for e in orvane_artifacts.extractors() if e.name == artifact)
+    records = orvane_artifacts.extract(orvane.Hive.open(system_hive), [artifact]).records[artifact]
+    expected_types = {"str": pyarrow.string(), "int": pyarrow.int64(), "bool": pyarrow.bool_(),
+                      "bytes": pyarrow.binary(), "list[str]": pyarrow.list_(pyarrow.string())}
+    for field in extractor.fields:
+        column = table.column(field.name)
+        if field.type == "datetime":
+            assert pyarrow.types.is_timestamp(column.type), field.name
+        else:
+            assert column.type == expected_types[field.type], field.name
+        assert column.to_pylist() == [record[field.name] for record in records], field.name
+
+
+@pytest.mark.parametrize("kind, values, arrow_type", [
+    ("int", [1, None, -5], "int64"),
+    ("int", [1 << 63, 0], "uint64"),              # a FILETIME of all ones does not fit int64
+    ("int", [-1, 1 << 63], "string"),             # nor int64 nor uint64: text, nothing lost
+    ("int", ["7"], "string"),                     # a value not of the declared type
+    ("datetime", [datetime(2020, 1, 1), datetime(2020, 1, 1, tzinfo=timezone.utc)], "string"),
+    ("datetime", [datetime(2020, 1, 1), None], "timestamp[us]"),
+    ("list[str]", [["a", "b"], [], None], "list<item: string>"),
+])
+def test_parquet_column_types_and_their_fallback(kind, values, arrow_type):
+    pyarrow = pytest.importorskip("pyarrow")
+    column = artifacts_command._typed_column(pyarrow, kind, values)
+    assert str(column.type) == arrow_type
+    assert len(column) == len(values) and column.null_count == values.count(None)
 
 
 def test_damaged_hive_with_tolerant(system_hive, tmp_path):

@@ -3,7 +3,10 @@
 text: one aligned table per extractor, after a heading with its record
 count. jsonl: one object per record, "hive" and "artifact" first. csv and
 parquet: with --only naming one extractor its fields are the columns;
-otherwise one file per extractor (ARTIFACT.csv) under -o DIR. Problems go to
+otherwise one file per extractor (ARTIFACT.csv) under -o DIR. Parquet columns
+keep the fields' types (int64, bool, binary, list of strings, timestamps in
+UTC or, for local times, without a zone); a column whose values do not fit
+its type goes as text. Problems go to
 stderr as "orvane: HIVE: ARTIFACT: ...".
 """
 
@@ -135,10 +138,44 @@ def _write_tables(args, known, found, single: bool) -> None:
         _write_one(args.format, os.path.join(args.output, f"{name}.{args.format}"), known[name], rows)
 
 
+_INT64 = range(-(1 << 63), 1 << 63)
+_UINT64 = range(0, 1 << 64)
+
+
+def _arrow_type(pyarrow, kind: str, values: list):
+    """The Parquet column type of a field: its declared type, except that
+    integers past int64 go as uint64 and a time column mixing local (naive)
+    and UTC times has no single type; None then, and the column is text."""
+    present = [value for value in values if value is not None]
+    if kind == "int":
+        if not all(isinstance(value, int) for value in present):
+            return None  # (and `in range` would scan the whole range for a value that is not an int)
+        if all(value in _INT64 for value in present):
+            return pyarrow.int64()
+        return pyarrow.uint64() if all(value in _UINT64 for value in present) else None
+    if kind == "datetime":
+        aware = {value.tzinfo is not None for value in present}
+        if len(aware) > 1:
+            return None
+        return pyarrow.timestamp("us", tz="UTC" if aware != {False} else None)
+    return {"str": pyarrow.string(), "bool": pyarrow.bool_(), "bytes": pyarrow.binary(),
+            "list[str]": pyarrow.list_(pyarrow.string())}.get(kind)
+
+
+def _typed_column(pyarrow, kind: str, values: list):
+    arrow_type = _arrow_type(pyarrow, kind, values)
+    if arrow_type is not None:
+        try:
+            return pyarrow.array(values, type=arrow_type)
+        except (pyarrow.ArrowException, TypeError, ValueError, OverflowError):
+            pass  # a value that does not fit its declared type: the column goes as text, nothing lost
+    return pyarrow.array([None if value is None else text_cell(value) for value in values], type=pyarrow.string())
+
+
 def _write_one(fmt: str, path: str | None, extractor, rows: list[tuple[str, dict]]) -> None:
     columns = ["hive", *extractor.field_names]
-    table = [[hive, *(text_cell(record[f]) for f in extractor.field_names)] for hive, record in rows]
     if fmt == "csv":
+        table = [[hive, *(text_cell(record[f]) for f in extractor.field_names)] for hive, record in rows]
         with open_text(path) as out:
             writer = csv.writer(out, lineterminator="\n")
             writer.writerow(columns)
@@ -151,7 +188,9 @@ def _write_one(fmt: str, path: str | None, extractor, rows: list[tuple[str, dict
         raise options.UsageError("parquet output needs pyarrow: pip install 'orvane[parquet]'") from None
     if path is None or path == "-":
         raise options.UsageError("parquet output needs a file: -o FILE")
-    arrays = [pyarrow.array([row[i] for row in table], type=pyarrow.string()) for i in range(len(columns))]
+    arrays = [pyarrow.array([hive for hive, _ in rows], type=pyarrow.string())]
+    arrays += [_typed_column(pyarrow, field.type, [record[field.name] for _, record in rows])
+               for field in extractor.fields]
     try:
         pyarrow.parquet.write_table(pyarrow.table(arrays, names=columns), path)
     except OSError as problem:
