@@ -23,9 +23,9 @@ def time_fields(extractor) -> list[str]:
     return [f.name for f in extractor.fields if f.type == "datetime" and f.name != "key_last_written"]
 
 
-def events(name: str, fields: list[str], record: dict):
-    """(stored time, description) for each aware time among `fields` of one
-    record of the extractor `name`; the timeline and the report show these."""
+def events(fields: list[str], record: dict):
+    """(stored time, description) for each aware time among `fields` of an
+    artifact record; the timeline and the report show these."""
     label = None
     for field in fields:
         moment = record.get(field)
@@ -49,5 +49,5 @@ def rows(opened) -> list[tuple[int, tuple[str, str]]]:
         if not fields:
             continue
         for record in records:
-            out.extend((filetime, (name, text)) for filetime, text in events(name, fields, record))
+            out.extend((filetime, (name, text)) for filetime, text in events(fields, record))
     return out

@@ -147,7 +147,7 @@ def _read_artifacts(collected: Collected, hive, number: int, window: Window, pro
             "description": extractor.description, "columns": ["hive", *names], "rows": []})
         for record in records:
             table["rows"].append([number, *(cell(record.get(field)) for field in names)])
-            for filetime, description in artifact_rows.events(name, fields, record):
+            for filetime, description in artifact_rows.events(fields, record):
                 if window.holds(filetime):
                     collected.timeline.append((filetime, number, name, description))
                     collected.event_times.append(filetime)
