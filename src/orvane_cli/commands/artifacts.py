@@ -6,8 +6,7 @@ parquet: with --only naming one extractor its fields are the columns;
 otherwise one file per extractor (ARTIFACT.csv) under -o DIR. Parquet columns
 keep the fields' types (int64, bool, binary, list of strings, timestamps in
 UTC or, for local times, without a zone); a column whose values do not fit
-its type goes as text. Problems go to
-stderr as "orvane: HIVE: ARTIFACT: ...".
+its type goes as text. Problems go to stderr as "orvane: HIVE: ARTIFACT: ...".
 """
 
 from __future__ import annotations
