@@ -106,16 +106,19 @@ class Rows:
         self.with_hive = with_hive
         self.columns = (["hive"] if with_hive else []) + CSV_COLUMNS
 
-    def rows(self, hive: str | None, path: str, key):
+    def rows(self, hive: str | None, path: str, key) -> list[list]:
+        """The key's rows, all made before any is written, so that a value
+        that cannot be read leaves no rows of its key behind."""
         lead = [hive, path] if self.with_hive else [path]
         lead.append(times.iso_or_empty(key.last_written_filetime()))
         values = key.values()
         if not values:
-            yield lead + ["", "", None, ""]
-            return
+            return [lead + ["", "", None, ""]]
+        rows = []
         for value in values:
             type_name, _, data, _ = describe(value)
-            yield lead + [value.name(), type_name, value.data_size(), text_cell(data)]
+            rows.append(lead + [value.name(), type_name, value.data_size(), text_cell(data)])
+        return rows
 
 
 class Csv(Rows):

@@ -4,9 +4,10 @@ With `--logs auto` a hive is read together with the logs found beside it
 (NAME.LOG1, NAME.LOG2, NAME.LOG, in any letter case); with `--logs none` as it
 is; otherwise with the logs named. `--tolerant` reads a damaged hive file as
 far as it can be read, without logs (their replay has no tolerant form), and
-what it skipped or repaired is told on stderr after the hive's work. A hive
-that cannot be read becomes a FileFailure carrying one line of text, never a
-traceback.
+what it skipped or repaired is told on stderr after the hive's work. In
+either mode the walks go on past a list they cannot read (see Damage), so the
+output holds everything readable. A hive that cannot be read becomes a
+FileFailure carrying one line of text, never a traceback.
 """
 
 from __future__ import annotations
@@ -47,10 +48,29 @@ class Reading(NamedTuple):
     tolerant: bool = False
 
 
+class Damage:
+    """The parts of a hive a walk could not read: each is told (on stderr,
+    unless another sink is given) and counted, and the walk goes on, so the
+    output holds everything readable and the run still ends with status 1."""
+
+    __slots__ = ("path", "count", "tell")
+
+    def __init__(self, path: str, tell=None) -> None:
+        self.path, self.count = path, 0
+        self.tell = error if tell is None else tell
+
+    def __call__(self, key_path: str, problem: BaseException, what: str = "subkeys") -> None:
+        """Takes what a walk's on_error is given: the key whose subkeys
+        could not be read, and why."""
+        self.count += 1
+        self.tell(f"{self.path}: {key_path or '(root)'}: {what} not read: {reason(problem)}")
+
+
 class OpenedHive(NamedTuple):
     hive: orvane.Hive
     path: str
     note: str | None  # a line for stderr about logs and dirty state, if any
+    damage: Damage
 
 
 def sequence_text(block: orvane.BaseBlock) -> str:
@@ -72,12 +92,12 @@ def open_hive(path: str, reading: Reading = Reading()) -> OpenedHive:
     except (OSError, ValueError) as problem:
         raise FileFailure(path, problem) from None
     if told:
-        return OpenedHive(hive, path, "; ".join(str(warning.message) for warning in told))
+        return OpenedHive(hive, path, "; ".join(str(warning.message) for warning in told), Damage(path))
     applied = hive.applied_logs()
     if applied:
         return OpenedHive(hive, path, f"{path}: logs applied: {', '.join(applied)}; clean "
-                                      f"({sequence_text(hive.base_block())})")
-    return OpenedHive(hive, path, None)
+                                      f"({sequence_text(hive.base_block())})", Damage(path))
+    return OpenedHive(hive, path, None, Damage(path))
 
 
 def problem_lines(opened: OpenedHive) -> list[str]:
@@ -99,6 +119,8 @@ def run_each(paths: list[str], reading: Reading, work) -> int:
             if opened.note:
                 error(opened.note)
             work(opened)
+            if opened.damage.count:
+                status = 1
         except FileFailure as failure:
             error(str(failure))
             status = 1
@@ -126,13 +148,49 @@ def start_key(hive: orvane.Hive, key_path: str | None) -> orvane.RegistryKey:
     return hive.key(key_path) if key_path else hive.root_key()
 
 
-def walk(hive: orvane.Hive, key_path: str | None = None):
+def walk(opened: OpenedHive, key_path: str | None = None):
     """(path from the root, key) for the key at key_path and every key below
-    it, depth first; a key met twice (a damaged list) is given once."""
-    key = start_key(hive, key_path)
-    prefix = key.path() if key_path else ""
-    if not prefix:
-        yield from key.walk()
+    it, depth first; a key met twice (a damaged list) is given once. A subkey
+    list that cannot be read goes to the hive's Damage and the walk goes on;
+    the whole hive read tolerantly ends with its orphan keys."""
+    if not key_path:
+        yield from opened.hive.walk(opened.damage)
         return
-    for relative, sub in key.walk():
+    key = start_key(opened.hive, key_path)
+    prefix = key.path()
+    for relative, sub in key.walk(opened.damage):
         yield join_path(prefix, relative), sub
+
+
+def readable_values(key: orvane.RegistryKey, path: str, damage: Damage) -> list:
+    """The key's values that can be read, the list or the values that cannot
+    told as damage. Slower than key.values(): for a key that failed."""
+    try:
+        values = key.values()
+    except (OSError, ValueError) as problem:
+        damage(path, problem, "values")
+        return []
+    readable = []
+    for value in values:
+        try:
+            value.raw_data()
+        except (OSError, ValueError) as problem:
+            damage(path, problem, f"value {value.name()!r}")
+        else:
+            readable.append(value)
+    return readable
+
+
+class ReadableValues:
+    """A key whose values cannot all be read, as the writers see it: the
+    values that can be, the others told as damage. Made only after the key
+    failed, so a sound walk pays nothing for it."""
+
+    def __init__(self, opened: OpenedHive, path: str, key: orvane.RegistryKey) -> None:
+        self._key, self._values = key, readable_values(key, path, opened.damage)
+
+    def values(self) -> list:
+        return self._values
+
+    def __getattr__(self, name: str):
+        return getattr(self._key, name)

@@ -578,6 +578,65 @@ def damaged(write_hive):
     return write_hive(image, "damaged.hive"), f"Skipped subkey at offset {middle:#x}: Invalid cell size 0 at offset {middle:#x}"
 
 
+@pytest.fixture
+def unreadable_lists(write_hive):
+    """ROOT's subkeys A, Broken (its subkey list past the end), Lost (its
+    value list past the end) and C with C\\D: the keys after the damage are
+    what a reader must still reach."""
+    builder = HiveBuilder()
+    builder.tree(Key("ROOT", subkeys=[
+        Key("A", values=[Value("x", REG_SZ, sz("one"))]),
+        Key("Broken", subkey_count=2, subkey_list=0x7FFF0),
+        Key("Lost", value_count=3, value_list=0x7FFF0),
+        Key("C", subkeys=[Key("D", values=[Value("y", REG_SZ, sz("two"))])], last_written=T_RUN),
+    ], list_kind="li"))
+    return write_hive(builder, "lists.hive")
+
+
+class TestReadsPastUnreadableLists:
+    SUBKEYS = "Broken: subkeys not read: Invalid offset 0x7fff0 (hive size: 0x2000)"
+    VALUES = "Lost: values not read: Invalid offset 0x7fff0 (hive size: 0x2000)"
+
+    @pytest.mark.parametrize("command, copies, after_damage, told", [
+        (["ls", "--recursive"], 1, "        └── y  (REG_SZ)  two", [SUBKEYS, VALUES]),
+        (["dump"], 1, '{"path":"C\\\\D","last_written":null,"class_name":null,"subkey_count":0,'
+                      '"values":[{"name":"y","type":"REG_SZ","data":"two","size":8}]}', [SUBKEYS, VALUES]),
+        (["dump", "--format", "csv"], 1, "C\\D,,y,REG_SZ,8,two", [SUBKEYS, VALUES]),
+        (["dump", "--format", "csv", "--jobs", "2"], 2, "hive,C\\D,,y,REG_SZ,8,two", [SUBKEYS, VALUES] * 2),
+        (["timeline"], 1, f"{ISO_RUN},hive,C", [SUBKEYS]),
+        (["info", "--format", "json"], 1, '"keys": 6', [SUBKEYS]),
+    ], ids=["ls", "dump", "csv", "dump_in_processes", "timeline", "info"])
+    def test_output_goes_on_past_the_damage_and_the_run_fails(self, unreadable_lists, command, copies,
+                                                               after_damage, told):
+        result = run(*command, *[unreadable_lists] * copies)
+        assert result.returncode == 1
+        assert after_damage in result.stdout.replace(unreadable_lists, "hive")
+        assert lines(result.stderr) == [f"orvane: {unreadable_lists}: {line}" for line in told]
+
+    def test_ls_of_the_damaged_key_lists_what_it_can(self, unreadable_lists):
+        result = run("ls", unreadable_lists, "Lost")
+        assert (result.returncode, result.stdout) == (1, "Lost\\\n")
+        assert lines(result.stderr) == [f"orvane: {unreadable_lists}: {self.VALUES}"]
+
+    def test_diff_compares_what_it_read_and_says_it_is_incomplete(self, unreadable_lists):
+        result = run("diff", unreadable_lists, unreadable_lists)
+        assert (result.returncode, result.stdout) == (2, "")
+        assert lines(result.stderr) == [f"orvane: {unreadable_lists}: {line}" for line in [self.SUBKEYS, self.VALUES] * 2]
+
+    def test_tolerant_reading_gives_the_same_keys_and_succeeds(self, unreadable_lists):
+        strict, tolerant = run("dump", unreadable_lists), run("dump", "--tolerant", unreadable_lists)
+        assert tolerant.returncode == 0
+        assert tolerant.stdout == strict.stdout
+
+    def test_tolerant_walks_end_with_the_orphan_keys(self, write_hive):
+        from test_evidence import orphan_hive
+        path = write_hive(orphan_hive()[0], "orphans.hive")
+        dumped = run("dump", "--tolerant", path)
+        assert [json.loads(line)["path"] for line in lines(dumped.stdout)] == ["", "<orphans>\\A", "<orphans>\\A\\B"]
+        drawn = run("ls", "--recursive", "--tolerant", path)
+        assert drawn.stdout == "\\\n└── <orphans>\\\n    └── A\\\n        └── B\\\n"
+
+
 class TestTolerant:
     @pytest.mark.parametrize("command, copies", [
         (["info"], 1), (["ls", "--recursive"], 1), (["dump"], 1), (["timeline"], 1), (["dump", "--jobs", "2"], 2),

@@ -38,10 +38,16 @@ class Snapshot:
 
     def __init__(self, opened: hives.OpenedHive, key_path: str | None) -> None:
         self.keys: dict[str, tuple] = {}
-        for path, key in hives.walk(opened.hive, key_path):
-            values = {value.name(): (value.value_type().type_id(), value.raw_data(), value)
-                      for value in key.values()}
-            self.keys.setdefault(path, (key, key.last_written_filetime(), values))
+        for path, key in hives.walk(opened, key_path):
+            try:
+                contents = _contents(key.values())
+            except (OSError, ValueError):
+                contents = _contents(hives.readable_values(key, path, opened.damage))
+            self.keys.setdefault(path, (key, key.last_written_filetime(), contents))
+
+
+def _contents(values) -> dict[str, tuple]:
+    return {value.name(): (value.value_type().type_id(), value.raw_data(), value) for value in values}
 
 
 def order(path: str) -> list[str]:
@@ -148,4 +154,6 @@ def run(args: argparse.Namespace) -> int:
         report.batch.flush()
     for opened in read:
         hives.report_problems(opened)
+    if any(opened.damage.count for opened in read):
+        return TROUBLE  # the comparison left out what could not be read
     return 1 if report.changes else 0

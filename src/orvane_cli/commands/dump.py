@@ -37,8 +37,11 @@ def dump_hive(opened: hives.OpenedHive, key_path: str | None, writer, hive_label
               tick=None) -> int:
     """Writes every key below key_path; returns the number of keys."""
     count = 0
-    for path, key in hives.walk(opened.hive, key_path):
-        writer.key(hive_label, path, key)
+    for path, key in hives.walk(opened, key_path):
+        try:
+            writer.key(hive_label, path, key)
+        except (OSError, ValueError):  # the writers make a key's text whole before writing it
+            writer.key(hive_label, path, hives.ReadableValues(opened, path, key))
         count += 1
         if tick is not None and count % PROGRESS_EVERY == 0:
             tick(PROGRESS_EVERY)
@@ -48,15 +51,17 @@ def dump_hive(opened: hives.OpenedHive, key_path: str | None, writer, hive_label
 
 
 def _dump_part(path: str, reading: hives.Reading, key_path: str | None, fmt: str, hive_label: str | None,
-               part: str) -> tuple[list[str], int]:
+               part: str) -> tuple[list[str], int, bool]:
     """One hive in a worker process, into its own part file. Returns the
-    messages for stderr and the number of keys."""
+    messages for stderr, the number of keys written and whether the hive
+    failed (not read at all, or read in part)."""
     messages: list[str] = []
     keys = 0
     try:
         opened = hives.open_hive(path, reading)
         if opened.note:
             messages.append(opened.note)
+        opened.damage.tell = messages.append  # in the order the parent writes its parts
         try:
             with open_writer(fmt, part, with_hive=True, header=False) as writer:
                 keys = dump_hive(opened, key_path, writer, hive_label)
@@ -64,11 +69,11 @@ def _dump_part(path: str, reading: hives.Reading, key_path: str | None, fmt: str
             messages.extend(hives.problem_lines(opened))
     except FileFailure as failure:
         messages.append(str(failure))
-        return messages, -1
+        return messages, keys, True
     except (OSError, ValueError, RuntimeError) as problem:
         messages.append(f"{path}: {reason(problem)}")
-        return messages, -1
-    return messages, keys
+        return messages, keys, True
+    return messages, keys, opened.damage.count > 0
 
 
 def run(args: argparse.Namespace) -> int:
@@ -106,16 +111,16 @@ def _run_parallel(args: argparse.Namespace, reading: hives.Reading, writer, mete
                                os.path.join(scratch, f"part{i}"))
                    for i, path in enumerate(args.hives)]
         for i, future in enumerate(futures):
-            messages, keys = future.result()
+            messages, keys, failed = future.result()
             for message in messages:
                 error(message)
-            if keys < 0:
+            if failed:
                 status = 1
             part = os.path.join(scratch, f"part{i}")
             if os.path.exists(part):
                 writer.append_part(part)
                 os.remove(part)
-            meter.add_keys(max(keys, 0))
+            meter.add_keys(keys)
             meter.hive_done()
     return status
 

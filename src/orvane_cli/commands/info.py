@@ -39,10 +39,11 @@ def file_checksum(path: str) -> tuple[int, int]:
     return struct.unpack_from("<I", head, 508)[0], computed
 
 
-def tally(hive) -> tuple[int, int, int]:
-    """(keys, values, deepest path in levels) of the whole key tree."""
+def tally(opened: hives.OpenedHive) -> tuple[int, int, int]:
+    """(keys, values, deepest path in levels) of the whole key tree, as far
+    as it can be read."""
     keys = values = depth = 0
-    for path, key in hive.walk():
+    for path, key in hives.walk(opened):
         keys += 1
         values += key.value_count()
         if path:
@@ -57,7 +58,7 @@ def facts(opened: hives.OpenedHive, counted: tuple[int, int, int] | None = None)
     block = hive.base_block()
     bins = hive.hbins()
     remnants = hive.remnant_bins()
-    keys, values, depth = tally(hive) if counted is None else counted
+    keys, values, depth = tally(opened) if counted is None else counted
     stored, computed = file_checksum(opened.path)
     return {
         "path": opened.path,

@@ -12,6 +12,7 @@ from orvane_cli.values import short_text, value_line
 NAME = "ls"
 HELP = "list a key's subkeys and values (--recursive: the whole subtree)"
 BRANCH, LAST, PIPE, SPACE = "├── ", "└── ", "│   ", "    "
+ORPHANS = "<orphans>\\"  # the branch a tolerant walk puts the orphan keys under
 
 
 def parents() -> list[argparse.ArgumentParser]:
@@ -29,10 +30,21 @@ def short_type(value) -> str:
     return value.value_type().type_name()
 
 
-def listing(key) -> list[str]:
-    """Subkeys (name, last written, counts), then values (name, type, data)."""
-    subkeys = key.subkeys()
-    values = key.values()
+def listing(key, damage: hives.Damage) -> list[str]:
+    """Subkeys (name, last written, counts), then values (name, type, data);
+    a list that cannot be read is told as damage and the rest still shown."""
+    path = key.path()
+    try:
+        subkeys = key.subkeys()
+    except (OSError, ValueError) as problem:
+        damage(path, problem)
+        subkeys = []
+    try:
+        values = key.values()
+        texts = [short_text(value) for value in values]
+    except (OSError, ValueError):
+        values = hives.readable_values(key, path, damage)
+        texts = [short_text(value) for value in values]
     lines = []
     if subkeys:
         width = max(len(sub.name()) for sub in subkeys) + 1
@@ -43,22 +55,33 @@ def listing(key) -> list[str]:
     if values:
         width = max(len(value.name()) for value in values)
         type_width = max(len(short_type(value)) for value in values)
-        for value in values:
-            lines.append(f"{value.name():<{width}}  {short_type(value):<{type_width}}  {short_text(value)}".rstrip()
-                         + "\n")
+        for value, text in zip(values, texts):
+            lines.append(f"{value.name():<{width}}  {short_type(value):<{type_width}}  {text}".rstrip() + "\n")
     return lines
 
 
-def tree(key, label: str) -> list[str]:
+def tree(opened: hives.OpenedHive, key, label: str) -> list[str]:
     """The subtree as tree(1) draws it: keys end in a backslash, values
     follow their key's name. The walk yields each key once, so a damaged
-    list that leads back to an ancestor cannot make it endless."""
+    list that leads back to an ancestor cannot make it endless; what cannot
+    be read is told as damage and left out. The whole tree of a hive read
+    tolerantly ends with its orphan keys, below one "<orphans>" branch."""
+    damage = opened.damage
     entries: list[tuple[int, str]] = []  # (depth, text), depth 0 is the key itself
-    for path, sub in key.walk():
+    start = key.path()
+    orphans_drawn = False
+    for path, sub in key.walk(damage) if start else opened.hive.walk(damage):
         depth = path.count("\\") + 1 if path else 0
+        if not orphans_drawn and path.startswith(ORPHANS):
+            entries.append((1, ORPHANS))
+            orphans_drawn = True
         if depth:
             entries.append((depth, sub.name() + "\\"))
-        entries.extend((depth + 1, value_line(value)) for value in sub.values())
+        try:
+            lines = [value_line(value) for value in sub.values()]
+        except (OSError, ValueError):
+            lines = [value_line(value) for value in hives.readable_values(sub, hives.join_path(start, path), damage)]
+        entries.extend((depth + 1, line) for line in lines)
     # An entry is the last of its siblings when no entry of the same depth
     # follows before one of smaller depth.
     last = [False] * len(entries)
@@ -85,7 +108,8 @@ def run(args: argparse.Namespace) -> int:
             path = key.path()
             label = f"{path}\\" if path else "\\"
             batch = Batch(out)
-            for line in tree(key, label) if args.recursive else [label + "\n", *listing(key)]:
+            lines = tree(opened, key, label) if args.recursive else [label + "\n", *listing(key, opened.damage)]
+            for line in lines:
                 batch.add(line)
             batch.flush()
 

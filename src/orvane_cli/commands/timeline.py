@@ -53,7 +53,7 @@ def run(args: argparse.Namespace) -> int:
         number = index[opened.path]
         start = len(entries)
         try:
-            for path, key in opened.hive.walk():
+            for path, key in hives.walk(opened):
                 filetime = key.last_written_filetime()
                 if filetime >= since and (until is None or filetime <= until):
                     entries.append((filetime, number, path))
