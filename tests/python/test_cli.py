@@ -613,6 +613,13 @@ class TestReadsPastUnreadableLists:
         assert after_damage in result.stdout.replace(unreadable_lists, "hive")
         assert lines(result.stderr) == [f"orvane: {unreadable_lists}: {line}" for line in told]
 
+    def test_report_holds_the_keys_after_the_damage_and_the_run_fails(self, unreadable_lists, tmp_path):
+        page = tmp_path / "case.html"
+        result = run("report", unreadable_lists, "-o", page)
+        assert result.returncode == 1
+        assert lines(result.stderr) == [f"orvane: {unreadable_lists}: {self.SUBKEYS}"]
+        assert "C\\\\D" in page.read_text(encoding="utf-8")
+
     def test_ls_of_the_damaged_key_lists_what_it_can(self, unreadable_lists):
         result = run("ls", unreadable_lists, "Lost")
         assert (result.returncode, result.stdout) == (1, "Lost\\\n")

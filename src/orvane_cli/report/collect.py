@@ -85,6 +85,7 @@ def read_hive(collected: Collected, opened: hives.OpenedHive, window: Window, me
 
     def skipped(path: str, problem: BaseException) -> None:
         problems.append(f"subkeys of {path or '(root)'} skipped: {problem}")
+        opened.damage(path, problem)
 
     rows = collected.timeline
     written: list[int] = []
@@ -190,6 +191,8 @@ def collect(paths: list[str], reading: hives.Reading, window: Window, meter: Pro
         else:
             hives.report_problems(opened)
             meter.hive_done()
+            if opened.damage.count:
+                status = 1  # the page holds what could be read; the run still says it was not all
             continue
         _roll_back(collected, marks)  # a hive that fails leaves nothing half-read behind
         hives.report_problems(opened)
