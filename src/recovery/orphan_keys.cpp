@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <unordered_map>
 
 #include "hive/layout.hpp"
 #include "key/key_node.hpp"
@@ -74,6 +75,9 @@ std::vector<std::uint32_t> orphan_tops(const hive::Hive& hive, const std::vector
     const auto is_orphan = [&](std::uint32_t offset) {
         return std::binary_search(orphans.begin(), orphans.end(), offset);
     };
+    // Each parent's list is read once, sorted, however many orphans name it:
+    // reading it per child would be quadratic in a parent's subkey count.
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> listed_by;
     std::vector<std::uint32_t> tops;
     for (const std::uint32_t offset : orphans) {
         const auto node = key_node_at(hive, offset);
@@ -82,15 +86,17 @@ std::vector<std::uint32_t> orphan_tops(const hive::Hive& hive, const std::vector
             continue;
         }
         // Below another orphan only when that one's list still names it.
-        bool listed = false;
-        if (auto parent = hive.get_key(node->parent_offset)) {
-            std::vector<std::uint32_t> children;
-            if (parent->node().subkey_count != 0 &&
-                parent->collect_subkey_offsets(parent->node().subkey_list_offset, children)) {
-                listed = std::find(children.begin(), children.end(), offset) != children.end();
+        auto [entry, fresh] = listed_by.try_emplace(node->parent_offset);
+        std::vector<std::uint32_t>& children = entry->second;
+        if (fresh) {
+            if (auto parent = hive.get_key(node->parent_offset);
+                parent && parent->node().subkey_count != 0 &&
+                !parent->collect_subkey_offsets(parent->node().subkey_list_offset, children)) {
+                children.clear();  // a list that cannot be read names no one
             }
+            std::sort(children.begin(), children.end());
         }
-        if (!listed) tops.push_back(offset);
+        if (!std::binary_search(children.begin(), children.end(), offset)) tops.push_back(offset);
     }
     return tops;
 }
