@@ -229,7 +229,11 @@ def rename_pairs(data: bytes) -> tuple[list[tuple[str, str | None]], list[str]]:
     """PendingFileRenameOperations: source and target in turn, NUL separated.
     An empty target means "delete", so the list ends at an empty source, not
     at the first empty string. A source without its target is a problem."""
-    parts = data[:len(data) & ~1].decode("utf-16-le", "replace").split("\0")
+    text = data[:len(data) & ~1].decode("utf-16-le", "replace")
+    # Each string ends with a NUL and the list with one more (which may be
+    # missing): only then do the trailing empty strings stand for nothing.
+    parts = text.split("\0")
+    parts = parts[:-2] if text.endswith("\0\0") else parts[:-1] if text.endswith("\0") else parts
     pairs: list[tuple[str, str | None]] = []
     problems: list[str] = []
     for at in range(0, len(parts), 2):
