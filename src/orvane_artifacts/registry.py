@@ -22,6 +22,7 @@ SYSTEM_WIDE = (
     "bam",
     "sam",
     "bcd",
+    "software",
 )
 
 # User activity: NTUSER.DAT and UsrClass.dat.
