@@ -23,6 +23,7 @@ SYSTEM_WIDE = (
     "sam",
     "bcd",
     "software",
+    "autostart",
 )
 
 # User activity: NTUSER.DAT and UsrClass.dat.
