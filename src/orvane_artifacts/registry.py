@@ -24,6 +24,7 @@ SYSTEM_WIDE = (
     "bcd",
     "software",
     "autostart",
+    "amcache",
 )
 
 # User activity: NTUSER.DAT and UsrClass.dat.
