@@ -72,7 +72,7 @@ def _in_process_server(hive, view: str, clsid: str) -> str | None:
     return None
 
 
-def _browser_helpers(hive, context, view, path) -> Iterator[dict]:
+def _browser_helpers(hive, view, path) -> Iterator[dict]:
     for key in subkeys(find(hive, path)):
         yield _entry("Browser Helper Objects", view, key.name(), _in_process_server(hive, view, key.name()),
                      Values(key).text(""), join(path, key.name()), key)
@@ -94,7 +94,7 @@ def _machine(hive, context: Context) -> Iterator[dict]:
         yield from _some_values(hive, context, "AppInit_DLLs", view, prefix + join(NT_CURRENT_VERSION, "Windows"),
                                 ("AppInit_DLLs",))
         yield from _debuggers(hive, context, view, prefix + join(NT_CURRENT_VERSION, "Image File Execution Options"))
-        yield from _browser_helpers(hive, context, view,
+        yield from _browser_helpers(hive, view,
                                     prefix + join(CURRENT_VERSION, "Explorer\\Browser Helper Objects"))
         yield from _active_setup(hive, context, view, prefix + "Microsoft\\Active Setup\\Installed Components")
     yield from _some_values(hive, context, "Winlogon", "native", join(NT_CURRENT_VERSION, "Winlogon"),

@@ -12,7 +12,7 @@ from orvane_artifacts.binary import filetime, flag_names, sid, systemtime, syste
 from orvane_artifacts.framework import (
     BOOL, INT, KEY_LAST_WRITTEN, KEY_PATH, NTUSER, SOFTWARE, STR, STRS, TIME, Context, Extractor, Field,
 )
-from orvane_artifacts.keys import Report, Values, child, find, join, last_written, subkeys
+from orvane_artifacts.keys import Report, Values, find, join, last_written, subkeys
 
 CURRENT_VERSION = "Microsoft\\Windows NT\\CurrentVersion"
 UNINSTALL = "Microsoft\\Windows\\CurrentVersion\\Uninstall"
