@@ -14,17 +14,13 @@ from datetime import datetime, timezone
 
 from orvane_artifacts.binary import filetime, unix_time
 from orvane_artifacts.framework import AMCACHE, INT, KEY_LAST_WRITTEN, KEY_PATH, STR, TIME, Context, Extractor, Field
-from orvane_artifacts.keys import Report, Values, find, join, last_written, subkeys
+from orvane_artifacts.keys import Report, Values, entries, find, join, last_written, subkeys
 
 INVENTORY_FILES = "Root\\InventoryApplicationFile"
 OLD_FILES = "Root\\File"
 INVENTORY_PROGRAMS = "Root\\InventoryApplication"
 OLD_PROGRAMS = "Root\\Programs"
 _TEXT_TIME_FORMATS = ("%m/%d/%Y %H:%M:%S", "%m/%d/%Y")
-
-
-def _report(context: Context, path: str) -> Report:
-    return lambda text: context.problem(f"{path}: {text}")
 
 
 def _text(values: Values, name: str, report: Report) -> str | None:
@@ -69,10 +65,7 @@ def _file(layout, key, key_path, path, sha1, size, product, publisher, version, 
 
 
 def _inventory_files(hive, context: Context) -> Iterator[dict]:
-    for key in subkeys(find(hive, INVENTORY_FILES)):
-        key_path = join(INVENTORY_FILES, key.name())
-        values = Values(key)
-        report = _report(context, key_path)
+    for key, key_path, values, report in entries(hive, INVENTORY_FILES, context):
         yield _file("InventoryApplicationFile", key, key_path, _text(values, "LowerCaseLongPath", report),
                     sha1_of(_text(values, "FileId", report), report, "FileId"), values.number("Size", report),
                     _text(values, "ProductName", report), _text(values, "Publisher", report),
@@ -83,10 +76,7 @@ def _inventory_files(hive, context: Context) -> Iterator[dict]:
 
 def _old_files(hive, context: Context) -> Iterator[dict]:
     for volume in subkeys(find(hive, OLD_FILES)):
-        for key in volume.subkeys():
-            key_path = join(OLD_FILES, volume.name(), key.name())
-            values = Values(key)
-            report = _report(context, key_path)
+        for key, key_path, values, report in entries(hive, join(OLD_FILES, volume.name()), context):
             modified = values.number("11", report)
             if modified is None:
                 modified = values.number("17", report)
@@ -111,19 +101,13 @@ def _program(layout, key, key_path, name, version, publisher, install_date, sour
 
 
 def _programs(hive, context: Context) -> Iterator[dict]:
-    for key in subkeys(find(hive, INVENTORY_PROGRAMS)):
-        key_path = join(INVENTORY_PROGRAMS, key.name())
-        values = Values(key)
-        report = _report(context, key_path)
+    for key, key_path, values, report in entries(hive, INVENTORY_PROGRAMS, context):
         yield _program("InventoryApplication", key, key_path, _text(values, "Name", report),
                        _text(values, "Version", report), _text(values, "Publisher", report),
                        text_time(_text(values, "InstallDate", report), report, "InstallDate"),
                        _text(values, "Source", report), _text(values, "RootDirPath", report),
                        _text(values, "UninstallString", report))
-    for key in subkeys(find(hive, OLD_PROGRAMS)):
-        key_path = join(OLD_PROGRAMS, key.name())
-        values = Values(key)
-        report = _report(context, key_path)
+    for key, key_path, values, report in entries(hive, OLD_PROGRAMS, context):
         installed = values.number("a", report)  # a QWORD whose low 32 bits are Unix seconds
         folders = values.strings("d", report)
         yield _program("Programs", key, key_path, _text(values, "0", report), _text(values, "1", report),

@@ -11,7 +11,7 @@ from collections.abc import Iterator
 from orvane_artifacts.framework import (
     KEY_LAST_WRITTEN, KEY_PATH, NTUSER, SOFTWARE, STR, Context, Extractor, Field,
 )
-from orvane_artifacts.keys import Values, find, join, last_written, subkeys
+from orvane_artifacts.keys import Values, entries, find, join, last_written, subkeys
 
 CURRENT_VERSION = "Microsoft\\Windows\\CurrentVersion"
 NT_CURRENT_VERSION = "Microsoft\\Windows NT\\CurrentVersion"
@@ -27,17 +27,13 @@ def _entry(location: str, view: str, name: str, command: str | None, description
             "key_path": path, "key_last_written": last_written(key)}
 
 
-def _report(context: Context, path: str):
-    return lambda text: context.problem(f"{path}: {text}")
-
-
 def _every_value(hive, context, location, view, path) -> Iterator[dict]:
     key = find(hive, path)
     if key is None:
         return
     values = Values(key)
     for name in values.names():
-        yield _entry(location, view, name, values.text(name, _report(context, path)), None, path, key)
+        yield _entry(location, view, name, values.text(name, context.at(path)), None, path, key)
 
 
 def _some_values(hive, context, location, view, path, names) -> Iterator[dict]:
@@ -48,15 +44,14 @@ def _some_values(hive, context, location, view, path, names) -> Iterator[dict]:
         return
     values = Values(key)
     for name in names:
-        command = values.text(name, _report(context, path))
+        command = values.text(name, context.at(path))
         if command:
             yield _entry(location, view, name, command, None, path, key)
 
 
 def _debuggers(hive, context, view, path) -> Iterator[dict]:
-    for key in subkeys(find(hive, path)):
-        key_path = join(path, key.name())
-        debugger = Values(key).text("Debugger", _report(context, key_path))
+    for key, key_path, values, report in entries(hive, path, context):
+        debugger = values.text("Debugger", report)
         if debugger:
             yield _entry("Image File Execution Options", view, key.name(), debugger, None, key_path, key)
 
@@ -79,10 +74,8 @@ def _browser_helpers(hive, view, path) -> Iterator[dict]:
 
 
 def _active_setup(hive, context, view, path) -> Iterator[dict]:
-    for key in subkeys(find(hive, path)):
-        key_path = join(path, key.name())
-        values = Values(key)
-        stub = values.text("StubPath", _report(context, key_path))
+    for key, key_path, values, report in entries(hive, path, context):
+        stub = values.text("StubPath", report)
         if stub:
             yield _entry("Active Setup", view, key.name(), stub, values.text(""), key_path, key)
 

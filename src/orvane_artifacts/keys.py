@@ -9,7 +9,7 @@ decodes them by what their type says, never raising on their bytes.
 from __future__ import annotations
 
 import struct
-from collections.abc import Callable
+from collections.abc import Callable, Iterator
 
 from orvane_artifacts.binary import filetime, utf16_list, utf16z
 
@@ -46,6 +46,14 @@ def child(key, path: str):
 
 def subkeys(key) -> list:
     return [] if key is None else key.subkeys()
+
+
+def entries(hive, path: str, context) -> Iterator[tuple[object, str, Values, Report]]:
+    """(key, its path, its values, a reporter of its problems) for each
+    subkey of the key at path; nothing when that key is missing."""
+    for key in subkeys(find(hive, path)):
+        key_path = join(path, key.name())
+        yield key, key_path, Values(key), context.at(key_path)
 
 
 def last_written(key):

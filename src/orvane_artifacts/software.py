@@ -12,7 +12,7 @@ from orvane_artifacts.binary import filetime, flag_names, sid, systemtime, syste
 from orvane_artifacts.framework import (
     BOOL, INT, KEY_LAST_WRITTEN, KEY_PATH, NTUSER, SOFTWARE, STR, STRS, TIME, Context, Extractor, Field,
 )
-from orvane_artifacts.keys import Report, Values, find, join, last_written, subkeys
+from orvane_artifacts.keys import Report, Values, entries, find, join, last_written
 
 CURRENT_VERSION = "Microsoft\\Windows NT\\CurrentVersion"
 UNINSTALL = "Microsoft\\Windows\\CurrentVersion\\Uninstall"
@@ -20,10 +20,6 @@ PROFILE_LIST = CURRENT_VERSION + "\\ProfileList"
 NETWORK_LIST = CURRENT_VERSION + "\\NetworkList"
 LOGON_UI = "Microsoft\\Windows\\CurrentVersion\\Authentication\\LogonUI"
 WINLOGON = CURRENT_VERSION + "\\Winlogon"
-
-
-def reporter(context: Context, path: str) -> Report:
-    return lambda text: context.problem(f"{path}: {text}")
 
 
 def product(product_name: str | None, build: int | None, installation_type: str | None) -> str | None:
@@ -40,7 +36,7 @@ def _os_version(hive, context: Context) -> Iterator[dict]:
     if key is None:
         return
     values = Values(key)
-    report = reporter(context, CURRENT_VERSION)
+    report = context.at(CURRENT_VERSION)
     build = values.number("CurrentBuildNumber", report)
     if build is None:
         build = values.number("CurrentBuild", report)
@@ -96,10 +92,7 @@ def install_date_text(text: str | None) -> str | None:
 
 def _installed_programs(hive, context: Context) -> Iterator[dict]:
     for view, path in UNINSTALL_KEYS:
-        for key in subkeys(find(hive, path)):
-            key_path = join(path, key.name())
-            values = Values(key)
-            report = reporter(context, key_path)
+        for key, key_path, values, report in entries(hive, path, context):
             yield {
                 "view": view,
                 "key_name": key.name(),
@@ -143,11 +136,8 @@ def time_pair(values: Values, prefix: str, report: Report) -> int | None:
 
 
 def _profile_list(hive, context: Context) -> Iterator[dict]:
-    for key in subkeys(find(hive, PROFILE_LIST)):
+    for key, key_path, values, report in entries(hive, PROFILE_LIST, context):
         name = key.name()
-        key_path = join(PROFILE_LIST, name)
-        values = Values(key)
-        report = reporter(context, key_path)
         stored_sid = values.raw("Sid")
         sid_text = sid(stored_sid) if stored_sid is not None else None
         if stored_sid is not None and sid_text is None:
@@ -206,24 +196,19 @@ def _signatures(hive, context: Context) -> dict[str, tuple[str, Values, str]]:
     its first signature."""
     found: dict[str, tuple[str, Values, str]] = {}
     for source in ("Managed", "Unmanaged"):
-        path = join(NETWORK_LIST, "Signatures", source)
-        for key in subkeys(find(hive, path)):
-            values = Values(key)
-            guid = values.text("ProfileGuid", reporter(context, join(path, key.name())))
+        for _, key_path, values, report in entries(hive, join(NETWORK_LIST, "Signatures", source), context):
+            guid = values.text("ProfileGuid", report)
             if guid:
-                found.setdefault(guid.strip().upper(), (source, values, join(path, key.name())))
+                found.setdefault(guid.strip().upper(), (source, values, key_path))
     return found
 
 
 def _network_profiles(hive, context: Context) -> Iterator[dict]:
-    profiles = find(hive, join(NETWORK_LIST, "Profiles"))
-    if profiles is None:
+    profiles = join(NETWORK_LIST, "Profiles")
+    if find(hive, profiles) is None:
         return
     signatures = _signatures(hive, context)
-    for key in profiles.subkeys():
-        key_path = join(NETWORK_LIST, "Profiles", key.name())
-        values = Values(key)
-        report = reporter(context, key_path)
+    for key, key_path, values, report in entries(hive, profiles, context):
         category = values.number("Category", report)
         name_type = values.number("NameType", report)
         source, signature, signature_path = signatures.get(key.name().upper(), (None, Values(None), None))
@@ -256,7 +241,7 @@ def _last_logon(hive, context: Context) -> Iterator[dict]:
         return
     ui = Values(logon_ui)
     old = Values(winlogon)
-    ui_report, old_report = reporter(context, LOGON_UI), reporter(context, WINLOGON)
+    ui_report, old_report = context.at(LOGON_UI), context.at(WINLOGON)
     yield {
         "last_logged_on_user": ui.text("LastLoggedOnUser", ui_report),
         "last_logged_on_sam_user": ui.text("LastLoggedOnSAMUser", ui_report),

@@ -80,7 +80,7 @@ class Place(NamedTuple):
                 "key_last_written": last_written(self.key if key is None else key)}
 
     def report(self, text: str) -> None:
-        self.context.problem(f"{self.path}: {text}")
+        self.context.at(self.path)(text)
 
 
 def _code_pages(place: Place) -> Iterator[dict]:
