@@ -69,13 +69,13 @@ def test_installed_programs_in_every_view(open_tree):
 
     machine = software(entry(UNINSTALL, "7-Zip", text("DisplayName", "7-Zip 23.01"), text("InstallDate", "20230621"),
                              dword("EstimatedSize", 5800), text("Publisher", "Igor Pavlov")),
-                       entry(UNINSTALL, "KB123", dword("SystemComponent", 1)),
+                       entry(UNINSTALL, "KB123", dword("SystemComponent", 1), text("InstallDate", "20231345")),
                        entry("WOW6432Node\\" + UNINSTALL, "{GUID}", text("DisplayName", "Old"),
                              dword("WindowsInstaller", 1), text("InstallDate", "6/21/2023")))
     records, problems = extract(open_tree, machine, "installed_programs")
     assert problems == []
     assert [(r["view"], r["key_name"], r["name"], r["install_date"]) for r in records] == [
-        ("native", "7-Zip", "7-Zip 23.01", "2023-06-21"), ("native", "KB123", None, None),
+        ("native", "7-Zip", "7-Zip 23.01", "2023-06-21"), ("native", "KB123", None, "20231345"),  # no such date
         ("WOW6432Node", "{GUID}", "Old", "6/21/2023")]
     assert records[0]["estimated_size_kb"] == 5800 and records[0]["key_last_written"] == WHEN
     assert records[1]["system_component"] is True and records[2]["windows_installer"] is True
@@ -87,15 +87,6 @@ def test_installed_programs_in_every_view(open_tree):
     [record] = result.records["installed_programs"]
     assert (record["view"], record["name"], record["install_location"]) == (
         "user", "Per-user app", "C:\\Users\\a\\AppData\\Local\\app")
-
-
-@pytest.mark.parametrize("stored, expected", [
-    ("20230621", "2023-06-21"), (" 20230621 ", "2023-06-21"),
-    ("20231345", "20231345"),  # not a date: as stored
-    ("", None), (None, None),
-])
-def test_install_date_text(stored, expected):
-    assert software_module.install_date_text(stored) == expected
 
 
 SID = bytes.fromhex("010500000000000515000000010000000200000003000000e9030000")
