@@ -88,6 +88,7 @@ DECODERS: dict[str, tuple[str, str, Callable[[Callable], Callable[[bytes], objec
     "binary.utf16_list": ("orvane_artifacts.binary", "utf16_list", _whole),
     "sam.parse_f": ("orvane_artifacts.sam", "parse_f", _overrun_is_a_problem),
     "sam.parse_v": ("orvane_artifacts.sam", "parse_v", _with_problems),
+    "system_settings.rename_pairs": ("orvane_artifacts.system_settings", "rename_pairs", _whole),
 }
 
 

@@ -34,7 +34,10 @@ The contract every extractor follows
   next record. binary.Reader raises binary.Overrun for a field past the end
   of its data: catch it per record. A missing key or value gives no record:
   look up with keys.find/keys.child (None when absent) and read values through
-  keys.Values (one call per key; text, number, strings, raw, by type).
+  keys.Values (one call per key; text, number, strings, dword, raw, by type).
+  Given `report=context.at(path)`, a read makes a value stored with the wrong
+  type or size a problem line; keys.entries(hive, path, context) gives each
+  subkey with its path, values and such a reporter.
   Use key lookups, never a walk of the hive, unless the artifact is a whole subtree.
 - Only a failing hive read (the orvane OSError/ValueError) ends an extractor;
   Extractor.extract turns it into a problem line and the other extractors

@@ -49,7 +49,10 @@ def _kind_from_names(hive, names: set[str]) -> str | None:
         return NTUSER
     if "local settings" in names or ("clsid" in names and any(name.startswith(".") for name in names)):
         return USRCLASS
-    if "microsoft" in names and find(hive, "Microsoft\\Windows NT\\CurrentVersion") is not None:
+    # Classes and WOW6432Node beside Microsoft only occur in SOFTWARE; they
+    # still tell it when a damaged hive has lost CurrentVersion.
+    if "microsoft" in names and ("classes" in names or "wow6432node" in names
+                                 or find(hive, "Microsoft\\Windows NT\\CurrentVersion") is not None):
         return SOFTWARE
     if "select" in names or "mounteddevices" in names:
         return SYSTEM

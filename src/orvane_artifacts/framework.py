@@ -53,6 +53,10 @@ class Context:
     def problem(self, text: str) -> None:
         self.problems.append(f"{self.name}: {text}" if self.name else text)
 
+    def at(self, path: str) -> Callable[[str], None]:
+        """A problem reporter for the key at path: its lines start with it."""
+        return lambda text: self.problem(f"{path}: {text}")
+
 
 Run = Callable[[object, Context], Iterable[dict]]
 

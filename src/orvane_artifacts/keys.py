@@ -9,6 +9,7 @@ decodes them by what their type says, never raising on their bytes.
 from __future__ import annotations
 
 import struct
+from collections.abc import Callable, Iterator
 
 from orvane_artifacts.binary import filetime, utf16_list, utf16z
 
@@ -45,6 +46,14 @@ def child(key, path: str):
 
 def subkeys(key) -> list:
     return [] if key is None else key.subkeys()
+
+
+def entries(hive, path: str, context) -> Iterator[tuple[object, str, Values, Report]]:
+    """(key, its path, its values, a reporter of its problems) for each
+    subkey of the key at path; nothing when that key is missing."""
+    for key in subkeys(find(hive, path)):
+        key_path = join(path, key.name())
+        yield key, key_path, Values(key), context.at(key_path)
 
 
 def last_written(key):
@@ -111,6 +120,13 @@ def strings_of(value) -> list[str] | None:
 
 DEFAULT_NAME = "(default)"  # how orvane names a key's default (unnamed) value
 
+Report = Callable[[str], None]  # takes one problem line about the data read
+
+
+def describe(value) -> str:
+    """A value's name, type and size, for a problem line."""
+    return f"{value.name() or DEFAULT_NAME} is {value.value_type().type_name()} of {len(value.raw_data())} bytes"
+
 
 def _lookup(name: str) -> str:
     return (name or DEFAULT_NAME).lower()
@@ -138,18 +154,38 @@ class Values:
         value = self.by_name.get(_lookup(name))
         return None if value is None else value.raw_data()
 
-    def text(self, name: str) -> str | None:
+    # With `report`, a value that is stored but does not read as asked is
+    # one problem line (its name, type and size) instead of a silent None.
+    def _read(self, name: str, decode, wanted: str, report: Report | None):
         value = self.by_name.get(_lookup(name))
-        return None if value is None else text_of(value)
+        if value is None:
+            return None
+        decoded = decode(value)
+        if decoded is None and report is not None:
+            report(f"{describe(value)}, not {wanted}")
+        return decoded
 
-    def number(self, name: str) -> int | None:
-        value = self.by_name.get(_lookup(name))
-        return None if value is None else number_of(value)
+    def text(self, name: str, report: Report | None = None) -> str | None:
+        return self._read(name, text_of, "text", report)
 
-    def strings(self, name: str) -> list[str] | None:
-        value = self.by_name.get(_lookup(name))
-        return None if value is None else strings_of(value)
+    def number(self, name: str, report: Report | None = None) -> int | None:
+        return self._read(name, number_of, "a number", report)
 
-    def flag(self, name: str) -> bool | None:
-        number = self.number(name)
+    def strings(self, name: str, report: Report | None = None) -> list[str] | None:
+        return self._read(name, strings_of, "a list of strings", report)
+
+    def dword(self, name: str, report: Report | None = None) -> int | None:
+        """A number stored in exactly 4 bytes (DWORD or binary): halves of a
+        FILETIME must not be read from shorter or longer data."""
+        return self._read(name, dword_of, "a 4-byte DWORD", report)
+
+    def flag(self, name: str, report: Report | None = None) -> bool | None:
+        number = self.number(name, report)
         return None if number is None else number != 0
+
+
+def dword_of(value) -> int | None:
+    raw = value.raw_data()
+    if type_id(value) in (REG_DWORD, REG_BINARY) and len(raw) == 4:
+        return struct.unpack("<I", raw)[0]
+    return None

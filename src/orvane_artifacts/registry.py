@@ -13,6 +13,7 @@ from orvane_artifacts.framework import Extractor
 SYSTEM_WIDE = (
     "control_sets",
     "system_identity",
+    "system_settings",
     "network_interfaces",
     "services",
     "usb",
@@ -21,6 +22,9 @@ SYSTEM_WIDE = (
     "bam",
     "sam",
     "bcd",
+    "software",
+    "autostart",
+    "amcache",
 )
 
 # User activity: NTUSER.DAT and UsrClass.dat.

@@ -10,7 +10,7 @@ from orvane_cli.messages import error
 _EPOCH = datetime(1601, 1, 1, tzinfo=timezone.utc)
 # The field that names what a record is about, in order of preference.
 _LABELS = ("normalized_path", "path", "program", "user_name", "friendly_name", "serial", "device", "name",
-           "computer_name", "display_name", "control_set")
+           "profile_path", "computer_name", "display_name", "control_set")
 
 
 def ticks(moment: datetime) -> int:

@@ -69,3 +69,9 @@ def system(*paths: Key, current: int = 1, sets=(1,)) -> Key:
                                   dword("LastKnownGood", current), dword("Failed", 0)])
     control_sets = [Key(f"ControlSet{n:03d}") for n in sets]
     return hive_of(select, *control_sets, *paths)
+
+
+def software(*paths: Key) -> Key:
+    """A SOFTWARE-shaped hive (Microsoft\\Windows NT\\CurrentVersion tells
+    its kind) holding the given path trees."""
+    return hive_of(path_tree("Microsoft\\Windows NT\\CurrentVersion"), *paths)

@@ -28,6 +28,10 @@ UTC = timezone.utc
     (hive_of(path_tree("SAM\\Domains\\Account")), "SAM"),
     (hive_of(path_tree("Root\\InventoryApplicationFile")), "AMCACHE"),
     (hive_of(path_tree("Root\\File\\{x}")), "AMCACHE"),
+    (hive_of(path_tree("Root\\InventoryApplication")), "AMCACHE"),
+    (hive_of(path_tree("Root\\Programs")), "AMCACHE"),
+    (hive_of(Key("Classes"), Key("Microsoft"), Key("Policies")), "SOFTWARE"),  # CurrentVersion lost
+    (hive_of(Key("Microsoft"), Key("Policies")), None),
     (hive_of(Key("Software"), Key("Control Panel"), Key("Environment")), "NTUSER"),
     (hive_of(Key("Local Settings"), Key("CLSID")), "USRCLASS"),
     (hive_of(path_tree("Microsoft\\Windows NT\\CurrentVersion"), Key("Classes")), "SOFTWARE"),

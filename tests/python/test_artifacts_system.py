@@ -10,7 +10,7 @@ from datetime import datetime, timezone
 
 import orvane
 import pytest
-from artifact_hives import binary, path_tree, system, text
+from artifact_hives import binary, dword, path_tree, system, text, texts
 from cli_runner import SRC
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -19,7 +19,7 @@ sys.path.insert(0, str(SRC))
 
 import orvane_artifacts  # noqa: E402
 from orvane_artifacts import binary as decoders  # noqa: E402
-from orvane_artifacts import mounted_devices, shimcache, system_identity  # noqa: E402
+from orvane_artifacts import mounted_devices, shimcache, system_identity, system_settings  # noqa: E402
 
 UTC = timezone.utc
 T1 = 129393076800000000  # 2011-01-12T12:08:00Z
@@ -247,6 +247,7 @@ def test_random_bytes_through_the_small_decoders(data):
     decoders.sid(data)
     decoders.guid(data)
     decoders.filetime_at(data)
+    system_settings.rename_pairs(data)
 
 
 @pytest.mark.parametrize("location", ["Services\\bam\\State\\UserSettings", "Services\\bam\\UserSettings",
@@ -261,3 +262,115 @@ def test_bam_entries_in_each_location(open_tree, location):
     [record] = orvane_artifacts.extract(open_tree(system(user)), ["bam"]).records["bam"]
     assert (record["sid"], record["program"], record["last_run"], record["source"]) == (
         "S-1-5-21-1-2-3-1001", "\\Device\\HarddiskVolume3\\Windows\\cmd.exe", WHEN, location.split("\\")[1])
+
+
+def settings_hive(*paths, sets=(1,), current=1):
+    return system(*[path_tree(f"ControlSet{n:03d}\\{path}", values) for n in sets for path, values in paths],
+                  sets=sets, current=current)
+
+
+SETTINGS = [
+    ("Control\\Nls\\CodePage", [text("ACP", "1251"), text("OEMCP", "866")]),
+    ("Control\\FileSystem", [dword("NtfsDisableLastAccessUpdate", 0x80000003)]),
+    ("Control\\CrashControl", [dword("CrashDumpEnabled", 1), dword("FilterPages", 1)]),
+    ("Control\\Session Manager\\Memory Management", [texts("PagingFiles", "C:\\pagefile.sys 1024 4096",
+                                                           "D:\\pagefile.sys 0 0")]),
+    ("Control\\Session Manager\\Environment", [text("PROCESSOR_ARCHITECTURE", "AMD64"),
+                                               text("NUMBER_OF_PROCESSORS", "8")]),
+    ("Control\\SafeBoot\\Minimal\\evil", [text("", "Service")]),
+    ("Control\\SecurityProviders\\WDigest", [dword("UseLogonCredential", 1)]),
+    ("Control\\Lsa", [texts("Security Packages", "kerberos", "mimilib")]),
+    ("Services\\Tcpip\\Parameters\\PersistentRoutes", [text("10.0.0.0,255.0.0.0,192.168.1.1,5", "")]),
+    ("Control\\BackupRestore\\FilesNotToSnapshot", [texts("Mine", "C:\\secret\\*", "D:\\x")]),
+]
+RENAMES = "\\??\\C:\\a.tmp\0\0\\??\\C:\\new.dll\0!\\??\\C:\\Windows\\old.dll\0\0"
+
+
+def test_system_settings_read_what_each_setting_means(open_tree):
+    from hive_builder import REG_MULTI_SZ, Value
+
+    paths = SETTINGS + [("Control\\Session Manager",
+                              [Value("PendingFileRenameOperations", REG_MULTI_SZ, RENAMES.encode("utf-16-le"))])]
+    result = orvane_artifacts.extract(open_tree(settings_hive(*paths)), ["system_settings"])
+    assert result.problems == []
+    found = {(r["name"], r["value"], r["meaning"]) for r in result.records["system_settings"]}
+    assert found == {
+        ("ansi_code_page", "1251", "Cyrillic"),
+        ("oem_code_page", "866", "OEM Russian"),
+        ("ntfs_last_access_updates", "0x80000003", "last-access times not updated (managed by the system)"),
+        ("crash_dump", "1", "active memory dump"),
+        ("page_file", "C:\\pagefile.sys 1024 4096", "page file of 1024 MB initially, 4096 MB at most"),
+        ("page_file", "D:\\pagefile.sys 0 0", "page file sized by the system"),
+        ("processor_architecture", "AMD64", "64-bit x64"),
+        ("processor_count", "8", "logical processors"),
+        ("safe_boot_minimal", "evil", "started in safe mode (Service)"),
+        ("wdigest_use_logon_credential", "1", "clear-text passwords kept in LSASS memory"),
+        ("lsa_security_packages", "kerberos; mimilib", "security support providers LSASS loads"),
+        ("persistent_route", "10.0.0.0,255.0.0.0,192.168.1.1,5",
+         "to 10.0.0.0 mask 255.0.0.0 via 192.168.1.1, metric 5"),
+        ("files_not_to_snapshot", "C:\\secret\\*; D:\\x", "files left out of volume shadow copies"),
+        ("pending_file_rename", "\\??\\C:\\a.tmp", "deleted at the next boot"),
+        ("pending_file_rename", "\\??\\C:\\new.dll",
+         "moved to \\??\\C:\\Windows\\old.dll at the next boot (replacing a file there)"),
+    }
+    for record in result.records["system_settings"]:
+        assert record["control_set"] == "ControlSet001" and record["key_path"].startswith("ControlSet001\\")
+
+
+@pytest.mark.parametrize("path, value, problem", [
+    ("Control\\CrashControl", binary("CrashDumpEnabled", b"\1\2\3"),
+     "CrashDumpEnabled is REG_BINARY of 3 bytes, not a number"),
+    ("Control\\Nls\\CodePage", text("ACP", "latin"), "ACP is REG_SZ of 12 bytes, not a number"),
+    ("Control\\Lsa", dword("Security Packages", 7), "Security Packages is REG_DWORD of 4 bytes, not a list"),
+    ("Services\\Tcpip\\Parameters\\PersistentRoutes", text("10.0.0.0,255.0.0.0", ""),
+     "route '10.0.0.0,255.0.0.0' is not destination,mask,gateway,metric"),
+    ("Control\\Session Manager", text("PendingFileRenameOperations", "C:\\x"),
+     "PendingFileRenameOperations is REG_SZ of 10 bytes, not a list of strings"),
+    ("Control\\Session Manager", texts("PendingFileRenameOperations", "\\??\\C:\\a", "\\??\\C:\\b", "\\??\\C:\\c"),
+     "PendingFileRenameOperations: '\\\\??\\\\C:\\\\c' has no target"),
+])
+def test_system_settings_malformed_values_are_problems(open_tree, path, value, problem):
+    result = orvane_artifacts.extract(open_tree(settings_hive((path, [value]))), ["system_settings"])
+    [line] = result.problems
+    assert line.startswith(f"system_settings: ControlSet001\\{path}: ") and problem in line
+
+
+def test_system_settings_per_control_set_and_none_without_keys(open_tree):
+    hive = open_tree(settings_hive(SETTINGS[0], sets=(1, 2), current=2))
+    every = orvane_artifacts.extract(hive, ["system_settings"], all_control_sets=True)
+    assert [(r["control_set"], r["name"]) for r in every.records["system_settings"]] == [
+        ("ControlSet001", "ansi_code_page"), ("ControlSet001", "oem_code_page"),
+        ("ControlSet002", "ansi_code_page"), ("ControlSet002", "oem_code_page")]
+    empty = orvane_artifacts.extract(open_tree(system()), ["system_settings"])
+    assert empty.records["system_settings"] == [] and empty.problems == []
+
+
+@pytest.mark.parametrize("stored, pairs, problems", [
+    (["a", "b", "c", ""], [("a", "b"), ("c", "")], 0),      # an empty target (delete) does not end the list
+    (["a", "", "", "x"], [("a", "")], 0),                  # an empty source does
+    (["a"], [("a", None)], 1),
+    ([], [], 0),
+])
+def test_rename_pairs(stored, pairs, problems):
+    data = "".join(s + "\0" for s in stored).encode("utf-16-le") + b"\0\0"
+    found, found_problems = system_settings.rename_pairs(data)
+    assert found == pairs and len(found_problems) == problems
+
+
+def test_corpus_system_settings(corpus_dir):
+    # By hand: `orvane ls SYSTEM ControlSet001\Control\Nls\CodePage`, `...\Control\SecurityProviders\WDigest`,
+    # `...\Control\FileSystem`, `...\Services\Tcpip\Parameters\PersistentRoutes`, `...\Control\SafeBoot`.
+    result = orvane_artifacts.extract(orvane.Hive.open(str(corpus_dir / "SYSTEM")), ["system_settings"])
+    assert result.problems == []
+    records = result.records["system_settings"]
+    by_name = {}
+    for record in records:
+        by_name.setdefault(record["name"], []).append(record["value"])
+    assert by_name["ansi_code_page"] == ["1252"] and by_name["oem_code_page"] == ["437"]
+    assert by_name["wdigest_use_logon_credential"] == ["1"]
+    assert by_name["ntfs_last_access_updates"] == ["1"] and by_name["crash_dump"] == ["2"]
+    assert by_name["page_file"] == ["?:\\pagefile.sys"] and by_name["processor_architecture"] == ["x86"]
+    assert by_name["lsa_security_packages"] == ["kerberos; msv1_0; schannel; wdigest; tspkg; pku2u"]
+    assert by_name["persistent_route"] == ["0.0.0.0,0.0.0.0,192.168.1.1,-1", "0.0.0.0,0.0.0.0,10.3.58.1,-1"]
+    assert (len(by_name["safe_boot_minimal"]), len(by_name["safe_boot_network"])) == (60, 121)
+    assert len(by_name["files_not_to_backup"]) == 22
