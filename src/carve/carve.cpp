@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "carve/compression_units.hpp"
 #include "carve/lznt1.hpp"
 #include "carve/scan_rules.hpp"
 #include "carve/signature_search.hpp"
@@ -25,9 +26,6 @@ namespace {
 namespace layout = hive::layout;
 
 constexpr std::uint64_t progress_step = 64u << 20;
-// The clusters of a compressed file are 512 bytes to 64 KiB; a unit is 16 of them.
-constexpr std::uint64_t smallest_unit = 16 * 512;
-constexpr std::uint64_t largest_unit = 16 * 65536;
 // Decoded compression units are held in memory; past this much in one carve the rest are left alone.
 constexpr std::uint64_t decoded_budget = std::uint64_t{4} << 30;
 // Loose records are grouped into windows of one page, as they lay in memory.
@@ -35,8 +33,6 @@ constexpr std::uint64_t record_window = page_size;
 constexpr std::uint64_t unknown_area = std::uint64_t{1} << 31;  // the hive size a loose record cannot tell
 
 std::uint64_t round_up(std::uint64_t value, std::uint64_t step) { return (value + step - 1) / step * step; }
-
-bool power_of_two(std::uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
 // Whether decoded bytes begin as a hive or a bin begins.
 bool starts_hive_data(utils::ByteView decoded) {
@@ -171,36 +167,9 @@ private:
             wanted = std::min<std::uint64_t>(wanted, layout::base_block_size + block->hive_bins_data_size);
         }
         const bool sized = wanted < decoded_budget - *budget_;
-        const std::uint64_t unit = decoded.size();
-        std::uint64_t end = at + first.consumed;
-        if (decoded.size() < wanted && power_of_two(unit) && unit >= smallest_unit && unit <= largest_unit) {
-            const std::uint64_t cluster = unit / 16;
-            std::uint64_t next = at + round_up(first.consumed, cluster);
-            while (decoded.size() < wanted && next < image_.size()) {
-                const std::size_t before = decoded.size();
-                const lznt1::Decoded more = lznt1::decode(image_.rest(next), decoded, unit);
-                const std::uint64_t got = decoded.size() - before;
-                if (more.clean && got > 0 && (got == unit || before + got >= wanted)) {
-                    next += round_up(more.consumed, cluster);
-                } else if (sized) {
-                    decoded.resize(before);
-                    // A unit that compression would not shrink is stored as it is.
-                    const std::uint64_t length = std::min({unit, wanted - before, image_.size() - next});
-                    const utils::ByteView raw = image_.rest(next).first(length);
-                    decoded.insert(decoded.end(), raw.bytes().begin(), raw.bytes().end());
-                    next += length;
-                    if (length < unit) {
-                        end = std::min(next, image_.size());
-                        break;
-                    }
-                } else {
-                    decoded.resize(before);
-                    break;
-                }
-                end = std::min(next, image_.size());
-            }
-        }
-        if (decoded.size() > wanted) decoded.resize(wanted);
+        UnitRun run = decode_unit_run(image_, at, std::move(decoded), first.consumed, wanted, sized);
+        const std::uint64_t end = run.end;
+        decoded = std::move(run.decoded);
         *budget_ += decoded.size();
 
         auto held = std::make_shared<const hive::HiveData>(hive::HiveData::from_bytes(std::move(decoded)));

@@ -248,12 +248,14 @@ struct Compression {
     const char* name;
     std::size_t cluster;
     std::set<std::size_t> stored_raw;
+    std::set<std::size_t> exact = {};  // units whose chunks end exactly on a cluster boundary
 };
 
 class CompressedHive : public ::testing::TestWithParam<Compression> {};
 
 TEST_P(CompressedHive, DecodesTheUnitsAndCarvesTheHive) {
-    const Bytes stored = testing::ntfs_compressed(sam(), GetParam().cluster, GetParam().stored_raw);
+    const Bytes stored = testing::ntfs_compressed(sam(), GetParam().cluster, GetParam().stored_raw, GetParam().exact);
+    ASSERT_FALSE(stored.empty());
     ASSERT_LT(stored.size(), sam().size());
     const std::size_t at = 3 * GetParam().cluster;
     Bytes image = noise(at, 7);
@@ -274,7 +276,11 @@ INSTANTIATE_TEST_SUITE_P(Carve, CompressedHive,
                                            Compression{"Cluster4096", 4096, {}},
                                            Compression{"Cluster512RawUnits", 512, {2, 3}},
                                            Compression{"Cluster1024RawUnit", 1024, {1}},
-                                           Compression{"Cluster4096RawUnit", 4096, {1}}),
+                                           Compression{"Cluster4096RawUnit", 4096, {1}},
+                                           Compression{"Cluster512FirstUnitExact", 512, {}, {0}},
+                                           Compression{"Cluster1024TwoUnitsExact", 1024, {}, {0, 1}},
+                                           Compression{"Cluster4096FirstUnitExact", 4096, {}, {0}},
+                                           Compression{"Cluster512ExactThenRaw", 512, {1}, {0, 2}}),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // The bins of SAM as memory holds them: each at an odd byte offset among noise, out of order.

@@ -6,7 +6,10 @@
 // hash chain); a chunk that would not shrink is stored as it is. A unit of 16
 // clusters is stored compressed when that saves at least one cluster and
 // leaves room for the zero header that ends the stream, else as it is; a
-// compressed unit is padded with zeros to its cluster boundary.
+// compressed unit is padded with zeros to its cluster boundary. A unit can
+// also be made to fill its clusters exactly, with no zero header after it (as
+// real files have now and then): the first bytes of the unit are then stored
+// as literals, as many as it takes.
 
 #include <algorithm>
 #include <cstdint>
@@ -28,8 +31,9 @@ inline void put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
     out.push_back(static_cast<std::uint8_t>(v >> 8));
 }
 
-// One chunk (at most 4096 bytes) with its header.
-inline std::vector<std::uint8_t> compress_chunk(const std::uint8_t* data, std::size_t size) {
+// One chunk (at most 4096 bytes) with its header; its first `literals`
+// bytes are stored as literals, never as back-references.
+inline std::vector<std::uint8_t> compress_chunk(const std::uint8_t* data, std::size_t size, std::size_t literals = 0) {
     std::vector<std::uint8_t> body;
     std::vector<int> head(1 << 12, -1), previous(size, -1);
     const auto hash = [&](std::size_t at) {
@@ -44,7 +48,7 @@ inline std::vector<std::uint8_t> compress_chunk(const std::uint8_t* data, std::s
             const std::size_t longest = std::min<std::size_t>((std::size_t{1} << (16 - bits)) + 2, size - at);
             const std::size_t farthest = std::size_t{1} << bits;
             std::size_t best_length = 0, best_distance = 0;
-            if (at + 3 <= size) {
+            if (at + 3 <= size && at >= literals) {
                 int candidate = head[hash(at)];
                 for (int depth = 0; candidate >= 0 && depth < 32; ++depth, candidate = previous[candidate]) {
                     const std::size_t distance = at - static_cast<std::size_t>(candidate);
@@ -93,15 +97,51 @@ inline std::vector<std::uint8_t> lznt1_compress(const std::uint8_t* data, std::s
     return out;
 }
 
+// The chunks of one unit whose stream ends exactly on a cluster boundary
+// within `most` clusters; empty when no count of leading literals gives that.
+inline std::vector<std::uint8_t> exact_fill(const std::uint8_t* data, std::size_t size, std::size_t cluster,
+                                            std::size_t most) {
+    std::vector<std::vector<std::uint8_t>> chunks;
+    for (std::size_t at = 0; at < size; at += 4096) {
+        chunks.push_back(lznt1_detail::compress_chunk(data + at, std::min<std::size_t>(4096, size - at)));
+    }
+    for (std::size_t literals = 0; literals < size; ++literals) {
+        const std::size_t index = literals / 4096;
+        std::vector<std::vector<std::uint8_t>> tried = chunks;
+        for (std::size_t i = 0; i < index; ++i) {
+            tried[i] = lznt1_detail::compress_chunk(data + 4096 * i, 4096, 4096);
+        }
+        tried[index] = lznt1_detail::compress_chunk(data + 4096 * index, std::min<std::size_t>(4096, size - 4096 * index),
+                                                    literals % 4096);
+        std::size_t total = 0;
+        for (const auto& chunk : tried) total += chunk.size();
+        if (total % cluster == 0 && total / cluster <= most) {
+            std::vector<std::uint8_t> out;
+            for (const auto& chunk : tried) out.insert(out.end(), chunk.begin(), chunk.end());
+            return out;
+        }
+    }
+    return {};
+}
+
 // `file` as NTFS stores it with `cluster`-byte clusters: unit after unit,
-// those numbered in `stored_raw` (and any that would not shrink) as they are.
+// those numbered in `stored_raw` (and any that would not shrink) as they are,
+// those numbered in `exact` compressed to fill their clusters exactly (empty
+// when one cannot be).
 inline std::vector<std::uint8_t> ntfs_compressed(const std::vector<std::uint8_t>& file, std::size_t cluster,
-                                                 const std::set<std::size_t>& stored_raw = {}) {
+                                                 const std::set<std::size_t>& stored_raw = {},
+                                                 const std::set<std::size_t>& exact = {}) {
     const std::size_t unit = 16 * cluster;
     std::vector<std::uint8_t> out;
     for (std::size_t at = 0, index = 0; at < file.size(); at += unit, ++index) {
         const std::size_t size = std::min(unit, file.size() - at);
         const std::size_t raw_clusters = (size + cluster - 1) / cluster;
+        if (exact.count(index) != 0) {
+            const std::vector<std::uint8_t> filled = exact_fill(file.data() + at, size, cluster, raw_clusters - 1);
+            if (filled.empty()) return {};  // the test asked for what could not be made
+            out.insert(out.end(), filled.begin(), filled.end());
+            continue;
+        }
         std::vector<std::uint8_t> packed = lznt1_compress(file.data() + at, size);
         const std::size_t packed_clusters = (packed.size() + 2 + cluster - 1) / cluster;
         if (stored_raw.count(index) != 0 || packed_clusters >= raw_clusters) {
