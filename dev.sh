@@ -41,14 +41,19 @@ setup_python() {  # flavour, interpreter
     "$python" -m venv "$env"
     echo "$python" > "$env/.orvane-python"
   fi
-  wanted=$(cat "$root/requirements-dev.txt"; "$env/bin/python" - "$root/pyproject.toml" <<'PY'
+  # The main flavour also gets the engines the table tests and the Spark
+  # example run on (pyspark is pure Python; Java 17 is on these machines).
+  local extras=test
+  [ "$flavour" = 3.13 ] && extras="test spark duckdb"
+  wanted=$(cat "$root/requirements-dev.txt"; "$env/bin/python" - "$root/pyproject.toml" $extras <<'PY'
 import sys, tomllib
 with open(sys.argv[1], "rb") as f:
-    print("\n".join(tomllib.load(f)["project"]["optional-dependencies"]["test"]))
+    extras = tomllib.load(f)["project"]["optional-dependencies"]
+print("\n".join(requirement for name in sys.argv[2:] for requirement in extras[name]))
 PY
 )
   if [ "$wanted" != "$(cat "$env/.orvane-tools" 2>/dev/null)" ]; then
-    log "installing the build tools and the test extra into $env"
+    log "installing the build tools and the extras ($extras) into $env"
     "$env/bin/python" -m pip install -q --upgrade pip
     # Wheels only where a release has them: the newest pyarrow may come as a
     # source archive alone for some interpreter (3.13t), and building it takes hours.

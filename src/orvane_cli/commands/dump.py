@@ -4,7 +4,9 @@ lines, CSV or Parquet.
 jsonl: one object per key. csv and parquet: one row per value, a key
 without values as one row with empty value fields. With several hives each
 record also names its hive, and --jobs N spreads the hives over N processes
-while the output keeps the order of the arguments.
+while the output keeps the order of the arguments. --tables (and parquet of
+several hives into a folder) writes the keys and values tables instead: see
+table_output.
 """
 
 from __future__ import annotations
@@ -12,7 +14,7 @@ from __future__ import annotations
 import argparse
 import os
 
-from orvane_cli import hives, options, progress
+from orvane_cli import hives, options, progress, table_output
 from orvane_cli.formats import FORMATS, open_writer
 from orvane_cli.messages import FileFailure, error, reason
 
@@ -31,6 +33,11 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     options.format_option(parser, list(FORMATS))
     parser.add_argument("-j", "--jobs", type=int, default=1, metavar="N",
                         help="read up to N hives at once, in separate processes")
+    parser.add_argument("--tables", metavar="keys,values",
+                        help="write the keys and/or values tables with all their columns, one file each under "
+                             "-o DIR (keys.parquet, values.csv, ...); parquet of several hives (also without "
+                             "--tables, when -o names a folder) is a dataset partitioned by hive: "
+                             "DIR/values/hive=NAME/part-0.parquet")
 
 
 def dump_hive(opened: hives.OpenedHive, key_path: str | None, writer, hive_label: str | None,
@@ -76,12 +83,94 @@ def _dump_part(path: str, reading: hives.Reading, key_path: str | None, fmt: str
     return messages, keys, opened.damage.count > 0
 
 
+def _tables_part(path: str, reading: hives.Reading, names: list[str], key_path: str | None, folder: str,
+                 partitioned: bool) -> tuple[list[str], int, bool]:
+    """One hive's Parquet tables in a worker process; as _dump_part."""
+    messages: list[str] = []
+    try:
+        opened = hives.open_hive(path, reading)
+        if opened.note:
+            messages.append(opened.note)
+        try:
+            keys = table_output.write_hive_parquet(opened, names, key_path, folder, partitioned)
+        finally:
+            messages.extend(hives.problem_lines(opened))
+    except FileFailure as failure:
+        return messages + [str(failure)], 0, True
+    except (OSError, ValueError, RuntimeError) as problem:
+        return messages + [f"{path}: {reason(problem)}"], 0, True
+    return messages, keys, False
+
+
+def _run_tables(args: argparse.Namespace, reading: hives.Reading, names: list[str], meter: progress.Progress) -> int:
+    """The tables of every hive under -o DIR. A hive whose subkey lists cannot
+    all be read fails here as a whole (the tables hold whole hives); read it
+    with --tolerant, or dump it without --tables."""
+    folder = args.output
+    if folder is None or folder == "-":
+        raise options.UsageError("--tables writes one file per table: -o DIR")
+    if os.path.exists(folder) and not os.path.isdir(folder):
+        raise options.UsageError(f"--tables writes into a folder, and {folder} is a file")
+    several = len(args.hives) > 1
+    if args.format == "parquet":
+        table_output._parquet_modules()  # the usage error before any hive is read
+        if args.jobs > 1 and several:
+            return _tables_parallel(args, reading, names, meter)
+
+        def work(opened: hives.OpenedHive) -> None:
+            try:
+                meter.add_keys(table_output.write_hive_parquet(opened, names, args.key, folder, several))
+            finally:
+                meter.hive_done()
+
+        return hives.run_each(args.hives, reading, work)
+    text = table_output.TextTables(folder, args.format, several)
+    try:
+        def write(opened: hives.OpenedHive) -> None:
+            try:
+                for name in names:
+                    rows = text.write(opened.path, name, table_output.table_of(opened.hive, name, args.key))
+                    if name == "keys":
+                        meter.add_keys(rows)
+            finally:
+                meter.hive_done()
+
+        return hives.run_each(args.hives, reading, write)
+    finally:
+        text.close()
+
+
+def _tables_parallel(args: argparse.Namespace, reading: hives.Reading, names: list[str],
+                     meter: progress.Progress) -> int:
+    from concurrent.futures import ProcessPoolExecutor
+
+    status = 0
+    with ProcessPoolExecutor(max_workers=min(args.jobs, len(args.hives))) as pool:
+        futures = [pool.submit(_tables_part, path, reading, names, args.key, args.output, True) for path in args.hives]
+        for future in futures:
+            messages, keys, failed = future.result()
+            for message in messages:
+                error(message)
+            status = 1 if failed else status
+            meter.add_keys(keys)
+            meter.hive_done()
+    return status
+
+
 def run(args: argparse.Namespace) -> int:
     if args.jobs < 1:
         raise options.UsageError("--jobs must be 1 or more")
     reading = options.reading(args, len(args.hives))
     several = len(args.hives) > 1
+    names = table_output.parse_tables(args.tables) if args.tables is not None else None
+    if names is None and args.format == "parquet" and several and args.output and os.path.isdir(args.output):
+        names = list(table_output.TABLES)  # several hives into a folder: one dataset per table
     meter = progress.Progress(len(args.hives), progress.wanted(args.hives))
+    if names is not None:
+        try:
+            return _run_tables(args, reading, names, meter)
+        finally:
+            meter.close()
     try:
         with open_writer(args.format, args.output, with_hive=several) as writer:
             if args.jobs > 1 and several:
