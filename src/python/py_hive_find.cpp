@@ -1,0 +1,181 @@
+// Hive.find(): the search of a whole hive in one walk, with the interpreter
+// lock released.
+//
+// A str pattern is literal and the core matches it (names, and data as
+// UTF-16LE and Latin-1 at every offset); only matches become objects. A
+// regular expression (any object with a search method, such as re.Pattern)
+// cannot be matched by the core, nor can the core narrow down which texts
+// could match it: the core decodes every name, string and text run of binary
+// data in the walk, and here each is handed to pattern.search as a str,
+// dropped unless it matches. Python's re then decides, with its own syntax
+// and flags; the core turns each match's span back into a match record.
+
+#include "python/py_hive_find.hpp"
+
+#include <array>
+#include <optional>
+
+#include "python/arguments.hpp"
+#include "python/classes.hpp"
+#include "python/convert.hpp"
+#include "python/errors.hpp"
+#include "python/guarded.hpp"
+#include "search/find_literal.hpp"
+#include "search/text_candidates.hpp"
+
+namespace orvane::python {
+
+const char hive_find_doc[] =
+    "find($self, pattern, *, case_sensitive=False, keys=True, values=True, data=True, deleted=False)\n--\n\n"
+    "Search key names, value names and value data (as UTF-16LE and Latin-1 text) in one walk for pattern: a str "
+    "is matched literally (letters in any case unless case_sensitive), an re.Pattern with its search(); keys, "
+    "values and data choose where; deleted=True searches the deleted keys and values too. Returns (path, "
+    "value_name, where, encoding, offset, before, text, after, deleted, key_offset, value_offset) tuples in walk "
+    "order: where is 'key', 'value' or 'data'; encoding 'name', 'utf-16le' or 'latin-1'; offset the character "
+    "index in a name or the byte offset in the data; path None for a deleted value no deleted key lists";
+
+namespace {
+
+struct Choices {
+    search::SearchOptions options;
+    bool case_sensitive = false;
+};
+
+const char* place_name(search::Place place) noexcept {
+    switch (place) {
+        case search::Place::KeyName: return "key";
+        case search::Place::ValueName: return "value";
+        case search::Place::Data: return "data";
+    }
+    return "data";
+}
+
+const char* encoding_name(search::Encoding encoding) noexcept {
+    switch (encoding) {
+        case search::Encoding::Name: return "name";
+        case search::Encoding::Utf16Le: return "utf-16le";
+        case search::Encoding::Latin1: return "latin-1";
+    }
+    return "name";
+}
+
+PyObject* match_tuple(const search::Match& match) {
+    OwnedRef path = match.path ? OwnedRef::steal(to_str(*match.path)) : OwnedRef::steal(Py_NewRef(Py_None));
+    OwnedRef name = match.place == search::Place::KeyName ? OwnedRef::steal(Py_NewRef(Py_None))
+                                                          : OwnedRef::steal(to_str(match.value_name));
+    if (!path || !name) return nullptr;
+    return Py_BuildValue("(OOssKs#s#s#OkI)", path.get(), name.get(), place_name(match.place),
+                         encoding_name(match.encoding), static_cast<unsigned long long>(match.offset),
+                         match.before.data(), static_cast<Py_ssize_t>(match.before.size()), match.text.data(),
+                         static_cast<Py_ssize_t>(match.text.size()), match.after.data(),
+                         static_cast<Py_ssize_t>(match.after.size()), match.deleted ? Py_True : Py_False,
+                         static_cast<unsigned long>(match.key_offset), match.value_offset);
+}
+
+PyObject* match_list(const std::vector<search::Match>& matches) { return to_list(matches, match_tuple); }
+
+// Runs `work(hive, scan)` without the interpreter lock; the scan for
+// deleted records (the hive's one scan) only when it is asked for.
+template <class Work>
+auto with_scan(PyObject* self, const Choices& choices, Work work) {
+    const HiveHandle& handle = PyHive::of(self);
+    return [hive = handle.hive, scans = handle.deleted, deleted = choices.options.deleted, work]() {
+        std::shared_ptr<const recovery::Recovery> found;
+        if (deleted) found = scans->get(*hive);
+        return work(*hive, found.get());
+    };
+}
+
+PyObject* find_literal(PyObject* self, const std::string& pattern, const Choices& choices) {
+    return run_unlocked(
+        PanicStyle::Panic,
+        with_scan(self, choices,
+                  [&](const hive::Hive& hive,
+                      const recovery::Recovery* found) -> Checked<std::vector<search::Match>> {
+                      auto matcher = search::LiteralMatcher::create(pattern, choices.case_sensitive);
+                      if (!matcher) return error::unexpected(error::Failure(std::move(matcher).error()));
+                      return search::find_literal(hive, *matcher, choices.options, found);
+                  }),
+        match_list);
+}
+
+// pattern.search(text) for each text; the spans it finds become matches.
+PyObject* find_by_search(PyObject* self, PyObject* search_method, const Choices& choices) {
+    return run_unlocked(
+        PanicStyle::Panic,
+        with_scan(self, choices,
+                  [&](const hive::Hive& hive, const recovery::Recovery* found) {
+                      return search::collect_texts(hive, choices.options, found);
+                  }),
+        [&](const search::TextCandidates& candidates) -> PyObject* {
+            std::vector<search::Match> matches;
+            for (std::size_t i = 0; i < candidates.texts.size(); ++i) {
+                OwnedRef text = OwnedRef::steal(to_str(candidates.texts[i].run.text));
+                if (!text) return nullptr;
+                OwnedRef found = OwnedRef::steal(PyObject_CallOneArg(search_method, text.get()));
+                if (!found) return nullptr;
+                if (found.get() == Py_None) continue;
+                OwnedRef span = OwnedRef::steal(PyObject_CallMethod(found.get(), "span", nullptr));
+                if (!span) return nullptr;
+                Py_ssize_t start = 0;
+                Py_ssize_t end = 0;
+                if (!PyArg_ParseTuple(span.get(), "nn", &start, &end)) return nullptr;
+                matches.push_back(search::match_in(candidates, i, static_cast<std::size_t>(std::max<Py_ssize_t>(start, 0)),
+                                                   static_cast<std::size_t>(std::max<Py_ssize_t>(end, 0))));
+            }
+            return match_list(matches);
+        });
+}
+
+bool flag(PyObject* value, bool& out) {
+    if (value == nullptr) return true;
+    const int truth = PyObject_IsTrue(value);
+    if (truth < 0) return false;
+    out = truth != 0;
+    return true;
+}
+
+}  // namespace
+
+PyObject* hive_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr std::array<Parameter, 6> parameters{{{"pattern", true},
+                                                          {"case_sensitive", false},
+                                                          {"keys", false},
+                                                          {"values", false},
+                                                          {"data", false},
+                                                          {"deleted", false}}};
+    // Everything after the pattern is keyword-only.
+    if (nargs > 1) {
+        PyErr_Format(PyExc_TypeError, "Hive.find() takes 1 positional argument but %zd were given", nargs);
+        return nullptr;
+    }
+    std::array<PyObject*, 6> values{};
+    if (!parse_arguments("Hive.find", parameters, args, nargs, kwnames, values)) return nullptr;
+    Choices choices;
+    if (!flag(values[1], choices.case_sensitive) || !flag(values[2], choices.options.keys) ||
+        !flag(values[3], choices.options.values) || !flag(values[4], choices.options.data) ||
+        !flag(values[5], choices.options.deleted)) {
+        return nullptr;
+    }
+    return catching(PanicStyle::Panic, [&]() -> PyObject* {
+        if (PyUnicode_Check(values[0])) {
+            Py_ssize_t size = 0;
+            const char* text = PyUnicode_AsUTF8AndSize(values[0], &size);
+            if (text == nullptr) return nullptr;
+            return find_literal(self, std::string(text, static_cast<std::size_t>(size)), choices);
+        }
+        OwnedRef search_method = OwnedRef::steal(PyObject_GetAttrString(values[0], "search"));
+        if (!search_method) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+            PyErr_Clear();
+        }
+        if (!search_method || !PyCallable_Check(search_method.get())) {
+            PyErr_Format(PyExc_TypeError, "Hive.find() argument 'pattern' must be str or re.Pattern, not %s",
+                         Py_TYPE(values[0])->tp_name);
+            return nullptr;
+        }
+        return find_by_search(self, search_method.get(), choices);
+    });
+}
+
+}  // namespace orvane::python
