@@ -27,7 +27,8 @@ std::size_t position_of(std::string_view text, std::size_t index) noexcept {
 
 bool printable_unit(std::uint16_t unit) noexcept {
     if (unit < 0x80) return unit >= 0x20 && unit < 0x7F;
-    return !is_surrogate(unit) && base::is_printable(unit);
+    if (unit < 0x100) return unit >= 0xA0;
+    return (unit & 0xFF) != 0 && !is_surrogate(unit) && base::is_printable(unit);
 }
 
 bool printable_latin1(std::uint8_t byte) noexcept { return (byte >= 0x20 && byte < 0x7F) || byte >= 0xA0; }

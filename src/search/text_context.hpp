@@ -15,8 +15,11 @@
 
 namespace orvane::search {
 
-// Whether a UTF-16 unit is a printable character on its own (not a
-// surrogate, a control character or unassigned).
+// Whether a UTF-16 unit reads as a printable character in text (not a
+// surrogate, a control character or unassigned). A unit above U+00FF whose
+// low byte is 0 is taken for none: it is what ASCII text in UTF-16LE gives
+// when read one byte off ("t\0e\0" read from the NUL: U+6500), and few
+// real characters have that form.
 bool printable_unit(std::uint16_t unit) noexcept;
 // Whether a byte read as Latin-1 is a printable character.
 bool printable_latin1(std::uint8_t byte) noexcept;
