@@ -72,12 +72,19 @@ void set_data_context(utils::ByteView data, const DataHit& hit, Match& match) {
         for (std::uint64_t i = a; i + 2 <= b; i += 2) units.push_back(static_cast<char16_t>(unit_at(bytes, i)));
         return std::u16string_view(units);
     };
+    // Around a match of Latin-1 characters the context keeps to them too:
+    // in binary data the bytes before a string (its length, flags) often
+    // read as printable units of other scripts.
+    bool narrow = true;
+    for (std::uint64_t i = hit.offset; i + 2 <= end; i += 2) narrow = narrow && unit_at(bytes, i) < 0x100;
+    const auto context_unit = [&](std::uint64_t at) {
+        const std::uint16_t unit = unit_at(bytes, at);
+        return printable_unit(unit) && (!narrow || unit < 0x100);
+    };
     std::uint64_t from = hit.offset;
-    while (from >= 2 && (hit.offset - from) / 2 < context_characters && printable_unit(unit_at(bytes, from - 2))) {
-        from -= 2;
-    }
+    while (from >= 2 && (hit.offset - from) / 2 < context_characters && context_unit(from - 2)) from -= 2;
     std::uint64_t to = end;
-    while (data.has(to, 2) && (to - end) / 2 < context_characters && printable_unit(unit_at(bytes, to))) to += 2;
+    while (data.has(to, 2) && (to - end) / 2 < context_characters && context_unit(to)) to += 2;
     append_units(match.before, take(from, hit.offset));
     append_units(match.text, take(hit.offset, end));
     append_units(match.after, take(end, to));

@@ -4,7 +4,8 @@
 // Context in data reaches as far as the text does: it stops at the first
 // unit (UTF-16LE) or byte (Latin-1) that is not a printable character, or at
 // the end of the data, so a match in binary data shows the text it lies in
-// and none of the bytes about it.
+// and none of the bytes about it. Around a match in UTF-16LE whose
+// characters all lie below U+0100 the context keeps below U+0100 too.
 
 #include <string>
 #include <string_view>

@@ -142,6 +142,14 @@ TEST(DataContext, StopsAtTheDataAndAtWhatIsNotText) {
     EXPECT_EQ(match.before, "C:\\Tools\\");
     EXPECT_EQ(match.text, "needle");
     EXPECT_EQ(match.after, ".exe");
+    // Units of other scripts before a Latin-1 match are taken for the bytes
+    // about a string; around a match beyond Latin-1 they are its text.
+    const ByteVector wide = utf16le(u"\u0202\u0404\\EFI\\boot \u65E5\u672C");
+    set_data_context(utils::ByteView(wide), {2 * 7, 8, U}, match);
+    EXPECT_EQ((std::vector<std::string>{match.before, match.text, match.after}),
+              (std::vector<std::string>{"\\EFI\\", "boot", " "}));
+    set_data_context(utils::ByteView(wide), {2 * 12, 2, U}, match);
+    EXPECT_EQ(match.before, "\u0202\u0404\\EFI\\boot ");
     const ByteVector bytes = ascii("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxneedle");
     set_data_context(utils::ByteView(bytes), {30, 6, L}, match);
     EXPECT_EQ(match.before, std::string(context_characters, 'x'));
