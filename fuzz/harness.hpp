@@ -313,7 +313,8 @@ struct SearchCounts {
 // regular expression, with spans of the first ones turned into matches.
 inline SearchCounts search_image(Bytes input) {
     SearchCounts counts;
-    const std::string patterns[] = {utils::read_ascii_string(input.last(std::min<std::size_t>(input.size(), 4))), "a", "nk", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5"};
+    const std::string patterns[] = {utils::read_ascii_string(input.last(std::min<std::size_t>(input.size(), 4))),
+                                    "a", "nk", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5"};
     const auto note = [&](const search::Match& match) {
         ++counts.matches;
         counts.largest_context = std::max(counts.largest_context,
@@ -321,7 +322,8 @@ inline SearchCounts search_image(Bytes input) {
     };
     for (const bool tolerant : {false, true}) {
         auto image = hive::HiveData::copy_of(input);
-        auto loaded = tolerant ? hive::Hive::from_data_tolerant(std::move(image)) : hive::Hive::from_data(std::move(image));
+        auto loaded =
+            tolerant ? hive::Hive::from_data_tolerant(std::move(image)) : hive::Hive::from_data(std::move(image));
         if (!loaded) continue;
         const hive::Hive& hive = **loaded;
         const recovery::Recovery found = recovery::Recovery::scan(hive);

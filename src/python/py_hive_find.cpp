@@ -41,32 +41,20 @@ struct Choices {
     bool case_sensitive = false;
 };
 
-const char* place_name(search::Place place) noexcept {
-    switch (place) {
-        case search::Place::KeyName: return "key";
-        case search::Place::ValueName: return "value";
-        case search::Place::Data: return "data";
-    }
-    return "data";
-}
-
-const char* encoding_name(search::Encoding encoding) noexcept {
-    switch (encoding) {
-        case search::Encoding::Name: return "name";
-        case search::Encoding::Utf16Le: return "utf-16le";
-        case search::Encoding::Latin1: return "latin-1";
-    }
-    return "name";
-}
+// By the enumerators' values.
+constexpr const char* place_names[] = {"key", "value", "data"};
+constexpr const char* encoding_names[] = {"name", "utf-16le", "latin-1"};
 
 PyObject* match_tuple(const search::Match& match) {
     OwnedRef path = match.path ? OwnedRef::steal(to_str(*match.path)) : OwnedRef::steal(Py_NewRef(Py_None));
     OwnedRef name = match.place == search::Place::KeyName ? OwnedRef::steal(Py_NewRef(Py_None))
                                                           : OwnedRef::steal(to_str(match.value_name));
     if (!path || !name) return nullptr;
-    return Py_BuildValue("(OOssKs#s#s#OkI)", path.get(), name.get(), place_name(match.place),
-                         encoding_name(match.encoding), static_cast<unsigned long long>(match.offset),
-                         match.before.data(), static_cast<Py_ssize_t>(match.before.size()), match.text.data(),
+    const char* where = place_names[static_cast<std::size_t>(match.place)];
+    const char* encoding = encoding_names[static_cast<std::size_t>(match.encoding)];
+    return Py_BuildValue("(OOssKs#s#s#OkI)", path.get(), name.get(), where, encoding,
+                         static_cast<unsigned long long>(match.offset), match.before.data(),
+                         static_cast<Py_ssize_t>(match.before.size()), match.text.data(),
                          static_cast<Py_ssize_t>(match.text.size()), match.after.data(),
                          static_cast<Py_ssize_t>(match.after.size()), match.deleted ? Py_True : Py_False,
                          static_cast<unsigned long>(match.key_offset), match.value_offset);
@@ -120,8 +108,9 @@ PyObject* find_by_search(PyObject* self, PyObject* search_method, const Choices&
                 Py_ssize_t start = 0;
                 Py_ssize_t end = 0;
                 if (!PyArg_ParseTuple(span.get(), "nn", &start, &end)) return nullptr;
-                matches.push_back(search::match_in(candidates, i, static_cast<std::size_t>(std::max<Py_ssize_t>(start, 0)),
-                                                   static_cast<std::size_t>(std::max<Py_ssize_t>(end, 0))));
+                matches.push_back(search::match_in(
+                    candidates, i, static_cast<std::size_t>(std::max<Py_ssize_t>(start, 0)),
+                    static_cast<std::size_t>(std::max<Py_ssize_t>(end, 0))));
             }
             return match_list(matches);
         });

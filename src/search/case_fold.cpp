@@ -26,7 +26,8 @@ std::unique_ptr<const FoldTables> build(Map&& map) {
 
 // Function-local statics: built by the first caller, thread-safely.
 const FoldTables& case_folding() {
-    static const std::unique_ptr<const FoldTables> tables = build([](char32_t cp) { return base::simple_uppercase(cp); });
+    static const std::unique_ptr<const FoldTables> tables =
+        build([](char32_t cp) { return base::simple_uppercase(cp); });
     return *tables;
 }
 

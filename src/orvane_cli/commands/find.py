@@ -41,7 +41,8 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
                         help="PATTERN is a Python regular expression, tested on each name, each string of a "
                              "string value and each run of text in other data")
     parser.add_argument("--case-sensitive", action="store_true", help="letters match only in the same case")
-    parser.add_argument("--keys", action="store_true", help="search key names (with --values, --data: only where given)")
+    parser.add_argument("--keys", action="store_true",
+                        help="search key names (with --values, --data: only where given)")
     parser.add_argument("--values", action="store_true", help="search value names")
     parser.add_argument("--data", action="store_true", help="search value data")
     parser.add_argument("--deleted", action="store_true",
