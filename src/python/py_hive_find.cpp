@@ -46,18 +46,19 @@ constexpr const char* place_names[] = {"key", "value", "data"};
 constexpr const char* encoding_names[] = {"name", "utf-16le", "latin-1"};
 
 PyObject* match_tuple(const search::Match& match) {
-    OwnedRef path = match.path ? OwnedRef::steal(to_str(*match.path)) : OwnedRef::steal(Py_NewRef(Py_None));
-    OwnedRef name = match.place == search::Place::KeyName ? OwnedRef::steal(Py_NewRef(Py_None))
+    OwnedRef path = match.path ? OwnedRef::steal(to_str(*match.path)) : OwnedRef::new_ref(Py_None);
+    OwnedRef name = match.place == search::Place::KeyName ? OwnedRef::new_ref(Py_None)
                                                           : OwnedRef::steal(to_str(match.value_name));
-    if (!path || !name) return nullptr;
+    OwnedRef before = OwnedRef::steal(to_str(match.before));
+    OwnedRef text = OwnedRef::steal(to_str(match.text));
+    OwnedRef after = OwnedRef::steal(to_str(match.after));
+    if (!path || !name || !before || !text || !after) return nullptr;
     const char* where = place_names[static_cast<std::size_t>(match.place)];
     const char* encoding = encoding_names[static_cast<std::size_t>(match.encoding)];
-    return Py_BuildValue("(OOssKs#s#s#OkI)", path.get(), name.get(), where, encoding,
-                         static_cast<unsigned long long>(match.offset), match.before.data(),
-                         static_cast<Py_ssize_t>(match.before.size()), match.text.data(),
-                         static_cast<Py_ssize_t>(match.text.size()), match.after.data(),
-                         static_cast<Py_ssize_t>(match.after.size()), match.deleted ? Py_True : Py_False,
-                         static_cast<unsigned long>(match.key_offset), match.value_offset);
+    return Py_BuildValue("(OOssKOOOOkI)", path.get(), name.get(), where, encoding,
+                         static_cast<unsigned long long>(match.offset), before.get(), text.get(), after.get(),
+                         match.deleted ? Py_True : Py_False, static_cast<unsigned long>(match.key_offset),
+                         match.value_offset);
 }
 
 PyObject* match_list(const std::vector<search::Match>& matches) { return to_list(matches, match_tuple); }
