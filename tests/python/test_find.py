@@ -6,13 +6,13 @@ from __future__ import annotations
 import json
 import re
 import struct
-import threading
 
 import pytest
 from cli_runner import run
 from hive_builder import (
     BASE, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_SZ, HiveBuilder, Key, Value, multi_sz, sz, utf16,
 )
+from test_free_threading import run_threads
 
 import orvane
 
@@ -179,13 +179,11 @@ class TestHiveFind:
         hive = open_tree(Key("ROOT", [Value("Big", REG_BINARY, big)], flags=ROOT_FLAGS))
         assert [(m[3], m[4]) for m in hive.find("needle")] == [("utf-16le", 16340)]
 
-    def test_threads_share_a_hive(self, open_tree):
-        hive = open_tree(NEEDLES)
-        expected = hive.find("needle")
-        results = []
-        threads = [threading.Thread(target=lambda: results.append(hive.find("needle"))) for _ in range(4)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
-        assert results == [expected] * 4
+    def test_threads_share_a_hive(self, write_hive):
+        # Literal, regular-expression and deleted searches at once; the
+        # deleted ones share the hive's one scan.
+        hive = orvane.Hive.open(write_hive(deleted_scene()))
+        searches = [lambda: hive.find("needle", deleted=True), lambda: hive.find(re.compile("needle"), deleted=True),
+                    lambda: hive.find("software")] * 3
+        expected = [search() for search in searches[:3]] * 3
+        assert run_threads(searches) == expected
