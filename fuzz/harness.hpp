@@ -329,13 +329,14 @@ inline SearchCounts search_image(Bytes input) {
         const recovery::Recovery found = recovery::Recovery::scan(hive);
         search::SearchOptions options;
         options.deleted = true;
+        options.orphans = tolerant;
         for (const std::string& pattern : patterns) {
             for (const bool case_sensitive : {false, true}) {
                 auto matcher = search::LiteralMatcher::create(pattern, case_sensitive);
                 if (!matcher) continue;
                 auto matches = search::find_literal(hive, *matcher, options, &found);
                 if (!matches) continue;
-                for (const search::Match& match : *matches) note(match);
+                for (const search::Match& match : matches->matches) note(match);
             }
         }
         auto texts = search::collect_texts(hive, options, &found);

@@ -85,8 +85,10 @@ class Hive:
         values: bool = True,
         data: bool = True,
         deleted: bool = False,
+        include_orphans: bool | None = None,
+        on_error: Callable[[str, OSError | ValueError, str], object] | None = None,
     ) -> list[FindMatch]:
-        """Search key names, value names and value data (as UTF-16LE and Latin-1 text) in one walk for pattern: a str is matched literally (letters in any case unless case_sensitive), an re.Pattern with its search(); keys, values and data choose where; deleted=True searches the deleted keys and values too. Returns (path, value_name, where, encoding, offset, before, text, after, deleted, key_offset, value_offset) tuples in walk order: where is 'key', 'value' or 'data'; encoding 'name', 'utf-16le' or 'latin-1'; offset the character index in a name or the byte offset in the data; path None for a deleted value no deleted key lists"""
+        """Search key names, value names and value data (as UTF-16LE and Latin-1 text) in one walk for pattern: a str is matched literally (letters in any case unless case_sensitive), an re.Pattern with its search(); keys, values and data choose where; deleted=True searches the deleted keys and values too, include_orphans (by default on a hive from open_tolerant only) the orphan keys below "<orphans>" as walk() does. A subkey list, value list or value data that cannot be read is handed to on_error(path, exception, what), what being 'subkeys', 'values' or "value 'NAME'", and the search goes on; without on_error the first is raised. Returns (path, value_name, where, encoding, offset, before, text, after, deleted, key_offset, value_offset) tuples in walk order: where is 'key', 'value' or 'data'; encoding 'name', 'utf-16le' or 'latin-1'; offset the character index in a name or the byte offset in the data; path None for a deleted value no deleted key lists"""
 
 @final
 class HiveTable:

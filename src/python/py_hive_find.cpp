@@ -26,10 +26,15 @@
 namespace orvane::python {
 
 const char hive_find_doc[] =
-    "find($self, pattern, *, case_sensitive=False, keys=True, values=True, data=True, deleted=False)\n--\n\n"
+    "find($self, pattern, *, case_sensitive=False, keys=True, values=True, data=True, deleted=False, "
+    "include_orphans=None, on_error=None)\n--\n\n"
     "Search key names, value names and value data (as UTF-16LE and Latin-1 text) in one walk for pattern: a str "
     "is matched literally (letters in any case unless case_sensitive), an re.Pattern with its search(); keys, "
-    "values and data choose where; deleted=True searches the deleted keys and values too. Returns (path, "
+    "values and data choose where; deleted=True searches the deleted keys and values too, include_orphans (by "
+    "default on a hive from open_tolerant only) the orphan keys below \"<orphans>\" as walk() does. A subkey "
+    "list, value list or "
+    "value data that cannot be read is handed to on_error(path, exception, what), what being 'subkeys', "
+    "'values' or \"value 'NAME'\", and the search goes on; without on_error the first is raised. Returns (path, "
     "value_name, where, encoding, offset, before, text, after, deleted, key_offset, value_offset) tuples in walk "
     "order: where is 'key', 'value' or 'data'; encoding 'name', 'utf-16le' or 'latin-1'; offset the character "
     "index in a name or the byte offset in the data; path None for a deleted value no deleted key lists";
@@ -39,6 +44,7 @@ namespace {
 struct Choices {
     search::SearchOptions options;
     bool case_sensitive = false;
+    PyObject* on_error = nullptr;  // borrowed; nullptr for none
 };
 
 // By the enumerators' values.
@@ -63,6 +69,28 @@ PyObject* match_tuple(const search::Match& match) {
 
 PyObject* match_list(const std::vector<search::Match>& matches) { return to_list(matches, match_tuple); }
 
+// Hands what the walk went on past to on_error(path, exception, what), as
+// the command line's damage report takes it; without on_error the first
+// failure is raised (a key listed twice is no failure: it was read once).
+// False with an exception set.
+bool report(const std::vector<search::SearchProblem>& problems, PyObject* on_error) {
+    for (const search::SearchProblem& problem : problems) {
+        const RegistryError* registry_error = problem.failure.registry_error();
+        if (on_error == nullptr || registry_error == nullptr) {
+            if (problem.notice && registry_error != nullptr) continue;
+            raise_failure(problem.failure, PanicStyle::Panic);
+            return false;
+        }
+        OwnedRef exception = registry_error_to_py(*registry_error);
+        OwnedRef path = OwnedRef::steal(to_str(problem.path));
+        OwnedRef what = OwnedRef::steal(to_str(problem.what));
+        if (!exception || !path || !what) return false;
+        PyObject* arguments[] = {path.get(), exception.get(), what.get()};
+        if (!OwnedRef::steal(PyObject_Vectorcall(on_error, arguments, 3, nullptr))) return false;
+    }
+    return true;
+}
+
 // Runs `work(hive, scan)` without the interpreter lock; the scan for
 // deleted records (the hive's one scan) only when it is asked for.
 template <class Work>
@@ -79,13 +107,15 @@ PyObject* find_literal(PyObject* self, const std::string& pattern, const Choices
     return run_unlocked(
         PanicStyle::Panic,
         with_scan(self, choices,
-                  [&](const hive::Hive& hive,
-                      const recovery::Recovery* found) -> Checked<std::vector<search::Match>> {
+                  [&](const hive::Hive& hive, const recovery::Recovery* found) -> Checked<search::Found> {
                       auto matcher = search::LiteralMatcher::create(pattern, choices.case_sensitive);
                       if (!matcher) return error::unexpected(error::Failure(std::move(matcher).error()));
                       return search::find_literal(hive, *matcher, choices.options, found);
                   }),
-        match_list);
+        [&](const search::Found& found) -> PyObject* {
+            if (!report(found.problems, choices.on_error)) return nullptr;
+            return match_list(found.matches);
+        });
 }
 
 // pattern.search(text) for each text; the spans it finds become matches.
@@ -97,6 +127,7 @@ PyObject* find_by_search(PyObject* self, PyObject* search_method, const Choices&
                       return search::collect_texts(hive, choices.options, found);
                   }),
         [&](const search::TextCandidates& candidates) -> PyObject* {
+            if (!report(candidates.problems, choices.on_error)) return nullptr;
             std::vector<search::Match> matches;
             for (std::size_t i = 0; i < candidates.texts.size(); ++i) {
                 OwnedRef text = OwnedRef::steal(to_str(candidates.texts[i].run.text));
@@ -128,24 +159,37 @@ bool flag(PyObject* value, bool& out) {
 }  // namespace
 
 PyObject* hive_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr std::array<Parameter, 6> parameters{{{"pattern", true},
+    static constexpr std::array<Parameter, 8> parameters{{{"pattern", true},
                                                           {"case_sensitive", false},
                                                           {"keys", false},
                                                           {"values", false},
                                                           {"data", false},
-                                                          {"deleted", false}}};
+                                                          {"deleted", false},
+                                                          {"include_orphans", false},
+                                                          {"on_error", false}}};
     // Everything after the pattern is keyword-only.
     if (nargs > 1) {
         PyErr_Format(PyExc_TypeError, "Hive.find() takes 1 positional argument but %zd were given", nargs);
         return nullptr;
     }
-    std::array<PyObject*, 6> values{};
+    std::array<PyObject*, 8> values{};
     if (!parse_arguments("Hive.find", parameters, args, nargs, kwnames, values)) return nullptr;
     Choices choices;
+    // Orphans are searched by default where damage is expected, as walk() walks them: on a tolerant hive.
+    choices.options.orphans = PyHive::of(self).hive->problem_log() != nullptr;
     if (!flag(values[1], choices.case_sensitive) || !flag(values[2], choices.options.keys) ||
         !flag(values[3], choices.options.values) || !flag(values[4], choices.options.data) ||
-        !flag(values[5], choices.options.deleted)) {
+        !flag(values[5], choices.options.deleted) ||
+        !flag(values[6] == Py_None ? nullptr : values[6], choices.options.orphans)) {
         return nullptr;
+    }
+    if (values[7] != nullptr && values[7] != Py_None) {
+        if (!PyCallable_Check(values[7])) {
+            PyErr_Format(PyExc_TypeError, "on_error must be callable or None, not %.100s",
+                         Py_TYPE(values[7])->tp_name);
+            return nullptr;
+        }
+        choices.on_error = values[7];
     }
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
         if (PyUnicode_Check(values[0])) {

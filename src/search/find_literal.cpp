@@ -59,11 +59,13 @@ private:
 
 }  // namespace
 
-Checked<std::vector<Match>> find_literal(const hive::Hive& hive, const LiteralMatcher& matcher,
-                                         const SearchOptions& options, const recovery::Recovery* deleted) {
+Checked<Found> find_literal(const hive::Hive& hive, const LiteralMatcher& matcher, const SearchOptions& options,
+                            const recovery::Recovery* deleted) {
     LiteralVisitor visitor(matcher);
-    ORVANE_TRY(visit_records(hive, options, deleted, visitor));
-    return visitor.take();
+    Found found;
+    ORVANE_TRY(visit_records(hive, options, deleted, visitor, found.problems));
+    found.matches = visitor.take();
+    return found;
 }
 
 }  // namespace orvane::search

@@ -13,11 +13,15 @@
 
 namespace orvane::search {
 
-// The matches in walk order: for each key its name's first match, then per
-// value its name's first match and every match in its data. Fails as
-// visit_records() does.
-[[nodiscard]] Checked<std::vector<Match>> find_literal(const hive::Hive& hive, const LiteralMatcher& matcher,
-                                                       const SearchOptions& options,
-                                                       const recovery::Recovery* deleted = nullptr);
+struct Found {
+    // In walk order: for each key its name's first match, then per value its
+    // name's first match and every match in its data.
+    std::vector<Match> matches;
+    std::vector<SearchProblem> problems;  // what the walk went on past
+};
+
+// Fails as visit_records() does.
+[[nodiscard]] Checked<Found> find_literal(const hive::Hive& hive, const LiteralMatcher& matcher,
+                                          const SearchOptions& options, const recovery::Recovery* deleted = nullptr);
 
 }  // namespace orvane::search

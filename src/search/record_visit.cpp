@@ -1,43 +1,64 @@
 #include "search/record_visit.hpp"
 
+#include <optional>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "key/key_reads.hpp"
 #include "key/key_walk.hpp"
+#include "recovery/orphan_walk.hpp"
 
 namespace orvane::search {
 
 namespace {
 
-Checked<void> visit_live(const hive::Hive& hive, const SearchOptions& options, RecordVisitor& visitor) {
+// A failure the walk goes on past, or an internal one that ends it.
+Checked<void> note(std::vector<SearchProblem>& problems, std::string_view path, std::string what,
+                   error::Failure failure) {
+    if (failure.internal_failure()) return error::unexpected(std::move(failure));
+    problems.push_back({std::string(path), std::move(what), std::move(failure), false});
+    return {};
+}
+
+Checked<void> visit_live(const hive::Hive& hive, const SearchOptions& options, RecordVisitor& visitor,
+                         std::vector<SearchProblem>& problems) {
     ORVANE_ASSIGN_OR_RETURN(key::RegistryKey root, hive.get_key(hive.base_block().root_cell_offset));
-    key::KeyWalk walk(std::move(root));
+    recovery::OrphanWalk walk(std::move(root), options.orphans);
     for (;;) {
         auto step = walk.next();
-        (void)walk.take_notices();  // a tolerant hive notes them in its problems
-        if (!step) return error::unexpected(std::move(step).error().failure);
+        for (key::WalkNotice& told : walk.take_notices()) {
+            problems.push_back({std::move(told.path), "subkeys", error::invalid_format(std::move(told.text)), true});
+        }
+        if (!step) {
+            key::WalkError failed = std::move(step).error();
+            ORVANE_TRY(note(problems, failed.path, "subkeys", std::move(failed.failure)));
+            continue;
+        }
         if (!*step) return {};
         const key::RegistryKey& key = walk.key();
         Origin origin{walk.path(), key.offset(), false, {}, 0};
         if (options.keys) visitor.key_name(origin, key.node().name);
-        if (!options.values && !options.data) continue;
-        if (key.node().value_count == 0) continue;
-        if (!options.data) {
-            ORVANE_ASSIGN_OR_RETURN(const std::vector<value::RegistryValue> values, key.values());
-            for (const value::RegistryValue& value : values) {
-                origin.value_name = value.name;
-                origin.value_offset = value.offset;
-                visitor.value_name(origin, value.name);
-            }
+        if ((!options.values && !options.data) || key.node().value_count == 0) continue;
+        auto values = key.values();
+        if (!values) {
+            ORVANE_TRY(note(problems, walk.path(), "values", std::move(values).error()));
             continue;
         }
-        ORVANE_ASSIGN_OR_RETURN(const std::vector<key::ValueWithData> values, key::values_with_data(key));
-        for (const key::ValueWithData& value : values) {
-            origin.value_name = value.value.name;
-            origin.value_offset = value.value.offset;
-            if (options.values) visitor.value_name(origin, value.value.name);
-            visitor.value_data(origin, value.value.value_type, utils::ByteView(value.data));
+        key::DataBudget budget(hive.data().size());
+        for (const value::RegistryValue& value : *values) {
+            origin.value_name = value.name;
+            origin.value_offset = value.offset;
+            if (options.values) visitor.value_name(origin, value.name);
+            if (!options.data) continue;
+            std::optional<RegistryError> unreadable;
+            const std::vector<std::uint8_t> data = budget.take([&] {
+                auto read = value.raw_data();
+                if (!read) unreadable = read.error();
+                return read;
+            });
+            if (unreadable) ORVANE_TRY(note(problems, walk.path(), "value '" + value.name + "'", *unreadable));
+            visitor.value_data(origin, value.value_type, utils::ByteView(data));
         }
     }
 }
@@ -72,8 +93,8 @@ void visit_deleted(const hive::Hive& hive, const SearchOptions& options, const r
 }  // namespace
 
 Checked<void> visit_records(const hive::Hive& hive, const SearchOptions& options, const recovery::Recovery* deleted,
-                            RecordVisitor& visitor) {
-    ORVANE_TRY(visit_live(hive, options, visitor));
+                            RecordVisitor& visitor, std::vector<SearchProblem>& problems) {
+    ORVANE_TRY(visit_live(hive, options, visitor, problems));
     if (!options.deleted) return {};
     if (deleted) {
         visit_deleted(hive, options, *deleted, visitor);

@@ -3,19 +3,22 @@
 // their data, then, when asked, the deleted keys and values, each handed to a
 // visitor as names and bytes.
 //
-// Live keys come depth first in KeyWalk order. A subkey list or value list
-// that cannot be read ends the walk with its error, as walk() raises it; on
-// a tolerant hive the walk notes it and goes on. Data is read through
-// RegistryValue::raw_data() (inline, one cell or big-data segments) and is
-// bounded per key by a DataBudget, so a value list that names one record over
-// and over cannot make the walk read the image many times; the deleted
-// records share one such budget. Deleted keys come in file order with their
+// Live keys come depth first in KeyWalk order, then with `orphans` the orphan
+// keys below "<orphans>" (OrphanWalk). A subkey list, value list or value
+// data that cannot be read is told as a SearchProblem and the walk goes on
+// past it, as the walks of the command line do; only an internal failure
+// ends it. Data is read through RegistryValue::raw_data() (inline, one cell
+// or big-data segments) and is bounded per key by a DataBudget, so a value
+// list that names one record over and over cannot make the walk read the
+// image many times; the deleted records share one such budget. Deleted keys come in file order with their
 // partial paths and the values their lists still name; then each deleted
 // value that no deleted key lists, without a key.
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "error/failure.hpp"
 #include "hive/hive.hpp"
@@ -30,6 +33,17 @@ struct SearchOptions {
     bool values = true;  // value names
     bool data = true;    // value data
     bool deleted = false;
+    bool orphans = false;  // after the tree, the orphan keys
+};
+
+// Something the walk could not read, or met and went on past.
+struct SearchProblem {
+    std::string path;  // the key's
+    std::string what;  // "subkeys", "values" or "value 'NAME'"
+    error::Failure failure;
+    // A key listed by a second list (KeyWalk's WalkNotice): read once, and
+    // nothing was lost.
+    bool notice = false;
 };
 
 // Where a name or data comes from.
@@ -49,9 +63,12 @@ public:
     virtual void value_data(const Origin& origin, value::ValueType type, utils::ByteView data) = 0;
 };
 
-// Visits what `options` asks for. `deleted` is the hive's scan for deleted
-// records, needed only with options.deleted (nullptr: it is made here).
+// Visits what `options` asks for, appending to `problems` what it went on
+// past. `deleted` is the hive's scan for deleted records, needed only with
+// options.deleted (nullptr: it is made here). Fails only when the root key
+// cannot be read or on an internal failure.
 [[nodiscard]] Checked<void> visit_records(const hive::Hive& hive, const SearchOptions& options,
-                                          const recovery::Recovery* deleted, RecordVisitor& visitor);
+                                          const recovery::Recovery* deleted, RecordVisitor& visitor,
+                                          std::vector<SearchProblem>& problems);
 
 }  // namespace orvane::search

@@ -76,8 +76,11 @@ private:
 Checked<TextCandidates> collect_texts(const hive::Hive& hive, const SearchOptions& options,
                                       const recovery::Recovery* deleted) {
     TextVisitor visitor;
-    ORVANE_TRY(visit_records(hive, options, deleted, visitor));
-    return visitor.take();
+    std::vector<SearchProblem> problems;
+    ORVANE_TRY(visit_records(hive, options, deleted, visitor, problems));
+    TextCandidates found = visitor.take();
+    found.problems = std::move(problems);
+    return found;
 }
 
 Match match_in(const TextCandidates& candidates, std::size_t index, std::size_t start, std::size_t end) {

@@ -33,6 +33,7 @@ struct TextCandidates {
     std::vector<std::string> paths;
     std::vector<std::string> value_names;
     std::vector<TextCandidate> texts;
+    std::vector<SearchProblem> problems;  // what the walk went on past
 };
 
 // In walk order. Fails as visit_records() does.

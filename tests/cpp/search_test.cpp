@@ -227,8 +227,9 @@ TEST(HiveSearch, FindsDataAcrossBigDataSegments) {
     ASSERT_TRUE(matcher.has_value());
     auto found = find_literal(*built.hive, *matcher, SearchOptions{});
     ASSERT_TRUE(found.has_value());
-    ASSERT_EQ(found->size(), 1u);
-    const Match& match = found->front();
+    ASSERT_EQ(found->matches.size(), 1u);
+    EXPECT_TRUE(found->problems.empty());
+    const Match& match = found->matches.front();
     EXPECT_EQ(match.place, Place::Data);
     EXPECT_EQ(match.offset, built.needle_at);
     EXPECT_EQ(match.value_name, "Blob");
@@ -243,15 +244,39 @@ TEST(HiveSearch, PlacesAreSearchedOnlyWhenAsked) {
         auto matcher = LiteralMatcher::create(pattern, false);
         ASSERT_TRUE(matcher.has_value());
         for (int mask = 0; mask < 8; ++mask) {
-            const SearchOptions options{(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, false};
+            const SearchOptions options{(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, false, false};
             auto found = find_literal(*built.hive, *matcher, options);
             ASSERT_TRUE(found.has_value());
             const bool wanted = std::string(pattern) == "root"   ? options.keys
                                 : std::string(pattern) == "blob" ? options.values
                                                                  : options.data;
-            EXPECT_EQ(found->size(), wanted ? 1u : 0u) << pattern << " " << mask;
+            EXPECT_EQ(found->matches.size(), wanted ? 1u : 0u) << pattern << " " << mask;
         }
     }
+}
+
+TEST(HiveSearch, GoesOnPastWhatCannotBeReadAndTellsIt) {
+    testing::ImageBuilder b;
+    testing::Vk bad;
+    bad.name = ascii("NeedleBad");
+    bad.data_size = 64;
+    bad.data_offset = 0x7FFF0;
+    testing::Vk good;
+    good.name = ascii("Needle");
+    const std::uint32_t values = b.add_cell(testing::u32_array({b.add_cell(bad.payload()), b.add_cell(good.payload())}));
+    b.root(testing::add_key(b, "ROOT", 1, 0x7FFF0, 2, values));
+    auto hive = testing::load(b.build());
+    ASSERT_TRUE(hive.has_value());
+    auto matcher = LiteralMatcher::create("needle", false);
+    ASSERT_TRUE(matcher.has_value());
+    auto found = find_literal(**hive, *matcher, SearchOptions{});
+    ASSERT_TRUE(found.has_value());
+    std::vector<std::string> names;
+    for (const Match& match : found->matches) names.push_back(match.value_name);
+    EXPECT_EQ(names, (std::vector<std::string>{"NeedleBad", "Needle"}));
+    std::vector<std::string> told;
+    for (const SearchProblem& problem : found->problems) told.push_back(problem.path + ": " + problem.what);
+    EXPECT_EQ(told, (std::vector<std::string>{": value 'NeedleBad'", ": subkeys"}));
 }
 
 TEST(HiveSearch, RegexSpansBecomeMatchesAtDataOffsets) {

@@ -132,17 +132,34 @@ def test_several_hives_one_damaged(needles, write_hive):
     assert text.stdout == f"==> {needles} <==\nSoftware\\NeedleKey  key name  [NeedleKey]\n"
 
 
-def test_a_list_that_cannot_be_read_fails_the_hive_and_tolerant_goes_on(write_hive):
+def unreadable_parts() -> HiveBuilder:
+    """A root whose subkey list lies past the end of the file, a value
+    "NeedleBad" whose data does too, a value "Needle"; and "LostNeedle", a key
+    node no list names (an orphan)."""
     b = HiveBuilder()
-    needle = b.value("Needle", REG_DWORD, b"\0\0\0\0")
-    b.root(b.key("ROOT", flags=ROOT_FLAGS, subkey_count=1, subkey_list=0x7FFF0, value_count=1,
-                 value_list=b.value_list([needle])))
-    path = write_hive(b)
-    strict = run("find", "needle", path)
-    assert strict.returncode == 1 and strict.stderr.startswith(f"orvane: {path}: ")
-    tolerant = run("find", "needle", path, "--tolerant")
-    assert tolerant.returncode == 0
-    assert tolerant.stdout == "\\  Needle  value name  [Needle]\n"
+    values = [b.value("Needle", REG_DWORD, b"\0\0\0\0"), b.vk("NeedleBad", REG_BINARY, 64, 0x7FFF0)]
+    root = b.key("ROOT", flags=ROOT_FLAGS, subkey_count=1, subkey_list=0x7FFF0, value_count=2,
+                 value_list=b.value_list(values))
+    b.root(root)
+    b.key("LostNeedle", parent=root)
+    return b
+
+
+@pytest.mark.parametrize(("args", "status", "stdout", "stderr"), [
+    # Every reading command goes on past what it cannot read, tells it, and ends with status 1.
+    ([], 1, ["\\  Needle  value name  [Needle]", "\\  NeedleBad  value name  [Needle]Bad"],
+     ["(root): value 'NeedleBad' not read: Invalid offset 0x7fff0 (hive size: 0x2000)",
+      "(root): subkeys not read: Invalid offset 0x7fff0 (hive size: 0x2000)"]),
+    (["--keys"], 1, [], ["(root): subkeys not read: Invalid offset 0x7fff0 (hive size: 0x2000)"]),
+    # Read tolerantly the orphan keys are searched too, below <orphans>.
+    (["--tolerant", "--keys"], 0, ["<orphans>\\LostNeedle  key name  Lost[Needle]"],
+     ["Skipped subkey list at offset 0x7fff0: Invalid offset 0x7fff0 (hive size: 0x2000)"]),
+])
+def test_what_cannot_be_read_is_told_and_the_search_goes_on(write_hive, args, status, stdout, stderr):
+    path = write_hive(unreadable_parts())
+    result = run("find", "needle", path, *args)
+    assert (result.returncode, result.stdout.splitlines()) == (status, stdout)
+    assert result.stderr.splitlines() == [f"orvane: {path}: {line}" for line in stderr]
 
 
 @pytest.mark.parametrize("args", [["", "--regex"], [""], ["(", "--regex"]])
@@ -173,6 +190,18 @@ class TestHiveFind:
 
         with pytest.raises(KeyError):
             open_tree(NEEDLES).find(Boom())
+
+    def test_on_error_or_the_first_failure_raised(self, write_hive):
+        hive = orvane.Hive.open(write_hive(unreadable_parts()))
+        told = []
+        found = hive.find("needle", on_error=lambda *args: told.append(args))
+        assert [(m[1], m[2]) for m in found] == [("Needle", "value"), ("NeedleBad", "value")]
+        assert [(path, type(problem), what) for path, problem, what in told] == [
+            ("", ValueError, "value 'NeedleBad'"), ("", ValueError, "subkeys")]
+        with pytest.raises(ValueError, match="Invalid offset 0x7fff0"):
+            hive.find("needle")
+        orphans = hive.find("lostneedle", include_orphans=True, on_error=lambda *args: None)
+        assert [m[0] for m in orphans] == ["<orphans>\\LostNeedle"]
 
     def test_data_in_big_data_cells_and_at_the_end(self, open_tree):
         big = bytes(16340) + utf16("needle") + bytes(8) + b"needl"

@@ -91,7 +91,10 @@ def run(args: argparse.Namespace) -> int:
     several = len(args.hives) > 1
     with open_text(args.output) as out:
         def show(opened: hives.OpenedHive) -> None:
-            matches = opened.hive.find(pattern, case_sensitive=args.case_sensitive, deleted=args.deleted, **chosen)
+            # What cannot be read goes to the hive's damage report and the search goes on,
+            # as in every reading command; --tolerant also searches the orphan keys.
+            matches = opened.hive.find(pattern, case_sensitive=args.case_sensitive, deleted=args.deleted,
+                                       on_error=opened.damage, **chosen)
             batch = Batch(out)
             if args.format == "jsonl":
                 lead = "{" if not several else f'{{"hive":{quote(opened.path)},'
