@@ -263,7 +263,8 @@ TEST(HiveSearch, GoesOnPastWhatCannotBeReadAndTellsIt) {
     bad.data_offset = 0x7FFF0;
     testing::Vk good;
     good.name = ascii("Needle");
-    const std::uint32_t values = b.add_cell(testing::u32_array({b.add_cell(bad.payload()), b.add_cell(good.payload())}));
+    const std::uint32_t bad_cell = b.add_cell(bad.payload());
+    const std::uint32_t values = b.add_cell(testing::u32_array({bad_cell, b.add_cell(good.payload())}));
     b.root(testing::add_key(b, "ROOT", 1, 0x7FFF0, 2, values));
     auto hive = testing::load(b.build());
     ASSERT_TRUE(hive.has_value());
