@@ -1,22 +1,15 @@
 #include "search/literal_matcher.hpp"
 
 #include "base/unicode.hpp"
+#include "search/text_context.hpp"
 
 namespace orvane::search {
-
-namespace {
-
-base::Bytes bytes_of(std::string_view text) noexcept {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-}  // namespace
 
 Result<LiteralMatcher> LiteralMatcher::create(std::string_view pattern, bool case_sensitive) {
     if (pattern.empty()) return error::fail(error::invalid_format("The search pattern is empty"));
     LiteralMatcher matcher(case_sensitive ? no_folding() : case_folding());
     bool latin1 = true;
-    base::Bytes rest = bytes_of(pattern);
+    base::Bytes rest = utf8_bytes(pattern);
     while (!rest.empty()) {
         const base::Utf8Step step = base::decode_utf8_step(rest);
         if (!step.valid) return error::fail(error::invalid_format("The search pattern is not valid UTF-8"));
@@ -42,7 +35,7 @@ Result<LiteralMatcher> LiteralMatcher::create(std::string_view pattern, bool cas
 
 std::optional<NameHit> LiteralMatcher::find_in_name(std::string_view name) const noexcept {
     // Names are short: each start is tried in turn, decoding as it compares.
-    base::Bytes start = bytes_of(name);
+    base::Bytes start = utf8_bytes(name);
     for (std::size_t index = 0; !start.empty(); ++index) {
         base::Bytes at = start;
         std::size_t matched = 0;
@@ -62,8 +55,7 @@ std::optional<NameHit> LiteralMatcher::find_in_name(std::string_view name) const
 bool LiteralMatcher::utf16_at(utils::Bytes bytes, std::size_t at) const noexcept {
     // The caller has checked that 2 * units_.size() bytes lie at `at`.
     for (std::size_t i = 0; i < units_.size(); ++i) {
-        const auto unit = static_cast<std::uint16_t>(bytes[at + 2 * i] | (bytes[at + 2 * i + 1] << 8));
-        if (fold_->units[unit] != units_[i]) return false;
+        if (fold_->units[unit_at(bytes, at + 2 * i)] != units_[i]) return false;
     }
     return true;
 }

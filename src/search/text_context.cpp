@@ -10,14 +10,10 @@ namespace {
 
 bool is_surrogate(std::uint16_t unit) noexcept { return unit >= 0xD800 && unit <= 0xDFFF; }
 
-std::uint16_t unit_at(utils::Bytes bytes, std::uint64_t at) noexcept {
-    return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-}
-
 // The UTF-8 byte position of character `index` of `text` (its end when it
 // has fewer).
 std::size_t position_of(std::string_view text, std::size_t index) noexcept {
-    const base::Bytes all(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    const base::Bytes all = utf8_bytes(text);
     std::size_t at = 0;
     for (std::size_t i = 0; i < index && at < all.size(); ++i) at += base::decode_utf8_step(all.subspan(at)).length;
     return at;

@@ -16,6 +16,16 @@
 
 namespace orvane::search {
 
+// The bytes of UTF-8 text, for the UTF-8 decoder.
+inline utils::Bytes utf8_bytes(std::string_view text) noexcept {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// The UTF-16LE unit at `at`; the caller has checked that two bytes lie there.
+inline std::uint16_t unit_at(utils::Bytes bytes, std::uint64_t at) noexcept {
+    return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+
 // Whether a UTF-16 unit reads as a printable character in text (not a
 // surrogate, a control character or unassigned). A unit above U+00FF whose
 // low byte is 0 is taken for none: it is what ASCII text in UTF-16LE gives

@@ -7,10 +7,6 @@ namespace orvane::search {
 
 namespace {
 
-std::uint16_t unit_at(utils::Bytes bytes, std::uint64_t at) noexcept {
-    return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-}
-
 bool is_string_type(value::ValueType type) noexcept {
     using Kind = value::ValueType::Kind;
     const Kind kind = type.kind();
@@ -94,7 +90,7 @@ void text_runs(value::ValueType type, utils::ByteView data, std::vector<TextRun>
 
 std::uint64_t run_byte_offset(const TextRun& run, std::size_t index) noexcept {
     if (run.encoding != Encoding::Utf16Le) return run.offset + index;
-    const base::Bytes text(reinterpret_cast<const std::uint8_t*>(run.text.data()), run.text.size());
+    const base::Bytes text = utf8_bytes(run.text);
     std::uint64_t units = 0;
     std::size_t at = 0;
     for (std::size_t i = 0; i < index && at < text.size(); ++i) {
