@@ -49,7 +49,8 @@ Checked<void> visit_live(const hive::Hive& hive, const SearchOptions& options, R
         for (const value::RegistryValue& value : *values) {
             origin.value_name = value.name;
             origin.value_offset = value.offset;
-            if (options.values) visitor.value_name(origin, value.name);
+            // An unnamed value is shown as "(default)", a name it does not have.
+            if (options.values && value.name_length != 0) visitor.value_name(origin, value.name);
             if (!options.data) continue;
             std::optional<RegistryError> unreadable;
             const std::vector<std::uint8_t> data = budget.take([&] {
@@ -69,7 +70,7 @@ void visit_deleted(const hive::Hive& hive, const SearchOptions& options, const r
     const auto visit_value = [&](Origin origin, const recovery::DeletedValue& value) {
         origin.value_name = value.value.name;
         origin.value_offset = value.offset;
-        if (options.values) visitor.value_name(origin, value.value.name);
+        if (options.values && value.value.name_length != 0) visitor.value_name(origin, value.value.name);
         if (!options.data) return;
         const std::vector<std::uint8_t> data = budget.take([&] { return found.data_of(value); });
         visitor.value_data(origin, value.value.value_type, utils::ByteView(data));

@@ -27,6 +27,7 @@ NEEDLES = Key("ROOT", [], [
         Value("Narrow", REG_BINARY, b"\xff\0needle ascii\0"),
         Value("Odd", REG_BINARY, b"\x01" + utf16("needle") + b"\0\0"),
         Value("NeedleName", REG_DWORD, struct.pack("<I", 7)),
+        Value("", REG_SZ, sz("unnamed")),
     ], [Key("NeedleKey"), Key("Größe")]),
 ], flags=ROOT_FLAGS)
 DATA = {("Software", "Path", "data", "utf-16le", 18), ("Software", "List", "data", "utf-16le", 12),
@@ -69,6 +70,9 @@ def test_where_and_case(needles, args, expected):
     # Names fold beyond ASCII (simple folding: ß stays ß).
     ("GRÖßE", [], {("Software\\Größe", None, "key", "name", 0)}),
     ("GRÖSSE", [], set()),
+    # An unnamed value is listed as "(default)", but that is no name of its own.
+    ("default", [], set()),
+    ("unnamed", [], {("Software", "(default)", "data", "utf-16le", 0)}),
     (r"need?le\s+(in|ascii)", ["--regex"], {("Software", "List", "data", "utf-16le", 12),
                                            ("Software", "Narrow", "data", "latin-1", 2)}),
     (r"^needle", ["--regex", "--keys", "--values"], {VALUE, KEY}),
