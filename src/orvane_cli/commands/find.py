@@ -10,7 +10,9 @@ CONTEXT" or "PATH  NAME  data ENCODING at OFFSET  CONTEXT", the match in
 brackets within a few characters of its context; matches among the deleted
 records begin with "(deleted) " and carry partial paths. With several hives
 each hive's matches follow a "==> HIVE <==" line. jsonl: one object per
-match, "hive" first with several hives.
+match, "hive" first with several hives. A list or value data that cannot be
+read is told on stderr and the search goes on; the run then ends with
+status 1. Finding nothing is no failure.
 """
 
 from __future__ import annotations
