@@ -38,6 +38,8 @@
 #include "value/registry_value.hpp"
 #include "recovery/plausible_records.hpp"
 #include "recovery/recovery.hpp"
+#include "search/find_literal.hpp"
+#include "search/text_candidates.hpp"
 #include "table/hive_tables.hpp"
 #include "transaction_log/marvin32.hpp"
 #include "transaction_log/replay.hpp"
@@ -296,6 +298,56 @@ inline std::uint64_t read_tables_image(Bytes input) {
         rows += drain_table(*loaded, table::TableKind::Values);
     }
     return rows;
+}
+
+struct SearchCounts {
+    std::size_t matches = 0;     // over every pattern and reading
+    std::size_t texts = 0;       // texts a regular expression would be tested on
+    std::size_t largest_context = 0;  // the most bytes one match's texts held
+};
+
+// The whole-hive search, deleted records included, on the strict and the
+// tolerant reading of `input`: literal patterns (one made of the input's
+// last bytes, so mutations steer it; short ones that match often; a
+// non-Latin-1 one), each folded and not; then every text gathered for a
+// regular expression, with spans of the first ones turned into matches.
+inline SearchCounts search_image(Bytes input) {
+    SearchCounts counts;
+    const std::string patterns[] = {utils::read_ascii_string(input.last(std::min<std::size_t>(input.size(), 4))),
+                                    "a", "nk", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5"};
+    const auto note = [&](const search::Match& match) {
+        ++counts.matches;
+        counts.largest_context = std::max(counts.largest_context,
+                                          match.before.size() + match.text.size() + match.after.size());
+    };
+    for (const bool tolerant : {false, true}) {
+        auto image = hive::HiveData::copy_of(input);
+        auto loaded =
+            tolerant ? hive::Hive::from_data_tolerant(std::move(image)) : hive::Hive::from_data(std::move(image));
+        if (!loaded) continue;
+        const hive::Hive& hive = **loaded;
+        const recovery::Recovery found = recovery::Recovery::scan(hive);
+        search::SearchOptions options;
+        options.deleted = true;
+        options.orphans = tolerant;
+        for (const std::string& pattern : patterns) {
+            for (const bool case_sensitive : {false, true}) {
+                auto matcher = search::LiteralMatcher::create(pattern, case_sensitive);
+                if (!matcher) continue;
+                auto matches = search::find_literal(hive, *matcher, options, &found);
+                if (!matches) continue;
+                for (const search::Match& match : matches->matches) note(match);
+            }
+        }
+        auto texts = search::collect_texts(hive, options, &found);
+        if (!texts) continue;
+        counts.texts += texts->texts.size();
+        for (std::size_t i = 0; i < std::min<std::size_t>(texts->texts.size(), 64); ++i) {
+            const std::size_t length = texts->texts[i].run.text.size();
+            note(search::match_in(*texts, i, length / 3, length + 5));
+        }
+    }
+    return counts;
 }
 
 // Loads `image` the tolerant way (a wrong checksum is only noted), walks it,

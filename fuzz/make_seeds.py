@@ -165,6 +165,7 @@ def main() -> int:
     hives = hive_seeds()
     write("fuzz_hive", hives)
     write("fuzz_recovery", recovery_seeds(hives))
+    write("fuzz_find", recovery_seeds(hives))  # live and deleted records, every value type
     write("fuzz_transaction_log", log_seeds())
     write("fuzz_strings", string_seeds())
     return 0

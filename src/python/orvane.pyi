@@ -1,6 +1,7 @@
 """Python module definition"""
 
 import datetime
+import re
 from collections.abc import Callable, Iterator, Sequence
 from typing import Literal, final
 
@@ -12,6 +13,22 @@ class DirtyHiveWarning(UserWarning):
 
 def open(path: str, *, logs: Literal["auto", "none"] | None | Sequence[str] = "auto", tolerant: bool = False) -> Hive:
     """Open a hive as the command line does: with the transaction logs found beside it (logs='auto'), none (logs='none') or the paths given; tolerant=True reads a damaged file with open_tolerant and no logs. Warns with DirtyHiveWarning when the result is still dirty"""
+
+# One match of Hive.find: (path, value_name, where, encoding, offset, before, text, after, deleted,
+# key_offset, value_offset).
+FindMatch = tuple[
+    str | None,
+    str | None,
+    Literal["key", "value", "data"],
+    Literal["name", "utf-16le", "latin-1"],
+    int,
+    str,
+    str,
+    str,
+    bool,
+    int,
+    int,
+]
 
 @final
 class Hive:
@@ -59,6 +76,19 @@ class Hive:
         """Get the keys at and below key_path as a table (Arrow PyCapsule stream, or columns as lists), depth first as walk(); deleted=True appends the deleted keys"""
     def values_table(self, key_path: str = "", *, deleted: bool = False) -> HiveTable:
         """Get the values of the keys at and below key_path as a table (Arrow PyCapsule stream, or columns as lists), depth first as walk(); deleted=True appends the deleted values"""
+    def find(
+        self,
+        pattern: str | re.Pattern[str],
+        *,
+        case_sensitive: bool = False,
+        keys: bool = True,
+        values: bool = True,
+        data: bool = True,
+        deleted: bool = False,
+        include_orphans: bool | None = None,
+        on_error: Callable[[str, OSError | ValueError, str], object] | None = None,
+    ) -> list[FindMatch]:
+        """Search key names, value names and value data (as UTF-16LE and Latin-1 text) in one walk for pattern: a str is matched literally (letters in any case unless case_sensitive), an re.Pattern with its search(); keys, values and data choose where; deleted=True searches the deleted keys and values too, include_orphans (by default on a hive from open_tolerant only) the orphan keys below "<orphans>" as walk() does. A subkey list, value list or value data that cannot be read is handed to on_error(path, exception, what), what being 'subkeys', 'values' or "value 'NAME'", and the search goes on; without on_error the first is raised. Returns (path, value_name, where, encoding, offset, before, text, after, deleted, key_offset, value_offset) tuples in walk order: where is 'key', 'value' or 'data'; encoding 'name', 'utf-16le' or 'latin-1'; offset the character index in a name or the byte offset in the data; path None for a deleted value no deleted key lists"""
 
 @final
 class HiveTable:

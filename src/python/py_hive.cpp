@@ -8,6 +8,7 @@
 #include "python/errors.hpp"
 #include "python/guarded.hpp"
 #include "python/py_hive_deleted.hpp"
+#include "python/py_hive_find.hpp"
 #include "python/py_hive_logs.hpp"
 #include "python/py_hive_table.hpp"
 #include "python/py_registry_key.hpp"
@@ -228,6 +229,10 @@ PyMethodDef hive_methods[] = {
      .ml_doc = "values_table($self, key_path='', *, deleted=False)\n--\n\n"
                "Get the values of the keys at and below key_path as a table (Arrow PyCapsule stream, or columns "
                "as lists), depth first as walk(); deleted=True appends the deleted values"},
+    {.ml_name = "find",
+     .ml_meth = fast_method(hive_find),
+     .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+     .ml_doc = hive_find_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -37,7 +37,7 @@ void PrintTo(const Input& input, std::ostream* out) { *out << input.target << "/
 
 std::vector<Input> inputs_in(const std::filesystem::path& root) {
     std::vector<Input> inputs;
-    for (const char* target : {"fuzz_hive", "fuzz_transaction_log", "fuzz_strings", "fuzz_recovery", "fuzz_carve", "fuzz_lznt1", "fuzz_tables"}) {
+    for (const char* target : {"fuzz_hive", "fuzz_transaction_log", "fuzz_strings", "fuzz_recovery", "fuzz_carve", "fuzz_lznt1", "fuzz_tables", "fuzz_find"}) {
         if (!std::filesystem::is_directory(root / target)) continue;
         for (const auto& entry : std::filesystem::directory_iterator(root / target)) {
             if (entry.is_regular_file()) inputs.push_back({target, entry.path()});
@@ -65,6 +65,10 @@ void replay(const Input& input) {
         EXPECT_LE(counts.opened, counts.items);
     } else if (input.target == "fuzz_tables") {
         (void)read_tables_image(bytes);
+    } else if (input.target == "fuzz_find") {
+        // Context is a few characters either side of a match in one name or value.
+        const SearchCounts counts = search_image(bytes);
+        EXPECT_LE(counts.largest_context, 2 * 4 * search::context_characters + 3 * bytes.size());
     } else if (input.target == "fuzz_lznt1") {
         (void)decode_lznt1(bytes);
     } else if (input.target == "fuzz_transaction_log") {
@@ -92,7 +96,7 @@ TEST_P(FuzzSeed, ReplaysWithoutFault) { replay(GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Seeds, FuzzSeed, ::testing::ValuesIn(inputs_in(seeds_dir)), test_name);
 
 TEST(FuzzSeedsExist, EveryTargetHasSeeds) {
-    for (const char* target : {"fuzz_hive", "fuzz_transaction_log", "fuzz_strings", "fuzz_recovery", "fuzz_carve", "fuzz_lznt1", "fuzz_tables"}) {
+    for (const char* target : {"fuzz_hive", "fuzz_transaction_log", "fuzz_strings", "fuzz_recovery", "fuzz_carve", "fuzz_lznt1", "fuzz_tables", "fuzz_find"}) {
         SCOPED_TRACE(target);
         EXPECT_FALSE(std::filesystem::is_empty(seeds_dir / target));
     }
