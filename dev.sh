@@ -44,7 +44,7 @@ setup_python() {  # flavour, interpreter
   # The main flavour also gets the engines the table tests and the Spark
   # example run on (pyspark is pure Python; Java 17 is on these machines).
   local extras=test
-  [ "$flavour" = 3.13 ] && extras="test spark duckdb"
+  [ "$flavour" = 3.13 ] && extras="test spark engines"
   wanted=$(cat "$root/requirements-dev.txt"; "$env/bin/python" - "$root/pyproject.toml" $extras <<'PY'
 import sys, tomllib
 with open(sys.argv[1], "rb") as f:

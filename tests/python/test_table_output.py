@@ -126,3 +126,13 @@ def test_spark_example_writes_every_hive_and_finds_the_run_keys(corpus_dir, tmp_
     keys = pq.read_table(out / "keys")
     for hive in hives:
         assert keys.column("hive").to_pylist().count(str(hive)) == orvane.Hive.open(str(hive)).keys_table().num_rows
+
+
+def test_polars_takes_the_tables_as_they_are(corpus_dir):
+    polars = pytest.importorskip("polars")
+    hive = orvane.Hive.open(str(corpus_dir / "SYSTEM"))
+    keys = polars.DataFrame(hive.keys_table())
+    assert keys["path"].to_list() == hive.keys_table().column("path")
+    assert str(keys.schema["last_written"]) == "Datetime(time_unit='us', time_zone='UTC')"
+    values = polars.DataFrame(hive.values_table("Select"))
+    assert dict(zip(values["name"].to_list(), values["integer"].to_list()))["Current"] == 1
