@@ -71,6 +71,7 @@ class OpenedHive(NamedTuple):
     path: str
     note: str | None  # a line for stderr about logs and dirty state, if any
     damage: Damage
+    tolerant: bool = False  # read with open_tolerant
 
 
 def sequence_text(block: orvane.BaseBlock) -> str:
@@ -92,12 +93,13 @@ def open_hive(path: str, reading: Reading = Reading()) -> OpenedHive:
     except (OSError, ValueError) as problem:
         raise FileFailure(path, problem) from None
     if told:
-        return OpenedHive(hive, path, "; ".join(str(warning.message) for warning in told), Damage(path))
+        return OpenedHive(hive, path, "; ".join(str(warning.message) for warning in told), Damage(path),
+                          reading.tolerant)
     applied = hive.applied_logs()
     if applied:
         return OpenedHive(hive, path, f"{path}: logs applied: {', '.join(applied)}; clean "
-                                      f"({sequence_text(hive.base_block())})", Damage(path))
-    return OpenedHive(hive, path, None, Damage(path))
+                                      f"({sequence_text(hive.base_block())})", Damage(path), reading.tolerant)
+    return OpenedHive(hive, path, None, Damage(path), reading.tolerant)
 
 
 def problem_lines(opened: OpenedHive) -> list[str]:

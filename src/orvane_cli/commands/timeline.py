@@ -40,6 +40,20 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
                              "time,hive,artifact,description (key rows: artifact 'key', the path as description)")
 
 
+def key_times(opened: hives.OpenedHive):
+    """(last-written FILETIME, path) of every key, in walk order. A hive read
+    exactly gives them as two whole columns of its keys table; one whose lists
+    cannot all be read, or read tolerantly (whose walk ends with the orphan
+    keys), is walked key by key, the damage told as the other commands tell it."""
+    if not opened.tolerant:
+        try:
+            table = opened.hive.keys_table()
+            return zip(table.column("last_written_filetime"), table.column("path"))
+        except (OSError, ValueError):
+            pass  # the walk below goes on past what the table could not read
+    return ((key.last_written_filetime(), path) for path, key in hives.walk(opened))
+
+
 def run(args: argparse.Namespace) -> int:
     reading = options.reading(args, len(args.hives))
     since = args.since if args.since is not None else 0
@@ -53,8 +67,7 @@ def run(args: argparse.Namespace) -> int:
         number = index[opened.path]
         start = len(entries)
         try:
-            for path, key in hives.walk(opened):
-                filetime = key.last_written_filetime()
+            for filetime, path in key_times(opened):
                 if filetime >= since and (until is None or filetime <= until):
                     entries.append((filetime, number, path))
             if args.artifacts:
