@@ -104,3 +104,24 @@ class TestStress:
         del hive
         results = run_threads([lambda: [walk(k, []) for k in subkeys]] * 8)
         assert all(r == expected for r in results)
+
+
+def test_tables_consumed_from_two_threads_at_once(corpus_dir):
+    """Two threads read the same hive's tables at the same moment: through
+    column() (no pyarrow, so on every interpreter) and, where this
+    interpreter has pyarrow, through the Arrow stream of one table object."""
+    hive = orvane.Hive.open(str(corpus_dir / "NTUSER.DAT"))
+    values = hive.values_table()
+
+    def columns():
+        return values.column("path"), values.column("data"), hive.keys_table().column("last_written_filetime")
+
+    first, second = run_threads([columns, columns])
+    assert first == second
+    try:
+        import pyarrow
+    except ImportError:
+        return
+    streamed = run_threads([lambda: pyarrow.table(values), lambda: pyarrow.table(values)])
+    assert streamed[0].equals(streamed[1])
+    assert streamed[0].column("path").to_pylist() == first[0]
