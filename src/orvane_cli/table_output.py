@@ -42,7 +42,7 @@ def table_of(hive, name: str, key_path: str | None):
     return hive.keys_table(key_path or "") if name == "keys" else hive.values_table(key_path or "")
 
 
-def _parquet_modules():
+def require_parquet():
     try:
         import pyarrow
         import pyarrow.parquet
@@ -53,17 +53,23 @@ def _parquet_modules():
 
 def write_parquet(table, path: str) -> int:
     """Streams one table into a Parquet file; returns its rows."""
-    pyarrow, parquet = _parquet_modules()
+    pyarrow, parquet = require_parquet()
     reader = pyarrow.RecordBatchReader.from_stream(table)
     rows = 0
     try:
         os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-        with parquet.ParquetWriter(path, reader.schema) as writer:
+        writer = parquet.ParquetWriter(path, reader.schema)
+    except OSError as problem:
+        raise FileFailure(path, problem) from None
+    try:
+        with writer:
             for batch in reader:
                 writer.write_batch(batch)
                 rows += batch.num_rows
-    except OSError as problem:
-        raise FileFailure(path, problem) from None
+    except BaseException:
+        # A hive that fails part-way leaves no file that looks whole.
+        os.remove(path)
+        raise
     return rows
 
 

@@ -136,3 +136,15 @@ def test_polars_takes_the_tables_as_they_are(corpus_dir):
     assert str(keys.schema["last_written"]) == "Datetime(time_unit='us', time_zone='UTC')"
     values = polars.DataFrame(hive.values_table("Select"))
     assert dict(zip(values["name"].to_list(), values["integer"].to_list()))["Current"] == 1
+
+
+def test_a_hive_that_fails_part_way_leaves_no_table_file(write_hive, tmp_path):
+    pytest.importorskip("pyarrow.parquet")
+    from hive_builder import HiveBuilder, Key
+    builder = HiveBuilder()
+    builder.tree(Key("ROOT", subkeys=[Key("A"), Key("Broken", subkey_count=2, subkey_list=0x7FFF0)], list_kind="li"))
+    out = tmp_path / "out"
+    result = run("dump", "--tables", "keys", "--format", "parquet", "-o", out, write_hive(builder))
+    assert result.returncode == 1
+    assert "Invalid offset 0x7fff0" in result.stderr
+    assert not (out / "keys.parquet").exists()

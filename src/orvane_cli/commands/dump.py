@@ -113,7 +113,7 @@ def _run_tables(args: argparse.Namespace, reading: hives.Reading, names: list[st
         raise options.UsageError(f"--tables writes into a folder, and {folder} is a file")
     several = len(args.hives) > 1
     if args.format == "parquet":
-        table_output._parquet_modules()  # the usage error before any hive is read
+        table_output.require_parquet()  # the usage error before any hive is read
         if args.jobs > 1 and several:
             return _tables_parallel(args, reading, names, meter)
 
