@@ -48,6 +48,14 @@ max_len() {
   esac
 }
 
+# Merged seeds are kept at most this long.
+seed_len() {
+  case $1 in
+    fuzz_strings) echo 4096 ;;
+    *) echo 16384 ;;
+  esac
+}
+
 # clang with its libFuzzer and sanitizer runtimes; cmake and ninja from the
 # project's venv when ./dev.sh has made it, else from Debian.
 apt_install build-essential clang libclang-rt-14-dev
@@ -148,9 +156,10 @@ if [ "${ORVANE_FUZZ_KEEP:-0}" = 1 ]; then
   for target in "${targets[@]}"; do
     mkdir -p "$root/fuzz/seeds/$target"
     before=$(ls "$root/fuzz/seeds/$target" | wc -l)
-    # Only what reaches new code is added, each input minimised first (-merge=1
-    # keeps the smallest input of each feature); none longer than max_len.
-    "$build/fuzz/$target" -merge=1 -max_len="$(max_len "$target")" -timeout=10 -rss_limit_mb=2048 \
+    # Only what reaches new edges is added (-use_counters=0: hit counts would
+    # keep thousands of inputs a run), the smallest input of each, read up to
+    # 16 KiB: the repository stays small and the runs lengthen inputs again.
+    "$build/fuzz/$target" -merge=1 -use_counters=0 -max_len="$(seed_len "$target")" -timeout=10 -rss_limit_mb=2048 \
       "$root/fuzz/seeds/$target" "$build/corpus/$target" >"$build/$target.merge.log" 2>&1
     log "$target: $(( $(ls "$root/fuzz/seeds/$target" | wc -l) - before )) inputs added to fuzz/seeds/$target"
   done
