@@ -110,11 +110,9 @@ class TextTables:
 
     def write(self, label: str, name: str, table) -> int:
         columns = table.column_names
-        data = [table.column(column) for column in columns]
-        for i, column in enumerate(columns):
-            if column in TIME_COLUMNS:  # datetimes as the other formats write times
-                filetimes = table.column(f"{column}_filetime")
-                data[i] = [times.iso(t) if t else None for t in filetimes]
+        # Times as the other formats write them, from their stored FILETIMEs.
+        data = [[times.iso(t) if t else None for t in table.column(f"{column}_filetime")]
+                if column in TIME_COLUMNS else table.column(column) for column in columns]
         out = self._file(name, columns)
         rows = zip(*data)
         if self.fmt == "csv":
