@@ -57,21 +57,20 @@ def dump_hive(opened: hives.OpenedHive, key_path: str | None, writer, hive_label
     return count
 
 
-def _dump_part(path: str, reading: hives.Reading, key_path: str | None, fmt: str, hive_label: str | None,
-               part: str) -> tuple[list[str], int, bool]:
-    """One hive in a worker process, into its own part file. Returns the
-    messages for stderr, the number of keys written and whether the hive
-    failed (not read at all, or read in part)."""
+def _in_worker(path: str, reading: hives.Reading, write, *arguments) -> tuple[list[str], int, bool]:
+    """One hive in a worker process: write(opened, *arguments) returns the
+    keys written. Returns the messages for stderr, in the order the parent
+    tells them, the keys written and whether the hive failed (not read at
+    all, or read in part)."""
     messages: list[str] = []
     keys = 0
     try:
         opened = hives.open_hive(path, reading)
         if opened.note:
             messages.append(opened.note)
-        opened.damage.tell = messages.append  # in the order the parent writes its parts
+        opened.damage.tell = messages.append
         try:
-            with open_writer(fmt, part, with_hive=True, header=False) as writer:
-                keys = dump_hive(opened, key_path, writer, hive_label)
+            keys = write(opened, *arguments)
         finally:
             messages.extend(hives.problem_lines(opened))
     except FileFailure as failure:
@@ -83,23 +82,35 @@ def _dump_part(path: str, reading: hives.Reading, key_path: str | None, fmt: str
     return messages, keys, opened.damage.count > 0
 
 
-def _tables_part(path: str, reading: hives.Reading, names: list[str], key_path: str | None, folder: str,
-                 partitioned: bool) -> tuple[list[str], int, bool]:
-    """One hive's Parquet tables in a worker process; as _dump_part."""
-    messages: list[str] = []
-    try:
-        opened = hives.open_hive(path, reading)
-        if opened.note:
-            messages.append(opened.note)
-        try:
-            keys = table_output.write_hive_parquet(opened, names, key_path, folder, partitioned)
-        finally:
-            messages.extend(hives.problem_lines(opened))
-    except FileFailure as failure:
-        return messages + [str(failure)], 0, True
-    except (OSError, ValueError, RuntimeError) as problem:
-        return messages + [f"{path}: {reason(problem)}"], 0, True
-    return messages, keys, False
+def _dump_part(opened: hives.OpenedHive, key_path: str | None, fmt: str, part: str) -> int:
+    """One hive into its own part file."""
+    with open_writer(fmt, part, with_hive=True, header=False) as writer:
+        return dump_hive(opened, key_path, writer, opened.path)
+
+
+def _in_processes(args: argparse.Namespace, reading: hives.Reading, meter: progress.Progress, write,
+                  arguments, done=None) -> int:
+    """_in_worker(hive, reading, write, *arguments(i)) for each hive, in up to
+    --jobs processes; the messages are told and done(i) called in the order
+    of the arguments. Returns the exit status."""
+    # Imported here: the process pool's modules would add a quarter to the
+    # start-up time of every command.
+    from concurrent.futures import ProcessPoolExecutor
+
+    status = 0
+    with ProcessPoolExecutor(max_workers=min(args.jobs, len(args.hives))) as pool:
+        futures = [pool.submit(_in_worker, path, reading, write, *arguments(i)) for i, path in enumerate(args.hives)]
+        for i, future in enumerate(futures):
+            messages, keys, failed = future.result()
+            for message in messages:
+                error(message)
+            if failed:
+                status = 1
+            if done is not None:
+                done(i)
+            meter.add_keys(keys)
+            meter.hive_done()
+    return status
 
 
 def _run_tables(args: argparse.Namespace, reading: hives.Reading, names: list[str], meter: progress.Progress) -> int:
@@ -115,7 +126,8 @@ def _run_tables(args: argparse.Namespace, reading: hives.Reading, names: list[st
     if args.format == "parquet":
         table_output.require_parquet()  # the usage error before any hive is read
         if args.jobs > 1 and several:
-            return _tables_parallel(args, reading, names, meter)
+            return _in_processes(args, reading, meter, table_output.write_hive_parquet,
+                                 lambda i: (names, args.key, folder, True))
 
         def work(opened: hives.OpenedHive) -> None:
             try:
@@ -138,23 +150,6 @@ def _run_tables(args: argparse.Namespace, reading: hives.Reading, names: list[st
         return hives.run_each(args.hives, reading, write)
     finally:
         text.close()
-
-
-def _tables_parallel(args: argparse.Namespace, reading: hives.Reading, names: list[str],
-                     meter: progress.Progress) -> int:
-    from concurrent.futures import ProcessPoolExecutor
-
-    status = 0
-    with ProcessPoolExecutor(max_workers=min(args.jobs, len(args.hives))) as pool:
-        futures = [pool.submit(_tables_part, path, reading, names, args.key, args.output, True) for path in args.hives]
-        for future in futures:
-            messages, keys, failed = future.result()
-            for message in messages:
-                error(message)
-            status = 1 if failed else status
-            meter.add_keys(keys)
-            meter.hive_done()
-    return status
 
 
 def run(args: argparse.Namespace) -> int:
@@ -188,28 +183,15 @@ def run(args: argparse.Namespace) -> int:
 
 
 def _run_parallel(args: argparse.Namespace, reading: hives.Reading, writer, meter: progress.Progress) -> int:
-    status = 0
-    # Imported here: the process pool's modules would add a quarter to the
-    # start-up time of every command.
     import tempfile
-    from concurrent.futures import ProcessPoolExecutor
 
-    with tempfile.TemporaryDirectory(prefix="orvane-dump-") as scratch, \
-            ProcessPoolExecutor(max_workers=min(args.jobs, len(args.hives))) as pool:
-        futures = [pool.submit(_dump_part, path, reading, args.key, args.format, path,
-                               os.path.join(scratch, f"part{i}"))
-                   for i, path in enumerate(args.hives)]
-        for i, future in enumerate(futures):
-            messages, keys, failed = future.result()
-            for message in messages:
-                error(message)
-            if failed:
-                status = 1
-            part = os.path.join(scratch, f"part{i}")
-            if os.path.exists(part):
-                writer.append_part(part)
-                os.remove(part)
-            meter.add_keys(keys)
-            meter.hive_done()
-    return status
+    with tempfile.TemporaryDirectory(prefix="orvane-dump-") as scratch:
+        def part(i: int) -> str:
+            return os.path.join(scratch, f"part{i}")
 
+        def append(i: int) -> None:
+            if os.path.exists(part(i)):
+                writer.append_part(part(i))
+                os.remove(part(i))
+
+        return _in_processes(args, reading, meter, _dump_part, lambda i: (args.key, args.format, part(i)), append)
