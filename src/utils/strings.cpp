@@ -61,6 +61,18 @@ std::size_t decode_utf16(Bytes bytes, bool big_endian, Faults faults, std::strin
         return faults == Faults::Replace;
     };
     for (std::size_t i = 0; i < whole; i += 2) {
+        // Most registry text is ASCII: a run of such units is written at once,
+        // each its own UTF-8 byte, without a capacity check per byte.
+        std::size_t run = 0;
+        while (i + 2 * run < whole && unit(i + 2 * run) < 0x80) ++run;
+        if (run > 0) {
+            const std::size_t at = out.size();
+            out.resize(at + run);
+            const std::size_t low = big_endian ? 1 : 0;
+            for (std::size_t k = 0; k < run; ++k) out[at + k] = static_cast<char>(bytes[i + 2 * k + low]);
+            i += 2 * run;
+            if (i >= whole) break;
+        }
         const std::uint32_t u = unit(i);
         if (u >= 0xD800 && u <= 0xDBFF) {
             const std::uint32_t low = i + 4 <= whole ? unit(i + 2) : 0;
@@ -136,12 +148,18 @@ std::string read_ascii_string(Bytes bytes) {
 }
 
 Result<std::string> read_utf16_string(Bytes bytes, std::uint32_t offset) {
-    // An odd length fails before the content is looked at.
-    if (bytes.size() % 2 != 0) return error::unexpected(invalid_utf16(offset));
     std::string text;
-    if (decode_marked_utf16(bytes, Faults::Stop, text) != clean) return error::unexpected(invalid_utf16(offset));
-    strip_trailing_nuls(text);
+    if (!read_utf16_string_into(bytes, text)) return error::unexpected(invalid_utf16(offset));
     return text;
+}
+
+bool read_utf16_string_into(Bytes bytes, std::string& text) {
+    text.clear();
+    // An odd length fails before the content is looked at.
+    if (bytes.size() % 2 != 0) return false;
+    if (decode_marked_utf16(bytes, Faults::Stop, text) != clean) return false;
+    strip_trailing_nuls(text);
+    return true;
 }
 
 LossyText read_utf16_string_lossy(Bytes bytes) {

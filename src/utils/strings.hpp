@@ -25,6 +25,9 @@ std::string read_ascii_string(Bytes bytes);
 // to strict UTF-8); trailing NULs removed. Any malformed input, or an odd byte
 // count, fails with InvalidUtf16(offset); `offset` is used for nothing else.
 [[nodiscard]] Result<std::string> read_utf16_string(Bytes bytes, std::uint32_t offset);
+// The same decoding into `text` (whose buffer is reused): false where the
+// above fails, and `text` then holds nothing of use.
+[[nodiscard]] bool read_utf16_string_into(Bytes bytes, std::string& text);
 
 // The same strict reading, failing with InvalidUtf16 at the byte offset of
 // the first bad unit (a trailing odd byte: its own offset) instead of a

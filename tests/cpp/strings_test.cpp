@@ -104,6 +104,15 @@ TEST_P(Utf16StringTest, Decodes) {
     }
 }
 
+// Decoding into a reused string gives the same text, whatever it held before.
+TEST_P(Utf16StringTest, IntoAReusedStringAgrees) {
+    std::string text = "left over";
+    EXPECT_EQ(read_utf16_string_into(GetParam().bytes, text), GetParam().expected.has_value());
+    if (GetParam().expected) {
+        EXPECT_EQ(text, *GetParam().expected);
+    }
+}
+
 // The tolerant reader agrees with the strict one wherever that one succeeds,
 // and only then reports the text clean.
 TEST_P(Utf16StringTest, LossyAgreesWhereStrictSucceeds) {
@@ -132,7 +141,12 @@ INSTANTIATE_TEST_SUITE_P(
         Utf16Case{"leading_nul_kept", {0, 0, 'b', 0}, std::string("\0b", 2)},
         Utf16Case{"empty", {}, ""},
         Utf16Case{"mark_only", {0xFF, 0xFE}, ""},
-        Utf16Case{"non_ascii", {0xE9, 0x00, 0xAC, 0x20}, "\xC3\xA9\xE2\x82\xAC"}),
+        Utf16Case{"non_ascii", {0xE9, 0x00, 0xAC, 0x20}, "\xC3\xA9\xE2\x82\xAC"},
+        // ASCII runs around other units, and a unit whose low byte alone is ASCII.
+        Utf16Case{"ascii_runs_around_others", {'a', 0, 'b', 0, 0xE9, 0, 'c', 0, 0x41, 0x01, 'd', 0},
+                  "ab\xC3\xA9" "c\xC5\x81" "d"},
+        Utf16Case{"be_ascii_runs", {0xFE, 0xFF, 0, 'a', 0, 'b', 0x20, 0xAC, 0, 'c'}, "ab\xE2\x82\xAC" "c"},
+        Utf16Case{"ascii_then_lone_surrogate", {'a', 0, 'b', 0, 0x00, 0xDC}, std::nullopt}),
     [](const auto& test) { return std::string(test.param.name); });
 
 struct Utf16LossyCase {
