@@ -36,12 +36,18 @@ public:
     // vector), or none when they cannot be read or no longer fit.
     template <class Fetch>
     std::vector<std::uint8_t> take(Fetch&& fetch) {
-        if (read_ > limit_) return {};
+        if (spent()) return {};
         auto data = fetch();
-        if (!data) return {};
-        read_ += data->size();
-        if (read_ > limit_) return {};
+        if (!data || !admit(data->size())) return {};
         return std::move(*data);
+    }
+
+    // For callers that read the bytes themselves: whether nothing more may be
+    // read, and whether `size` more bytes still fit.
+    bool spent() const noexcept { return read_ > limit_; }
+    bool admit(std::size_t size) noexcept {
+        read_ += size;
+        return read_ <= limit_;
     }
 
 private:

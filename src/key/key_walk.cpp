@@ -9,13 +9,17 @@
 
 namespace orvane::key {
 
-namespace {
-
 // A walk visits each key once, so its nodes are decoded without filling the
 // key cache: a walk of a large hive costs no memory that stays behind it.
-Checked<RegistryKey> read_key(const hive::Hive& hive, std::uint32_t offset) {
+Result<KeyNode> read_key_node(const hive::Hive& hive, std::uint32_t offset) {
     ORVANE_ASSIGN_OR_RETURN(const utils::ByteView payload, hive.get_cell(offset));
-    ORVANE_ASSIGN_OR_RETURN(key::KeyNode node, key::decode_key_node(payload.bytes(), offset, hive.problem_log()));
+    return key::decode_key_node(payload.bytes(), offset, hive.problem_log());
+}
+
+namespace {
+
+Checked<RegistryKey> read_key(const hive::Hive& hive, std::uint32_t offset) {
+    ORVANE_ASSIGN_OR_RETURN(key::KeyNode node, read_key_node(hive, offset));
     return RegistryKey(std::move(node), offset, hive);
 }
 

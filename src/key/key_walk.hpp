@@ -40,6 +40,9 @@ struct WalkNotice {
     std::string text;
 };
 
+// The node of the key at `offset`, read as a walk reads it: past the key cache.
+[[nodiscard]] Result<KeyNode> read_key_node(const hive::Hive& hive, std::uint32_t offset);
+
 class KeyWalk {
 public:
     explicit KeyWalk(RegistryKey start);
@@ -56,6 +59,8 @@ public:
     // The current key's path relative to the start key ("A", "A\B").
     const std::string& path() const noexcept { return path_; }
     const RegistryKey& key() const noexcept { return current_; }
+    // The current key's depth below the start key (0 for the start key).
+    std::size_t depth() const noexcept { return frames_.size(); }
 
     // Once next() has returned false: walks on from `start` (path "" again),
     // sharing what this walk has visited, so no key of the earlier trees

@@ -16,13 +16,16 @@ Result<value::RegistryValue> read_value(const hive::Hive& hive, std::uint32_t vk
 }  // namespace
 
 Result<std::vector<value::RegistryValue>> RegistryKey::values() const {
-    const std::uint32_t count = node_->value_count;
-    const std::uint32_t list_offset = node_->value_list_offset;
+    return read_values(*hive_, node_->value_list_offset, node_->value_count);
+}
+
+Result<std::vector<value::RegistryValue>> read_values(const hive::Hive& hive, std::uint32_t list_offset,
+                                                      std::uint32_t count) {
     if (count == 0 || list_offset == 0 || list_offset == no_list) return std::vector<value::RegistryValue>();
 
-    error::ProblemLog* const problems = hive_->problem_log();
+    error::ProblemLog* const problems = hive.problem_log();
 
-    auto fetched = hive_->get_cell(list_offset);
+    auto fetched = hive.get_cell(list_offset);
     if (!fetched) {
         if (!problems) return error::unexpected(std::move(fetched).error());
         problems->note("Skipped value list at offset " + error::hex(list_offset), fetched.error());
@@ -40,14 +43,14 @@ Result<std::vector<value::RegistryValue>> RegistryKey::values() const {
     // (UTF-16 to UTF-8 at most 1.5 times, a replaced byte 3 times). Only a
     // list naming the same long-named records over and over goes past that,
     // and it would otherwise cost memory in the square of the file's size.
-    const std::uint64_t name_budget = std::uint64_t{3} * hive_->data().size();
+    const std::uint64_t name_budget = std::uint64_t{3} * hive.data().size();
     std::uint64_t name_bytes = 0;
     std::vector<value::RegistryValue> values;
     values.reserve(present);  // the list cell holds all `present` entries
     for (std::size_t i = 0; i < present; ++i) {
         // No entry is special: 0 and 0xFFFFFFFF go to get_cell like any other.
         ORVANE_ASSIGN_OR_RETURN(const std::uint32_t vk_offset, list.u32(4 * i));
-        auto value = read_value(*hive_, vk_offset);
+        auto value = read_value(hive, vk_offset);
         if (!value) {
             if (!problems) return error::unexpected(std::move(value).error());
             problems->note("Skipped value at offset " + error::hex(vk_offset), value.error());

@@ -59,4 +59,9 @@ private:
     const hive::Hive* hive_;  // not owned; a RegistryKey never outlives its hive::Hive
 };
 
+// What RegistryKey::values() reads, from the list at `list_offset` said to
+// hold `count` entries.
+[[nodiscard]] Result<std::vector<value::RegistryValue>> read_values(const hive::Hive& hive, std::uint32_t list_offset,
+                                                                    std::uint32_t count);
+
 }  // namespace orvane::key

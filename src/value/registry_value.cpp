@@ -18,11 +18,6 @@ constexpr std::size_t inline_limit = 4;  // sizes 1 to 4 live in the data offset
 constexpr std::uint32_t legacy_minor_version = 3;  // hives without big-data records
 
 
-std::vector<std::uint8_t> first_bytes(utils::ByteView view, std::size_t limit) {
-    const utils::Bytes taken = view.first(limit).bytes();
-    return {taken.begin(), taken.end()};
-}
-
 Result<std::vector<std::uint8_t>> gather_big_data(const hive::Hive& hive, std::uint32_t db_offset, std::uint32_t size) {
     namespace db = db_layout;
     ORVANE_ASSIGN_OR_RETURN(const utils::ByteView view, hive.get_cell(db_offset));
@@ -110,7 +105,18 @@ Result<RegistryValue> decode_value_record(utils::ByteView view, const hive::Hive
 }
 
 Result<std::vector<std::uint8_t>> RegistryValue::raw_data() const {
-    auto data = read_data();
+    std::vector<std::uint8_t> gathered;
+    ORVANE_ASSIGN_OR_RETURN(const utils::Bytes data, data_view(gathered));
+    // Inline and big data are already in `gathered`: moved, not copied again.
+    if (!data.empty() && data.data() == gathered.data()) {
+        gathered.resize(data.size());
+        return gathered;
+    }
+    return std::vector<std::uint8_t>(data.begin(), data.end());
+}
+
+Result<utils::Bytes> RegistryValue::data_view(std::vector<std::uint8_t>& gathered) const {
+    auto data = read_data(gathered);
     if (!data) {
         if (error::ProblemLog* problems = hive->problem_log()) {
             problems->note("Unreadable value data at offset " + error::hex(data_offset), data.error());
@@ -119,26 +125,27 @@ Result<std::vector<std::uint8_t>> RegistryValue::raw_data() const {
     return data;
 }
 
-Result<std::vector<std::uint8_t>> RegistryValue::read_data() const {
+Result<utils::Bytes> RegistryValue::read_data(std::vector<std::uint8_t>& gathered) const {
     const std::uint32_t size = data_size & vk::data_size_mask;
     if (size >= 1 && size <= inline_limit) {
         // The field's bytes as they lie in the file, low-order byte first.
-        std::uint8_t field[4];
-        utils::store_u32(field, data_offset);
-        return std::vector<std::uint8_t>(field, field + size);
+        gathered.resize(4);
+        utils::store_u32(gathered.data(), data_offset);
+        return utils::Bytes(gathered).first(size);
     }
-    if (size == 0 || data_offset == 0 || data_offset == no_cell) return std::vector<std::uint8_t>();
+    if (size == 0 || data_offset == 0 || data_offset == no_cell) return utils::Bytes{};
     if (size <= vk::largest_single_cell) {
         ORVANE_ASSIGN_OR_RETURN(const utils::ByteView cell, hive->get_cell(data_offset));
-        return first_bytes(cell, size);  // a shorter cell gives fewer bytes, not an error
+        return cell.first(size).bytes();  // a shorter cell gives fewer bytes, not an error
     }
     if (hive->base_block().minor_version <= legacy_minor_version) {
         // Version 1.3 hives predate big-data records and keep a large value in
         // one plain cell: read it so, unless the cell really is a "db" record.
         ORVANE_ASSIGN_OR_RETURN(const utils::ByteView cell, hive->get_cell(data_offset));
-        if (!cell.has_signature(0, db_layout::signature)) return first_bytes(cell, size);
+        if (!cell.has_signature(0, db_layout::signature)) return cell.first(size).bytes();
     }
-    return gather_big_data(*hive, data_offset, size);
+    ORVANE_ASSIGN_OR_RETURN(gathered, gather_big_data(*hive, data_offset, size));
+    return utils::Bytes(gathered);
 }
 
 }  // namespace orvane::value

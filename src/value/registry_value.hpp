@@ -59,9 +59,13 @@ struct RegistryValue {
     // holds fewer. On a tolerant hive big data gives the bytes of the segments
     // up to the first one that cannot be read, and a failure is also noted.
     [[nodiscard]] Result<std::vector<std::uint8_t>> raw_data() const;
+    // The same bytes without a copy where they lie whole in one cell: a view
+    // into the image, or into `gathered` (which then holds inline and big
+    // data), valid while both live and `gathered` is not touched.
+    [[nodiscard]] Result<utils::Bytes> data_view(std::vector<std::uint8_t>& gathered) const;
 
 private:
-    [[nodiscard]] Result<std::vector<std::uint8_t>> read_data() const;
+    [[nodiscard]] Result<utils::Bytes> read_data(std::vector<std::uint8_t>& gathered) const;
 };
 
 // Decodes the value record whose payload `view` holds (errors name the view's
