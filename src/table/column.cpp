@@ -10,14 +10,14 @@ bool has_offsets(ColumnType type) noexcept {
     return type == ColumnType::Utf8 || type == ColumnType::Binary || type == ColumnType::Utf8List;
 }
 
-void set_bit(std::vector<std::uint8_t>& bits, std::int64_t index, bool value) {
-    const auto byte = static_cast<std::size_t>(index / 8);
-    if (bits.size() <= byte) bits.resize(byte + 1, 0);
-    const auto mask = static_cast<std::uint8_t>(1u << (index % 8));
-    bits[byte] = static_cast<std::uint8_t>(value ? bits[byte] | mask : bits[byte] & ~mask);
+// The bit of the row after the last, appended: rows only ever come at the end,
+// so a new byte starts every eighth row and earlier bits never change.
+void push_bit(PodBuffer<std::uint8_t>& bits, std::int64_t index, bool value) {
+    if (index % 8 == 0) bits.push_back(0);
+    if (value) bits.back() = static_cast<std::uint8_t>(bits.back() | (1u << (index % 8)));
 }
 
-bool get_bit(const std::vector<std::uint8_t>& bits, std::int64_t index) noexcept {
+bool get_bit(const PodBuffer<std::uint8_t>& bits, std::int64_t index) noexcept {
     return (bits[static_cast<std::size_t>(index / 8)] >> (index % 8)) & 1u;
 }
 
@@ -30,10 +30,7 @@ Column::Column(ColumnType type) : type_(type) {
     }
 }
 
-void Column::mark_valid() {
-    if (!validity_.empty()) set_bit(validity_, length_, true);
-    ++length_;
-}
+void Column::push_validity(bool valid) { push_bit(validity_, length_, valid); }
 
 void Column::end_offsets(std::size_t end) {
     offsets_.push_back(static_cast<std::int32_t>(end));
@@ -43,13 +40,13 @@ void Column::end_offsets(std::size_t end) {
 void Column::append_null() {
     if (validity_.empty()) {
         // Every row so far was valid.
-        validity_.assign(static_cast<std::size_t>(length_ / 8 + 1), 0);
-        for (std::int64_t row = 0; row < length_; ++row) set_bit(validity_, row, true);
+        validity_.assign(static_cast<std::size_t>((length_ + 7) / 8), 0xFF);
+        if (length_ % 8 != 0) validity_.back() = static_cast<std::uint8_t>((1u << (length_ % 8)) - 1);
     }
-    set_bit(validity_, length_, false);
+    push_validity(false);
     ++null_count_;
     switch (type_) {
-        case ColumnType::Bool: set_bit(values_, length_, false); break;
+        case ColumnType::Bool: push_bit(values_, length_, false); break;
         case ColumnType::UInt16: values_.resize(values_.size() + 2, 0); break;
         case ColumnType::UInt32:
         case ColumnType::Utf8Dictionary: values_.resize(values_.size() + 4, 0); break;
@@ -63,12 +60,12 @@ void Column::append_null() {
 }
 
 void Column::append_bool(bool value) {
-    set_bit(values_, length_, value);
+    push_bit(values_, length_, value);
     mark_valid();
 }
 
 void Column::append_bytes(std::span<const std::uint8_t> bytes) {
-    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    bytes_.append(bytes.data(), bytes.size());
     end_offsets(bytes_.size());
 }
 
@@ -82,9 +79,14 @@ void Column::append_texts(std::span<const std::string_view> texts) {
 }
 
 void Column::append_dictionary(std::uint32_t key, std::string_view text) {
-    auto [entry, added] = dictionary_keys_.try_emplace(key, static_cast<std::int32_t>(child_->length()));
-    if (added) child_->append_text(text);
-    append_fixed(entry->second);
+    // Runs of one type are common: the last key is looked up without hashing.
+    if (last_key_ != key || last_index_ < 0) {
+        auto [entry, added] = dictionary_keys_.try_emplace(key, static_cast<std::int32_t>(child_->length()));
+        if (added) child_->append_text(text);
+        last_key_ = key;
+        last_index_ = entry->second;
+    }
+    append_fixed(last_index_);
 }
 
 bool Column::is_null(std::int64_t row) const noexcept { return !validity_.empty() && !get_bit(validity_, row); }
@@ -111,7 +113,7 @@ std::int64_t Column::timestamp_at(std::int64_t row) const noexcept { return fixe
 std::span<const std::uint8_t> Column::bytes_at(std::int64_t row) const noexcept {
     const auto begin = static_cast<std::size_t>(offsets_[static_cast<std::size_t>(row)]);
     const auto end = static_cast<std::size_t>(offsets_[static_cast<std::size_t>(row) + 1]);
-    return std::span<const std::uint8_t>(bytes_).subspan(begin, end - begin);
+    return std::span<const std::uint8_t>(bytes_.data(), bytes_.size()).subspan(begin, end - begin);
 }
 
 std::string_view Column::text_at(std::int64_t row) const noexcept {

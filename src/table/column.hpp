@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "table/pod_buffer.hpp"
+
 namespace orvane::table {
 
 enum class ColumnType : std::uint8_t {
@@ -70,10 +72,10 @@ public:
     std::int32_t index_at(std::int64_t row) const noexcept;
 
     // The buffers as Arrow lays them out.
-    const std::vector<std::uint8_t>& validity() const noexcept { return validity_; }
-    const std::vector<std::uint8_t>& values() const noexcept { return values_; }
-    const std::vector<std::int32_t>& offsets() const noexcept { return offsets_; }
-    const std::vector<std::uint8_t>& bytes() const noexcept { return bytes_; }
+    const PodBuffer<std::uint8_t>& validity() const noexcept { return validity_; }
+    const PodBuffer<std::uint8_t>& values() const noexcept { return values_; }
+    const PodBuffer<std::int32_t>& offsets() const noexcept { return offsets_; }
+    const PodBuffer<std::uint8_t>& bytes() const noexcept { return bytes_; }
     // The list items or the dictionary; null for the other types.
     const Column* child() const noexcept { return child_.get(); }
     std::unique_ptr<Column> take_child() noexcept { return std::move(child_); }
@@ -81,24 +83,30 @@ public:
 private:
     template <class T>
     void append_fixed(T value) {
-        const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
-        values_.insert(values_.end(), raw, raw + sizeof value);
+        values_.append(reinterpret_cast<const std::uint8_t*>(&value), sizeof value);
         mark_valid();
     }
     template <class T>
     T fixed_at(std::int64_t row) const noexcept;
-    void mark_valid();
+    // Most columns have no nulls, and so no bitmap to keep.
+    void mark_valid() {
+        if (!validity_.empty()) push_validity(true);
+        ++length_;
+    }
+    void push_validity(bool valid);
     void end_offsets(std::size_t end);
 
     ColumnType type_;
     std::int64_t length_ = 0;
     std::int64_t null_count_ = 0;
-    std::vector<std::uint8_t> validity_;  // one bit a row, made on the first null
-    std::vector<std::uint8_t> values_;    // fixed widths, bits, dictionary indices
-    std::vector<std::int32_t> offsets_;   // length() + 1 entries for offset types
-    std::vector<std::uint8_t> bytes_;
+    PodBuffer<std::uint8_t> validity_;  // one bit a row, made on the first null
+    PodBuffer<std::uint8_t> values_;    // fixed widths, bits, dictionary indices
+    PodBuffer<std::int32_t> offsets_;   // length() + 1 entries for offset types
+    PodBuffer<std::uint8_t> bytes_;
     std::unique_ptr<Column> child_;
     std::unordered_map<std::uint32_t, std::int32_t> dictionary_keys_;
+    std::uint32_t last_key_ = 0;
+    std::int32_t last_index_ = -1;  // none yet
 };
 
 // A record batch: equally long columns, in the order of the table's fields.
