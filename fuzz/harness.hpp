@@ -262,12 +262,18 @@ inline RecoveryCounts scan_deleted_image(Bytes input) {
 
 // Rows of the keys and values tables (deleted ones included, in batches of 7)
 // drained through the stream a consumer reads, for the strict and the
-// tolerant reading of `input`; how many rows came out.
-inline std::uint64_t drain_table(std::shared_ptr<const hive::Hive> hive, table::TableKind kind) {
+// tolerant reading of `input`; how many rows came out. The two tables of one
+// reading share the hive's caches as a Hive object's do, so the second
+// replays the first one's walk when it finished: keys first for the strict
+// reading and values first for the tolerant one, so that both tables are
+// built from a walk and from a replay.
+inline std::uint64_t drain_table(std::shared_ptr<const hive::Hive> hive, table::TableKind kind,
+                                 const std::shared_ptr<recovery::ScanCache>& scans,
+                                 const std::shared_ptr<table::WalkPlans>& plans) {
     table::TableOptions options;
     options.deleted = true;
     options.batch_rows = 7;
-    auto source = table::open_table(std::move(hive), kind, options, std::make_shared<recovery::ScanCache>());
+    auto source = table::open_table(std::move(hive), kind, options, scans, plans);
     if (!source) return 0;
     ArrowArrayStream stream{};
     table::export_stream(std::move(*source), &stream);
@@ -294,8 +300,12 @@ inline std::uint64_t read_tables_image(Bytes input) {
         auto image = hive::HiveData::copy_of(input);
         auto loaded = tolerant ? hive::Hive::from_data_tolerant(std::move(image)) : hive::Hive::from_data(std::move(image));
         if (!loaded) continue;
-        rows += drain_table(*loaded, table::TableKind::Keys);
-        rows += drain_table(*loaded, table::TableKind::Values);
+        const auto scans = std::make_shared<recovery::ScanCache>();
+        const auto plans = std::make_shared<table::WalkPlans>();
+        const auto first = tolerant ? table::TableKind::Values : table::TableKind::Keys;
+        const auto second = tolerant ? table::TableKind::Keys : table::TableKind::Values;
+        rows += drain_table(*loaded, first, scans, plans);
+        rows += drain_table(*loaded, second, scans, plans);
     }
     return rows;
 }

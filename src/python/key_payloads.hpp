@@ -14,17 +14,21 @@
 #include "key/registry_key.hpp"
 #include "recovery/recovery.hpp"
 #include "recovery/scan_cache.hpp"
+#include "table/walk_plan.hpp"
 
 namespace orvane::python {
 
-// What a Hive object holds: the shared hive, and its scan for deleted
-// records once one has been made.
+// What a Hive object holds: the shared hive, its scan for deleted records
+// once one has been made, and the latest walk its tables finished.
 struct HiveHandle {
     HiveHandle(std::shared_ptr<const hive::Hive> loaded)
-        : hive(std::move(loaded)), deleted(std::make_shared<recovery::ScanCache>()) {}
+        : hive(std::move(loaded)),
+          deleted(std::make_shared<recovery::ScanCache>()),
+          walks(std::make_shared<table::WalkPlans>()) {}
 
     std::shared_ptr<const hive::Hive> hive;
     std::shared_ptr<recovery::ScanCache> deleted;
+    std::shared_ptr<table::WalkPlans> walks;
 };
 
 // A key's node as read when its object was made; never refreshed (a loaded

@@ -31,12 +31,13 @@ namespace {
 struct TableHandle {
     std::shared_ptr<const hive::Hive> hive;
     std::shared_ptr<recovery::ScanCache> scans;
+    std::shared_ptr<table::WalkPlans> plans;
     table::TableKind kind;
     table::TableOptions options;
     std::unique_ptr<std::mutex> mutex = std::make_unique<std::mutex>();  // guards built
     std::shared_ptr<const std::vector<table::Batch>> built;
 
-    Checked<std::unique_ptr<table::BatchSource>> open() const { return table::open_table(hive, kind, options, scans); }
+    Checked<std::unique_ptr<table::BatchSource>> open() const { return table::open_table(hive, kind, options, scans, plans); }
 };
 
 using PyHiveTable = PyBox<TableHandle>;
@@ -274,7 +275,8 @@ PyObject* new_table(PyObject* self, table::TableKind kind, const char* method, P
     }
     if (!parse_arguments(method, parameters, args, nargs, kwnames, values)) return nullptr;
     return catching(PanicStyle::Panic, [&]() -> PyObject* {
-        TableHandle handle{PyHive::of(self).hive, PyHive::of(self).deleted, kind, {}};
+        const HiveHandle& hive = PyHive::of(self);
+        TableHandle handle{hive.hive, hive.deleted, hive.walks, kind, {}};
         if (values[0] != nullptr) {
             auto path = text_argument(method, "key_path", values[0]);
             if (!path) return nullptr;

@@ -11,6 +11,7 @@
 #include "key/key_path.hpp"
 #include "key/key_reads.hpp"
 #include "key/key_walk.hpp"
+#include "table/live_keys.hpp"
 #include "recovery/plausible_records.hpp"
 #include "recovery/recovery.hpp"
 #include "utils/strings.hpp"
@@ -94,13 +95,14 @@ std::optional<std::string_view> below(std::string_view path, std::string_view pr
 class HiveTable final : public BatchSource {
 public:
     HiveTable(std::shared_ptr<const hive::Hive> hive, TableKind kind, TableOptions options,
-              std::shared_ptr<recovery::ScanCache> scans, key::RegistryKey start)
+              std::shared_ptr<recovery::ScanCache> scans, key::RegistryKey start, std::shared_ptr<WalkPlans> plans)
         : hive_(std::move(hive)),
           kind_(kind),
           options_(std::move(options)),
           scans_(std::move(scans)),
-          walk_(std::move(start)),
-          prefix_(normalized(options_.key_path)) {
+          live_(std::move(start), std::move(plans)),
+          prefix_(normalized(options_.key_path)),
+          budget_(0) {
         options_.batch_rows = std::max<std::size_t>(options_.batch_rows, 1);
         options_.batch_bytes = std::clamp<std::size_t>(options_.batch_bytes, 1, largest_batch_bytes);
     }
@@ -145,36 +147,45 @@ private:
     Checked<void> fill_live(Batch& out) {
         while (!full(out)) {
             if (pending_next_ < pending_.size()) {
-                const key::ValueWithData& value = pending_[pending_next_];
-                if (!room_for(out, row_bytes(pending_path_, value.value, value.data))) {
+                const value::RegistryValue& value = pending_[pending_next_];
+                if (!pending_data_) pending_data_ = data_of(value);
+                if (!room_for(out, row_bytes(live_.path(), value, *pending_data_))) {
                     batch_bytes_ = options_.batch_bytes;  // the row opens the next batch
                     return {};
                 }
-                append_value(out, pending_path_, value.value, value.data, false);
+                append_value(out, live_.path(), value, *pending_data_, false);
+                pending_data_.reset();
                 ++pending_next_;
                 continue;
             }
-            auto step = walk_.next();
-            if (!step) return error::unexpected(std::move(step).error().failure);
-            if (!*step) {
+            ORVANE_ASSIGN_OR_RETURN(const bool more, live_.next());
+            if (!more) {
                 pending_.clear();
                 phase_ = options_.deleted ? Phase::Deleted : Phase::Over;
                 return {};
             }
-            const key::RegistryKey& key = walk_.key();
             if (kind_ == TableKind::Keys) {
-                auto class_name = key::read_class_name(key);
-                append_key(out, walk_.path(), key.node(), key.offset(),
+                ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey* key, live_.key());
+                auto class_name = key::read_class_name(*key);
+                append_key(out, live_.path(), key->node(), key->offset(),
                            class_name ? *class_name : std::optional<std::string>{}, false);
                 continue;
             }
-            auto values = key::values_with_data(key);
-            if (!values) return error::fail(std::move(values).error());
-            pending_ = std::move(*values);
+            ORVANE_ASSIGN_OR_RETURN(pending_, key::read_values(*hive_, live_.value_list(), live_.value_count()));
             pending_next_ = 0;
-            pending_path_ = walk_.path();
+            budget_ = key::DataBudget(hive_->data().size());
         }
         return {};
+    }
+
+    // The bytes of a live value, as values_with_data() reads them: none when
+    // they cannot be read or pass the key's budget. A view into the image, or
+    // into gathered_ for inline and big data.
+    utils::Bytes data_of(const value::RegistryValue& value) {
+        if (budget_.spent()) return {};
+        auto data = value.data_view(gathered_);
+        if (!data || !budget_.admit(data->size())) return {};
+        return *data;
     }
 
     void start_deleted() {
@@ -233,7 +244,7 @@ private:
     }
 
     static std::size_t row_bytes(std::string_view path, const value::RegistryValue& value,
-                                 const std::vector<std::uint8_t>& data) noexcept {
+                                 utils::Bytes data) noexcept {
         // Decoded text takes about as much again as its bytes.
         return path.size() + value.name.size() + 2 * data.size();
     }
@@ -265,7 +276,7 @@ private:
     }
 
     void append_value(Batch& out, std::optional<std::string_view> path, const value::RegistryValue& value,
-                      const std::vector<std::uint8_t>& data, bool deleted) {
+                      utils::Bytes data, bool deleted) {
         auto& c = out.columns;
         if (path) {
             c[v_path].append_text(*path);
@@ -288,7 +299,7 @@ private:
     // its bytes, null where it makes nothing or the bytes do not decode.
     void append_decoded(Batch& out, value::ValueType type, utils::Bytes data) {
         auto& c = out.columns;
-        std::optional<std::string> text;
+        bool text = false;  // decoded into text_
         std::optional<std::uint64_t> number;
         bool texts = false;
         using Kind = value::ValueType::Kind;
@@ -299,7 +310,7 @@ private:
                 case Kind::ExpandString:
                 case Kind::Link:
                 case Kind::MultiString:
-                    if (auto decoded = utils::read_utf16_string(data, 0)) text = std::move(*decoded);
+                    text = utils::read_utf16_string_into(data, text_);
                     texts = text && type.kind() == Kind::MultiString;
                     break;
                 case Kind::Dword:
@@ -320,10 +331,10 @@ private:
         } else {
             c[v_integer].append_null();
         }
-        if (texts && c[v_strings].child()->fits(text->size())) {
+        if (texts && c[v_strings].child()->fits(text_.size())) {
             // The pieces between NULs, empty ones dropped, as the decoded value gives them.
             scratch_.clear();
-            std::string_view rest = *text;
+            std::string_view rest = text_;
             while (!rest.empty()) {
                 const std::size_t end = std::min(rest.find('\0'), rest.size());
                 if (end > 0) scratch_.push_back(rest.substr(0, end));
@@ -333,9 +344,9 @@ private:
         } else {
             c[v_strings].append_null();
         }
-        if (text && !texts && c[v_string].fits(text->size())) {
-            batch_bytes_ += text->size();
-            c[v_string].append_text(*text);
+        if (text && !texts && c[v_string].fits(text_.size())) {
+            batch_bytes_ += text_.size();
+            c[v_string].append_text(text_);
         } else {
             c[v_string].append_null();
         }
@@ -351,15 +362,19 @@ private:
     TableKind kind_;
     TableOptions options_;
     std::shared_ptr<recovery::ScanCache> scans_;
-    key::KeyWalk walk_;
+    LiveKeys live_;
     std::string prefix_;
     Phase phase_ = Phase::Live;
     std::optional<error::Failure> failure_;  // met after the rows of the batch already built
     std::size_t batch_bytes_ = 0;
-    // The values of the current key not yet in a batch.
-    std::vector<key::ValueWithData> pending_;
+    // The values of the current key not yet in a batch, what their data may
+    // still take, and the data read for a row that opens the next batch.
+    std::vector<value::RegistryValue> pending_;
     std::size_t pending_next_ = 0;
-    std::string pending_path_;
+    key::DataBudget budget_;
+    std::optional<utils::Bytes> pending_data_;
+    std::vector<std::uint8_t> gathered_;
+    std::string text_;  // the decoded text of the value being appended
     // The deleted records, and how far they have gone into batches.
     std::shared_ptr<const recovery::Recovery> found_;
     std::size_t deleted_next_ = 0;
@@ -384,11 +399,13 @@ std::int64_t filetime_to_unix_micros(std::uint64_t filetime) noexcept {
 }
 
 Checked<std::unique_ptr<BatchSource>> open_table(std::shared_ptr<const hive::Hive> hive, TableKind kind,
-                                                 TableOptions options, std::shared_ptr<recovery::ScanCache> scans) {
+                                                 TableOptions options, std::shared_ptr<recovery::ScanCache> scans,
+                                                 std::shared_ptr<WalkPlans> plans) {
     ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey root, hive->get_key(hive->base_block().root_cell_offset));
     ORVANE_ASSIGN_OR_RETURN(key::RegistryKey start, key::open_key_path(root, options.key_path));
     return std::unique_ptr<BatchSource>(
-        std::make_unique<HiveTable>(std::move(hive), kind, std::move(options), std::move(scans), std::move(start)));
+        std::make_unique<HiveTable>(std::move(hive), kind, std::move(options), std::move(scans), std::move(start),
+                                    std::move(plans)));
 }
 
 }  // namespace orvane::table

@@ -22,6 +22,7 @@
 #include "hive/hive.hpp"
 #include "recovery/scan_cache.hpp"
 #include "table/arrow_export.hpp"
+#include "table/walk_plan.hpp"
 
 namespace orvane::table {
 
@@ -44,10 +45,13 @@ std::span<const Field> fields_of(TableKind kind) noexcept;
 
 // The source of one table. The key path is opened now (NotFound "Key '<path>'"
 // when it names no key); `scans`, when given, supplies the hive's one scan for
-// deleted records. The source holds the hive.
+// deleted records, and `plans` its latest finished walk, which a table from
+// the same key replays instead of walking again (and which a table's own
+// finished walk replaces). The source holds the hive.
 [[nodiscard]] Checked<std::unique_ptr<BatchSource>> open_table(std::shared_ptr<const hive::Hive> hive,
                                                                TableKind kind, TableOptions options,
-                                                               std::shared_ptr<recovery::ScanCache> scans = {});
+                                                               std::shared_ptr<recovery::ScanCache> scans = {},
+                                                               std::shared_ptr<WalkPlans> plans = {});
 
 // 100-nanosecond intervals since 1601 as microseconds since 1970 (truncated).
 std::int64_t filetime_to_unix_micros(std::uint64_t filetime) noexcept;

@@ -1,0 +1,170 @@
+// The keys and values tables: a table that replays the walk of the hive's
+// earlier table gives exactly the rows of one that walks, in either order,
+// across batch boundaries; and only a walk that finished leaves a plan.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "corpus.hpp"
+#include "hive/hive.hpp"
+#include "record_builders.hpp"
+#include "table/hive_tables.hpp"
+#include "table/walk_plan.hpp"
+
+namespace orvane::table {
+namespace {
+
+using testing::ImageBuilder;
+
+std::string cell_text(const Column& column, std::int64_t row) {
+    if (column.is_null(row)) return "null";
+    switch (column.type()) {
+        case ColumnType::Bool: return column.bool_at(row) ? "true" : "false";
+        case ColumnType::UInt16:
+        case ColumnType::UInt32:
+        case ColumnType::UInt64: return std::to_string(column.unsigned_at(row));
+        case ColumnType::Timestamp: return std::to_string(column.timestamp_at(row));
+        case ColumnType::Utf8:
+        case ColumnType::Binary: return std::string(column.text_at(row));
+        case ColumnType::Utf8List: {
+            std::string out = "[";
+            const auto [begin, end] = column.list_at(row);
+            for (std::int32_t item = begin; item < end; ++item) out += std::string(column.child()->text_at(item)) + "|";
+            return out + "]";
+        }
+        case ColumnType::Utf8Dictionary: return std::string(column.child()->text_at(column.index_at(row)));
+    }
+    return "?";
+}
+
+struct Built {
+    std::vector<std::string> rows;  // every cell of a row, joined
+    std::size_t batches = 0;
+    std::string error;               // the message the table ended with, if any
+};
+
+Built build(const std::shared_ptr<const hive::Hive>& hive, TableKind kind, std::shared_ptr<WalkPlans> plans,
+            TableOptions options = {}) {
+    Built built;
+    auto source = open_table(hive, kind, options, {}, std::move(plans));
+    EXPECT_TRUE(source.has_value());
+    if (!source) return built;
+    for (;;) {
+        Batch batch;
+        auto more = (*source)->next(batch);
+        if (!more) {
+            built.error = more.error().registry_error()->message();
+            return built;
+        }
+        if (!*more) return built;
+        ++built.batches;
+        for (std::int64_t row = 0; row < batch.rows; ++row) {
+            std::string text;
+            for (const Column& column : batch.columns) text += cell_text(column, row) + '\t';
+            built.rows.push_back(std::move(text));
+        }
+    }
+}
+
+std::uint32_t root_of(const hive::Hive& hive) { return hive.base_block().root_cell_offset; }
+
+class CorpusTables : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CorpusTables, ReplayedWalkGivesTheWalkedRows) {
+    auto hive = hive::Hive::from_data(hive::HiveData::copy_of(testing::corpus_file(GetParam())));
+    ASSERT_TRUE(hive.has_value());
+    // Small batches, so that a key's values run across batches.
+    TableOptions small;
+    small.batch_rows = 13;
+    const Built keys = build(*hive, TableKind::Keys, nullptr, small);
+    const Built values = build(*hive, TableKind::Values, nullptr, small);
+    ASSERT_GT(keys.rows.size(), 1u);
+    ASSERT_GT(keys.batches, 1u);
+    ASSERT_EQ(keys.error, "");
+
+    for (const TableKind first : {TableKind::Keys, TableKind::Values}) {
+        const TableKind second = first == TableKind::Keys ? TableKind::Values : TableKind::Keys;
+        auto plans = std::make_shared<WalkPlans>();
+        const Built walked = build(*hive, first, plans, small);
+        const auto plan = plans->find(root_of(**hive));
+        ASSERT_NE(plan, nullptr);
+        EXPECT_EQ(plan->keys().size(), keys.rows.size());
+        const Built replayed = build(*hive, second, plans, small);
+        EXPECT_EQ(plans->find(root_of(**hive)), plan);  // replaying keeps the plan
+        EXPECT_EQ(walked.rows, first == TableKind::Keys ? keys.rows : values.rows);
+        EXPECT_EQ(replayed.rows, second == TableKind::Keys ? keys.rows : values.rows);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hives, CorpusTables,
+                         ::testing::Values("SYSTEM", "NTUSER.DAT", "UsrClass.dat", "amcache.hve", "SAM"),
+                         [](const auto& tested) {
+                             std::string name = tested.param;
+                             std::erase(name, '.');
+                             return name;
+                         });
+
+// A root with A (whose subkeys are A1 and A2) and B; A2 has a value.
+struct Tree {
+    ImageBuilder image;
+    std::uint32_t root = 0, a = 0, a1 = 0, a2 = 0, b = 0;
+
+    Tree() {
+        a1 = add_key(image, "A1");
+        a2 = add_key(image, "A2");
+        a = add_key(image, "A", 2, image.add_cell(testing::lh({a1, a2})));
+        b = add_key(image, "B");
+        root = add_key(image, "ROOT", 2, image.add_cell(testing::lh({a, b})));
+        image.root(root);
+    }
+};
+
+TEST(TablePlans, AWalkThatFailsLeavesNoPlan) {
+    Tree tree;
+    // A's list names a cell past the end of the hive.
+    const std::uint32_t bad = tree.image.add_cell(testing::lh({tree.a1, 0x7FFF0000}));
+    testing::put_u32(tree.image.raw(), testing::payload_position(tree.a, 28), bad);
+    auto hive = testing::load(tree.image.build());
+    ASSERT_TRUE(hive.has_value());
+    auto plans = std::make_shared<WalkPlans>();
+    for (const TableKind kind : {TableKind::Keys, TableKind::Values, TableKind::Keys}) {
+        const Built built = build(*hive, kind, plans);
+        EXPECT_NE(built.error.find("Invalid offset 0x7fff0000"), std::string::npos) << built.error;
+        EXPECT_EQ(plans->find(root_of(**hive)), nullptr);
+    }
+}
+
+TEST(TablePlans, APlanServesOnlyWalksFromItsKey) {
+    Tree tree;
+    auto hive = testing::load(tree.image.build());
+    ASSERT_TRUE(hive.has_value());
+    auto plans = std::make_shared<WalkPlans>();
+    TableOptions below_a;
+    below_a.key_path = "A";
+    EXPECT_EQ(build(*hive, TableKind::Keys, plans, below_a).rows.size(), 3u);
+    ASSERT_NE(plans->find(tree.a), nullptr);
+    EXPECT_EQ(plans->find(root_of(**hive)), nullptr);
+    // The root's table walks on its own, and its plan replaces the one from A.
+    const Built whole = build(*hive, TableKind::Keys, plans);
+    EXPECT_EQ(whole.rows.size(), 5u);
+    EXPECT_EQ(plans->find(tree.a), nullptr);
+    EXPECT_EQ(build(*hive, TableKind::Keys, plans).rows, whole.rows);
+}
+
+TEST(PlannedPaths, RebuiltFromTheNamesAboveEachKey) {
+    WalkPlan plan(0x20);
+    for (const auto& [depth, name] : std::vector<std::pair<std::uint32_t, std::string>>{
+             {0, "ROOT"}, {1, "A"}, {2, "A1"}, {3, "deep"}, {2, "A2"}, {1, "B"}, {2, "B\\x"}}) {
+        ASSERT_TRUE(plan.add(0, depth, 0, 0, name));
+    }
+    PlannedPaths paths;
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < plan.keys().size(); ++i) out.push_back(paths.path_of(plan, i));
+    EXPECT_EQ(out, (std::vector<std::string>{"", "A", "A\\A1", "A\\A1\\deep", "A\\A2", "B", "B\\B\\x"}));
+}
+
+}  // namespace
+}  // namespace orvane::table
