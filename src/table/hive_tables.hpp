@@ -31,7 +31,9 @@ enum class TableKind : std::uint8_t { Keys, Values };
 struct TableOptions {
     std::string key_path;
     bool deleted = false;
-    std::size_t batch_rows = 65536;
+    // Batches this long cost Arrow consumers nothing per row, and a Parquet
+    // writer fed one at a time keeps little beside it.
+    std::size_t batch_rows = 16384;
     std::size_t batch_bytes = std::size_t{64} << 20;
 };
 
