@@ -15,6 +15,7 @@ import shutil
 from typing import TextIO
 
 from orvane_cli import times
+from orvane_cli.arrow_support import load_parquet
 from orvane_cli.messages import FileFailure
 from orvane_cli.options import UsageError
 from orvane_cli.output import Batch, open_text
@@ -146,10 +147,8 @@ class Parquet(Rows):
 
     def __init__(self, path: str | None, with_hive: bool) -> None:
         super().__init__(with_hive)
-        import pyarrow
-        import pyarrow.parquet
-
-        self.pa, self.pq = pyarrow, pyarrow.parquet
+        pyarrow, parquet = load_parquet()
+        self.pa, self.pq = pyarrow, parquet
         self.schema = pyarrow.schema([(name, pyarrow.int64() if name == "size" else pyarrow.string())
                                       for name in self.columns])
         self.path = path
@@ -205,10 +204,7 @@ class _Closing:
 def open_writer(fmt: str, path: str | None, *, with_hive: bool = False, header: bool = True) -> _Closing:
     """A writer for `fmt` on path (None or "-": standard output), as a context manager."""
     if fmt == "parquet":
-        try:
-            import pyarrow.parquet  # noqa: F401
-        except ImportError:
-            raise UsageError("parquet output needs pyarrow: pip install 'orvane[parquet]'") from None
+        load_parquet()
         if path is None or path == "-":
             raise UsageError("parquet output needs a file: -o FILE")
         return _Closing(Parquet(path, with_hive), None)

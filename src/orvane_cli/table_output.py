@@ -17,6 +17,7 @@ import os
 from urllib.parse import quote
 
 from orvane_cli import hives, times
+from orvane_cli.arrow_support import load_parquet
 from orvane_cli.messages import FileFailure
 from orvane_cli.options import UsageError
 
@@ -42,18 +43,9 @@ def table_of(hive, name: str, key_path: str | None):
     return hive.keys_table(key_path or "") if name == "keys" else hive.values_table(key_path or "")
 
 
-def require_parquet():
-    try:
-        import pyarrow
-        import pyarrow.parquet
-    except ImportError:
-        raise UsageError("parquet output needs pyarrow: pip install 'orvane[parquet]'") from None
-    return pyarrow, pyarrow.parquet
-
-
 def write_parquet(table, path: str) -> int:
     """Streams one table into a Parquet file; returns its rows."""
-    pyarrow, parquet = require_parquet()
+    pyarrow, parquet = load_parquet()
     reader = pyarrow.RecordBatchReader.from_stream(table)
     rows = 0
     try:

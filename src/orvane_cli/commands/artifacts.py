@@ -18,6 +18,7 @@ import os
 from datetime import datetime
 
 from orvane_cli import hives, options
+from orvane_cli.arrow_support import load_parquet
 from orvane_cli.messages import FileFailure, error
 from orvane_cli.output import open_text
 
@@ -180,17 +181,13 @@ def _write_one(fmt: str, path: str | None, extractor, rows: list[tuple[str, dict
             writer.writerow(columns)
             writer.writerows(table)
         return
-    try:
-        import pyarrow
-        import pyarrow.parquet
-    except ImportError:
-        raise options.UsageError("parquet output needs pyarrow: pip install 'orvane[parquet]'") from None
+    pyarrow, parquet = load_parquet()
     if path is None or path == "-":
         raise options.UsageError("parquet output needs a file: -o FILE")
     arrays = [pyarrow.array([hive for hive, _ in rows], type=pyarrow.string())]
     arrays += [_typed_column(pyarrow, field.type, [record[field.name] for _, record in rows])
                for field in extractor.fields]
     try:
-        pyarrow.parquet.write_table(pyarrow.table(arrays, names=columns), path)
+        parquet.write_table(pyarrow.table(arrays, names=columns), path)
     except OSError as problem:
         raise FileFailure(path, problem) from None

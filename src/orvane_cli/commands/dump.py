@@ -15,6 +15,7 @@ import argparse
 import os
 
 from orvane_cli import hives, options, progress, table_output
+from orvane_cli.arrow_support import load_parquet
 from orvane_cli.formats import FORMATS, open_writer
 from orvane_cli.messages import FileFailure, error, reason
 
@@ -124,7 +125,7 @@ def _run_tables(args: argparse.Namespace, reading: hives.Reading, names: list[st
         raise options.UsageError(f"--tables writes into a folder, and {folder} is a file")
     several = len(args.hives) > 1
     if args.format == "parquet":
-        table_output.require_parquet()  # the usage error before any hive is read
+        load_parquet()  # the usage error before any hive is read
         if args.jobs > 1 and several:
             return _in_processes(args, reading, meter, table_output.write_hive_parquet,
                                  lambda i: (names, args.key, folder, True))
