@@ -7,6 +7,7 @@
 #include "key/key_walk.hpp"
 #include "key/key_name.hpp"
 #include "record_builders.hpp"
+#include "small_tree.hpp"
 #include "utils/filetime.hpp"
 
 namespace orvane::key {
@@ -64,26 +65,7 @@ TEST(Filetime, CivilDates) {
     EXPECT_EQ(utils::civil_time_from_filetime(~std::uint64_t{0}).year, 60056);
 }
 
-// A root with keys A (whose subkeys are A1 and A2) and B, in "lh" lists.
-struct Tree {
-    ImageBuilder image;
-    std::uint32_t root = 0, a = 0, a1 = 0, a2 = 0, b = 0;
-
-    Tree() {
-        a1 = add_key(image, "A1");
-        a2 = add_key(image, "A2");
-        a = add_key(image, "A", 2, image.add_cell(testing::lh({a1, a2})));
-        b = add_key(image, "B");
-        root = add_key(image, "ROOT", 2, image.add_cell(testing::lh({a, b})));
-        image.root(root);
-    }
-    // Points the subkey list of the key at `key` to a new list naming `offsets`.
-    void relist(std::uint32_t key, const std::vector<std::uint32_t>& offsets) {
-        const std::uint32_t list = image.add_cell(testing::li(offsets));
-        testing::put_u32(image.raw(), testing::payload_position(key, 20), static_cast<std::uint32_t>(offsets.size()));
-        testing::put_u32(image.raw(), testing::payload_position(key, 28), list);
-    }
-};
+using Tree = testing::SmallTree;
 
 // "path" for each key, "!path: message" for each error, walking on after errors.
 std::vector<std::string> walk_all(const hive::Hive& hive, std::uint32_t start) {

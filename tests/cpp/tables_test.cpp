@@ -10,14 +10,12 @@
 
 #include "corpus.hpp"
 #include "hive/hive.hpp"
-#include "record_builders.hpp"
+#include "small_tree.hpp"
 #include "table/hive_tables.hpp"
 #include "table/walk_plan.hpp"
 
 namespace orvane::table {
 namespace {
-
-using testing::ImageBuilder;
 
 std::string cell_text(const Column& column, std::int64_t row) {
     if (column.is_null(row)) return "null";
@@ -107,26 +105,12 @@ INSTANTIATE_TEST_SUITE_P(Hives, CorpusTables,
                              return name;
                          });
 
-// A root with A (whose subkeys are A1 and A2) and B; A2 has a value.
-struct Tree {
-    ImageBuilder image;
-    std::uint32_t root = 0, a = 0, a1 = 0, a2 = 0, b = 0;
-
-    Tree() {
-        a1 = add_key(image, "A1");
-        a2 = add_key(image, "A2");
-        a = add_key(image, "A", 2, image.add_cell(testing::lh({a1, a2})));
-        b = add_key(image, "B");
-        root = add_key(image, "ROOT", 2, image.add_cell(testing::lh({a, b})));
-        image.root(root);
-    }
-};
+using Tree = testing::SmallTree;
 
 TEST(TablePlans, AWalkThatFailsLeavesNoPlan) {
     Tree tree;
     // A's list names a cell past the end of the hive.
-    const std::uint32_t bad = tree.image.add_cell(testing::lh({tree.a1, 0x7FFF0000}));
-    testing::put_u32(tree.image.raw(), testing::payload_position(tree.a, 28), bad);
+    tree.relist(tree.a, {tree.a1, 0x7FFF0000});
     auto hive = testing::load(tree.image.build());
     ASSERT_TRUE(hive.has_value());
     auto plans = std::make_shared<WalkPlans>();
