@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
         const auto found = orvane::recovery::Recovery::scan(**hive);
         bytes = 0;
         for (const auto& value : found.values()) {
-            if (auto data = found.data_of(value.value)) bytes += data->size();
+            if (auto data = found.data_of(value)) bytes += data->size();
         }
         keys = found.keys().size();
         values = found.values().size();
