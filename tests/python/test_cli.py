@@ -6,8 +6,10 @@ from __future__ import annotations
 import csv
 import io
 import json
+import os
 import shutil
 import struct
+import subprocess
 import sys
 from datetime import datetime, timedelta
 
@@ -263,6 +265,26 @@ class TestParquet:
         got = [[row[name] if name != "size" or row[name] is None else str(row[name]) for name in table.column_names]
                for row in table.to_pylist()]
         assert [[cell or "" for cell in row] for row in got] == expected
+
+    @pytest.mark.parametrize("sizes", [[], [None], [5, None, 7], [None] * 8 + [3], [1] * 9 + [None] * 8 + [2]])
+    def test_columns_as_pyarrow_makes_them(self, tmp_path, sizes):
+        pa = pytest.importorskip("pyarrow")
+        from orvane_cli.formats import Parquet
+
+        writer = Parquet(str(tmp_path / "out.parquet"), False)
+        texts = [None if size is None else f"t\u00e9{size}" for size in sizes]
+        assert writer._array(tuple(sizes), pa.int64()).equals(pa.array(sizes, type=pa.int64()))
+        assert writer._array(tuple(texts), pa.string()).equals(pa.array(texts, type=pa.string()))
+
+    def test_rows_written_without_importing_pandas(self, sample, tmp_path):
+        pytest.importorskip("pyarrow")
+        pytest.importorskip("pandas")
+        code = ("import sys; from orvane_cli.app import main; main(['dump', '--format', 'parquet', '-o', sys.argv[2], "
+                "sys.argv[1]]); print('pandas' in sys.modules)")
+        paths = os.pathsep.join(p for p in (str(SRC), os.environ.get("PYTHONPATH")) if p)
+        result = subprocess.run([sys.executable, "-c", code, str(sample), str(tmp_path / "out.parquet")],
+                                capture_output=True, text=True, env={**os.environ, "PYTHONPATH": paths}, timeout=300)
+        assert (result.returncode, result.stdout) == (0, "False\n"), result.stderr
 
     def test_without_pyarrow_a_clear_error(self, sample, tmp_path):
         blocker = tmp_path / "blocker" / "pyarrow"
