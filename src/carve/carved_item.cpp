@@ -15,7 +15,7 @@ utils::ImageBytes item_bytes(const CarvedItem& item) {
     const utils::ByteView source(item.source ? item.source->bytes() : utils::Bytes{});
     for (const Part& part : item.parts) {
         const utils::ByteView piece = source.rest(part.at).first(part.length);
-        bytes.insert(bytes.end(), piece.bytes().begin(), piece.bytes().end());
+        utils::append_image(bytes, piece.bytes());
     }
     return bytes;
 }

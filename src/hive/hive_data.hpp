@@ -47,7 +47,7 @@ public:
         return HiveData(std::make_shared<const utils::ImageBytes>(std::move(bytes)));
     }
     // A copy of `bytes`, for images built elsewhere (tests, fuzzers).
-    static HiveData copy_of(utils::Bytes bytes) { return from_bytes(utils::ImageBytes(bytes.begin(), bytes.end())); }
+    static HiveData copy_of(utils::Bytes bytes) { return from_bytes(utils::copy_image(bytes)); }
 
     HiveData(HiveData&&) noexcept = default;
     HiveData& operator=(HiveData&&) noexcept = default;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <sys/mman.h>
 
 namespace orvane::utils {
@@ -33,11 +34,29 @@ void release_zero_filled(void* pointer, std::size_t bytes) noexcept {
     }
 }
 
+ImageBytes copy_image(std::span<const std::uint8_t> bytes) {
+    ImageBytes image(bytes.size());  // zero-filled, nothing written
+    std::copy(bytes.begin(), bytes.end(), image.begin());
+    return image;
+}
+
+void append_image(ImageBytes& image, std::span<const std::uint8_t> bytes) {
+    const std::size_t at = image.size();
+    grow_image(image, std::uint64_t{at} + bytes.size(), std::numeric_limits<std::uint64_t>::max());
+    std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
 void grow_image(ImageBytes& image, std::uint64_t length, std::uint64_t largest) {
     if (length <= image.size()) return;
     if (length > image.capacity()) {
         const std::uint64_t doubled = std::uint64_t{image.capacity()} * 2;
-        image.reserve(static_cast<std::size_t>(std::max(length, std::min(doubled, largest))));
+        // Not reserve(): it would move the old bytes one at a time through the
+        // allocator. A fresh buffer takes them in one copy.
+        ImageBytes grown;
+        grown.reserve(static_cast<std::size_t>(std::max(length, std::min(doubled, largest))));
+        grown.resize(image.size());
+        std::copy(image.begin(), image.end(), grown.begin());
+        image.swap(grown);
     }
     image.resize(static_cast<std::size_t>(length));  // no value given: the zero fill is kept
 }

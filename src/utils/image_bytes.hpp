@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -53,6 +54,15 @@ public:
 };
 
 using ImageBytes = std::vector<std::uint8_t, ZeroFilledAllocator<std::uint8_t>>;
+
+// A buffer holding a copy of `bytes`. The vector's own range constructor and
+// range insert construct element by element through the allocator; this one
+// copies the whole range at once.
+ImageBytes copy_image(std::span<const std::uint8_t> bytes);
+
+// Appends `bytes` to `image`, as one copy; the capacity grows as grow_image()'s
+// does, without a limit.
+void append_image(ImageBytes& image, std::span<const std::uint8_t> bytes);
 
 // Lengthens `image` with zero bytes to `length` (never shortens it). Capacity
 // grows geometrically, so many small extensions stay cheap, but never past
