@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -180,7 +181,7 @@ inline bool keeps_stored_checksum(Bytes input) {
 // the base block would otherwise stop nearly every input at the checksum)
 // unless keeps_stored_checksum(). One buffer serves every load of an input.
 inline hive::HiveData::Buffer image_of(Bytes input) {
-    auto image = std::make_shared<utils::ImageBytes>(input.begin(), input.end());
+    auto image = std::make_shared<utils::ImageBytes>(utils::copy_image(input));
     if (image->size() >= 512 && !keeps_stored_checksum(input)) hive::store_base_block_checksum(*image);
     return image;
 }
@@ -262,11 +263,11 @@ inline RecoveryCounts scan_deleted_image(Bytes input) {
 
 // Rows of the keys and values tables (deleted ones included, in batches of 7)
 // drained through the stream a consumer reads, for the strict and the
-// tolerant reading of `input`; how many rows came out. The two tables of one
-// reading share the hive's caches as a Hive object's do, so the second
-// replays the first one's walk when it finished: keys first for the strict
-// reading and values first for the tolerant one, so that both tables are
-// built from a walk and from a replay.
+// tolerant reading of `input` (one copy of it serves both); how many rows
+// came out. The two tables of one reading share the hive's caches as a Hive
+// object's do, so the second replays the first one's walk when it finished:
+// keys first for the strict reading and values first for the tolerant one,
+// so that both tables are built from a walk and from a replay.
 inline std::uint64_t drain_table(std::shared_ptr<const hive::Hive> hive, table::TableKind kind,
                                  const std::shared_ptr<recovery::ScanCache>& scans,
                                  const std::shared_ptr<table::WalkPlans>& plans) {
@@ -296,9 +297,10 @@ inline std::uint64_t drain_table(std::shared_ptr<const hive::Hive> hive, table::
 
 inline std::uint64_t read_tables_image(Bytes input) {
     std::uint64_t rows = 0;
+    const auto image = std::make_shared<const utils::ImageBytes>(utils::copy_image(input));
     for (const bool tolerant : {false, true}) {
-        auto image = hive::HiveData::copy_of(input);
-        auto loaded = tolerant ? hive::Hive::from_data_tolerant(std::move(image)) : hive::Hive::from_data(std::move(image));
+        auto loaded = tolerant ? hive::Hive::from_data_tolerant(hive::HiveData(image))
+                               : hive::Hive::from_data(hive::HiveData(image));
         if (!loaded) continue;
         const auto scans = std::make_shared<recovery::ScanCache>();
         const auto plans = std::make_shared<table::WalkPlans>();
@@ -372,7 +374,7 @@ inline WalkCounts walk_tolerant(hive::HiveData::Buffer image) {
 
 // Loads `input` as it is the tolerant way and walks it.
 inline WalkCounts walk_tolerant_hive_image(Bytes input) {
-    return walk_tolerant(std::make_shared<const utils::ImageBytes>(input.begin(), input.end()));
+    return walk_tolerant(std::make_shared<const utils::ImageBytes>(utils::copy_image(input)));
 }
 
 // What fuzz_hive does with one input: the strict walk and the tolerant one
@@ -491,7 +493,7 @@ inline LogCounts replay_log(Bytes input) {
         counts.pages = log->dirty_pages.size();
         static const ByteVector hive = small_hive();
         for (const std::size_t copies : {1, 2}) {
-            utils::ImageBytes image(hive.begin(), hive.end());
+            utils::ImageBytes image = utils::copy_image(hive);
             const std::vector<transaction_log::TransactionLog> logs(copies, *log);
             if (!transaction_log::apply_logs(image, logs)) continue;
             counts.replayed = true;
@@ -512,7 +514,7 @@ inline LogCounts replay_log(Bytes input) {
         hive::store_base_block_checksum(hive);
     }
     for (const std::size_t copies : {1, 2}) {
-        utils::ImageBytes image(hive.begin(), hive.end());
+        utils::ImageBytes image = utils::copy_image(hive);
         const std::vector<Bytes> logs(copies, Bytes(windows_log));
         const auto report = transaction_log::recover_from_windows_logs(image, logs);
         counts.recovered += report.entries_applied + report.sectors_applied;
