@@ -319,37 +319,57 @@ struct SearchCounts {
 };
 
 // The whole-hive search, deleted records included, on the strict and the
-// tolerant reading of `input`: literal patterns (one made of the input's
-// last bytes, so mutations steer it; short ones that match often; a
-// non-Latin-1 one), each folded and not; then every text gathered for a
-// regular expression, with spans of the first ones turned into matches.
+// tolerant reading of `input` (one copy of it serves both): literal patterns,
+// then every text gathered for a regular expression, with spans of the first
+// ones turned into matches.
+//
+// The patterns: one made of the input's last bytes, so mutations steer it;
+// short ones that match often; one with Latin-1 letters beyond ASCII; one
+// with no Latin-1 form. Every matcher is made for each input, folded and not,
+// but each walk costs the whole hive and the matchers differ only in their
+// tables and in which of a few branches their patterns take, so each reading
+// runs two of them: the input's pattern (folded on one reading, not on the
+// other) and one fixed pattern that the input's length and last byte pick,
+// a different one on each reading. Mutations change that pick all the time,
+// so every pattern still runs against every kind of hive.
 inline SearchCounts search_image(Bytes input) {
     SearchCounts counts;
-    const std::string patterns[] = {utils::read_ascii_string(input.last(std::min<std::size_t>(input.size(), 4))),
-                                    "a", "nk", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5"};
+    const std::string input_pattern = utils::read_ascii_string(input.last(std::min<std::size_t>(input.size(), 4)));
+    std::array<std::optional<search::LiteralMatcher>, 2> own;
+    for (const bool case_sensitive : {false, true}) {
+        if (auto made = search::LiteralMatcher::create(input_pattern, case_sensitive)) own[case_sensitive] = *made;
+    }
+    std::vector<search::LiteralMatcher> fixed;  // pattern by pattern, folded then not
+    for (const char* pattern : {"a", "nk", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5"}) {
+        for (const bool case_sensitive : {false, true}) {
+            if (auto made = search::LiteralMatcher::create(pattern, case_sensitive)) fixed.push_back(*made);
+        }
+    }
+    const std::size_t pick = input.size() + (input.empty() ? 0 : input.back());
     const auto note = [&](const search::Match& match) {
         ++counts.matches;
         counts.largest_context = std::max(counts.largest_context,
                                           match.before.size() + match.text.size() + match.after.size());
     };
+    const auto image = std::make_shared<const utils::ImageBytes>(utils::copy_image(input));
     for (const bool tolerant : {false, true}) {
-        auto image = hive::HiveData::copy_of(input);
-        auto loaded =
-            tolerant ? hive::Hive::from_data_tolerant(std::move(image)) : hive::Hive::from_data(std::move(image));
+        auto loaded = tolerant ? hive::Hive::from_data_tolerant(hive::HiveData(image))
+                               : hive::Hive::from_data(hive::HiveData(image));
         if (!loaded) continue;
         const hive::Hive& hive = **loaded;
         const recovery::Recovery found = recovery::Recovery::scan(hive);
         search::SearchOptions options;
         options.deleted = true;
         options.orphans = tolerant;
-        for (const std::string& pattern : patterns) {
-            for (const bool case_sensitive : {false, true}) {
-                auto matcher = search::LiteralMatcher::create(pattern, case_sensitive);
-                if (!matcher) continue;
-                auto matches = search::find_literal(hive, *matcher, options, &found);
-                if (!matches) continue;
-                for (const search::Match& match : matches->matches) note(match);
-            }
+        // An odd step moves both the pattern and the folding between the readings.
+        const std::optional<search::LiteralMatcher>& mine = own[((pick >> 3) ^ tolerant) & 1];
+        const search::LiteralMatcher* matchers[] = {mine ? &*mine : nullptr,
+                                                    fixed.empty() ? nullptr : &fixed[(pick + 3 * tolerant) % fixed.size()]};
+        for (const search::LiteralMatcher* matcher : matchers) {
+            if (!matcher) continue;
+            auto matches = search::find_literal(hive, *matcher, options, &found);
+            if (!matches) continue;
+            for (const search::Match& match : matches->matches) note(match);
         }
         auto texts = search::collect_texts(hive, options, &found);
         if (!texts) continue;
