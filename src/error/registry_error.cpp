@@ -59,9 +59,19 @@ std::string quoted(std::string_view raw) {
 }  // namespace
 
 std::string hex(std::uint64_t value) {
-    char buffer[24];
-    std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
-    return buffer;
+    // By hand, not snprintf: a tolerant read of a damaged hive formats an
+    // offset for every line it notes, and snprintf's parsing of the format
+    // cost more than the rest of the line.
+    constexpr char digits[] = "0123456789abcdef";
+    char buffer[18];
+    std::size_t at = sizeof buffer;
+    do {
+        buffer[--at] = digits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    buffer[--at] = 'x';
+    buffer[--at] = '0';
+    return std::string(buffer + at, sizeof buffer - at);
 }
 
 std::string RegistryError::message() const {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 
 #include "error/registry_error.hpp"
 
@@ -73,6 +75,18 @@ TEST(Hex, HasNoLeadingZerosAndAtLeastOneDigit) {
     EXPECT_EQ(hex(0), "0x0");
     EXPECT_EQ(hex(4096), "0x1000");
     EXPECT_EQ(hex(0xFFFFFFFFFFFFFFFFull), "0xffffffffffffffff");
+}
+
+TEST(Hex, AgreesWithPrintfAtEveryDigitCount) {
+    // Each power of 16 and its neighbours: where a digit is added or carried.
+    for (unsigned shift = 0; shift < 64; shift += 4) {
+        for (const std::uint64_t value : {(std::uint64_t{1} << shift) - 1, std::uint64_t{1} << shift,
+                                          (std::uint64_t{1} << shift) + 0xA, (std::uint64_t{0xBEEF} << shift)}) {
+            char expected[24];
+            std::snprintf(expected, sizeof expected, "0x%llx", static_cast<unsigned long long>(value));
+            EXPECT_EQ(hex(value), expected);
+        }
+    }
 }
 
 TEST(RegistryError, IsAPlainValue) {
