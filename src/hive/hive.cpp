@@ -232,13 +232,14 @@ Result<std::vector<HbinHeader>> Hive::hbins() const {
 }
 
 std::uint64_t Hive::readable_end(std::uint32_t offset) const noexcept {
-    // The first skipped range that ends after `offset`; the ranges are few
-    // and in order.
-    for (const SkippedRange& range : skipped_) {
-        if (range.end <= offset) continue;
-        return range.begin <= offset ? 0 : layout::base_block_size + range.begin;
-    }
-    return readable_size_;
+    // The first skipped range that ends after `offset`. The ranges are in
+    // order and apart, and a hive damaged all through has one every other
+    // bin: searched, not gone through, or every cell read would cost as many
+    // steps as the file has bad bins.
+    const auto range = std::partition_point(skipped_.begin(), skipped_.end(),
+                                            [&](const SkippedRange& skipped) { return skipped.end <= offset; });
+    if (range == skipped_.end()) return readable_size_;
+    return range->begin <= offset ? 0 : layout::base_block_size + range->begin;
 }
 
 Result<utils::ByteView> Hive::get_cell(std::uint32_t offset) const {

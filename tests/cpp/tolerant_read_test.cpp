@@ -176,6 +176,38 @@ INSTANTIATE_TEST_SUITE_P(
                  "", {}, {"B", "Invalid offset 0x2020 (hive size: 0x3000)"}}),
     [](const auto& test) { return std::string(test.param.name); });
 
+TEST(TolerantLoad, ReadsEachKeyAroundManySkippedBins) {
+    // One key per bin, and a bad header on the bins the pattern picks: every
+    // key in a sound bin reads, every key in a skipped one is out of reach,
+    // wherever the runs of bad bins start and end.
+    for (const char* bad : {"0101010101010101010101010101010101010101", "0110011100011110000111110000011111100000",
+                            "1000000000000000000000000000000000000001"}) {
+        SCOPED_TRACE(bad);
+        const std::size_t bins = std::string_view(bad).size();
+        ImageBuilder image;
+        std::vector<std::uint32_t> keys;
+        for (std::size_t i = 0; i < bins; ++i) {
+            image.add_hbin();
+            keys.push_back(add_key(image, "K" + std::to_string(i)));
+        }
+        image.root(keys.front());
+        for (std::size_t i = 1; i < bins; ++i) {
+            if (bad[i] == '1') image.bytes_at(ImageBuilder::base + 0x1000 * i, ascii("xxxx"));
+        }
+        const auto hive = tolerant(image.build());
+        ASSERT_TRUE(hive);
+        for (std::size_t i = 1; i < bins; ++i) {
+            SCOPED_TRACE(i);
+            const std::string read = key_at(*hive, keys[i]);
+            if (bad[i] == '1' && i + 1 < bins) {
+                EXPECT_EQ(read.rfind("Invalid offset", 0), 0u) << read;
+            } else if (bad[i] == '0') {
+                EXPECT_EQ(read, "K" + std::to_string(i));
+            }
+        }
+    }
+}
+
 TEST(TolerantLoad, StillRefusesWhatIsNoHive) {
     struct Case {
         ByteVector image;
