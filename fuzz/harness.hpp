@@ -612,9 +612,14 @@ struct CarveCounts {
 
 // The input carved the sector way and the memory way, with loose records;
 // every item opened and walked (the first few), and the records' pages scanned.
+// The memory way finds again most of what the sector way found: an item of
+// the same kind, offsets and parts of the image opens to the same bytes, so it
+// is opened and walked once.
 inline CarveCounts carve_image(Bytes input) {
     CarveCounts counts;
     auto image = std::make_shared<const hive::HiveData>(hive::HiveData::copy_of(input));
+    using Parts = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+    std::set<std::tuple<carve::Kind, std::uint64_t, std::uint32_t, Parts>> opened_items;
     for (const bool memory : {false, true}) {
         carve::CarveOptions options;
         options.memory = memory;
@@ -624,6 +629,14 @@ inline CarveCounts carve_image(Bytes input) {
         std::size_t opened_here = 0;
         for (const carve::CarvedItem& item : found.items) {
             if (opened_here++ >= 8) break;
+            // Decoded compression units are a buffer of each carve's own: those
+            // items are always opened.
+            Parts parts;
+            for (const carve::Part& part : item.parts) parts.emplace_back(part.image_offset, part.length);
+            if (!item.compressed &&
+                !opened_items.emplace(item.kind, item.image_offset, item.hive_offset, std::move(parts)).second) {
+                continue;
+            }
             auto opened = carve::open_item(item);
             if (!opened) continue;
             ++counts.opened;
