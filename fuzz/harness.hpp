@@ -493,6 +493,34 @@ inline ByteVector with_windows_hashes(Bytes input) {
     return log;
 }
 
+namespace detail {
+
+// The buffer Windows recovery writes into, set to `hive`, and kept from one
+// recovery to the next. What a log recovers is as long as the hive it was
+// written for (2.8 MiB for most seeds); a fresh buffer of that size each time
+// cost a page fault for every 4 KiB of it the walk read (the orphan scan reads
+// them all) and an unmapping after, several times what zeroing the bytes the
+// last recovery used costs. A buffer that grew past `kept_bytes` is let go
+// instead: zeroing the hundreds of MiB a hostile log may ask for would cost
+// more than the faults. Nothing may hold the buffer when this is called.
+inline std::shared_ptr<utils::ImageBytes> recovery_image(Bytes hive) {
+    constexpr std::size_t kept_bytes = std::size_t{16} << 20;
+    static std::shared_ptr<utils::ImageBytes> kept;
+    if (!kept || kept.use_count() != 1 || kept->capacity() > kept_bytes) {
+        kept = std::make_shared<utils::ImageBytes>(utils::copy_image(hive));
+        return kept;
+    }
+    // Recovery writes only below the size and never shortens the buffer, so
+    // once that much is zero again the whole capacity is, as growing expects.
+    utils::ImageBytes& image = *kept;
+    std::fill(image.begin(), image.end(), std::uint8_t{0});
+    image.resize(hive.size());
+    std::copy(hive.begin(), hive.end(), image.begin());
+    return kept;
+}
+
+}  // namespace detail
+
 struct LogCounts {
     bool parsed = false;
     std::size_t pages = 0;
@@ -507,12 +535,11 @@ struct LogCounts {
 // hashes are put right and it recovers a dirty small hive, alone and paired
 // with itself, which is loaded and walked.
 //
-// What a log recovers is as long as the hive it was written for (most seeds:
-// 2.8 MiB), all zeros but the small hive and the log's pages, and the orphan
-// scan reads a bin header on every 4 KiB of it; those reads of pages no one
-// wrote were most of this target's time. The image two copies of a log make
-// holds the same pages as the one copy's, so only the one copy's image is
-// scanned for orphans; the tree of both is walked.
+// The image two copies of a log make holds the same pages as the one copy's
+// (byte for byte, for every seed and every input two short runs kept), and
+// the orphan scan reads a bin header on every 4 KiB of an image as long as
+// the hive the log was written for: only the one copy's image is scanned for
+// orphans, the tree of both is walked.
 inline LogCounts replay_log(Bytes input) {
     LogCounts counts;
     if (auto log = transaction_log::TransactionLog::parse(input)) {
@@ -541,13 +568,13 @@ inline LogCounts replay_log(Bytes input) {
         hive::store_base_block_checksum(hive);
     }
     for (const std::size_t copies : {1, 2}) {
-        utils::ImageBytes image = utils::copy_image(hive);
+        const std::shared_ptr<utils::ImageBytes> image = detail::recovery_image(hive);
         const std::vector<Bytes> logs(copies, Bytes(windows_log));
-        const auto report = transaction_log::recover_from_windows_logs(image, logs);
+        const auto report = transaction_log::recover_from_windows_logs(*image, logs);
         counts.recovered += report.entries_applied + report.sectors_applied;
-        auto loaded = hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
+        auto loaded = hive::Hive::from_data(hive::HiveData(hive::HiveData::Buffer(image)));
         if (loaded) counts.recovered_walk = walk_hive(**loaded, copies == 1);
-    }
+    }  // the hive lets go of the image before the next round takes it
     return counts;
 }
 
