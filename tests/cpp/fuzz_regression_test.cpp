@@ -52,8 +52,8 @@ void replay(const Input& input) {
     if (input.target == "fuzz_hive") {
         // No value may come out larger than the file it was read from, nor
         // the names of one key's values outgrow it by more than decoding can.
-        for (const WalkCounts& counts : {walk_both_ways(bytes).first, walk_both_ways(bytes).second,
-                                         walk_tolerant_hive_image(bytes)}) {
+        const auto [strict, tolerant] = walk_both_ways(bytes);
+        for (const WalkCounts& counts : {strict, tolerant, walk_tolerant_hive_image(bytes)}) {
             EXPECT_LE(counts.largest_raw_data, bytes.size());
             EXPECT_LE(counts.largest_value_names, 3 * bytes.size());
         }
