@@ -327,11 +327,11 @@ struct SearchCounts {
 // short ones that match often; one with Latin-1 letters beyond ASCII; one
 // with no Latin-1 form. Every matcher is made for each input, folded and not,
 // but each walk costs the whole hive and the matchers differ only in their
-// tables and in which of a few branches their patterns take, so each reading
-// runs two of them: the input's pattern (folded on one reading, not on the
-// other) and one fixed pattern that the input's length and last byte pick,
-// a different one on each reading. Mutations change that pick all the time,
-// so every pattern still runs against every kind of hive.
+// tables and in which of a few branches their patterns take, so two of them
+// search: the input's pattern and one fixed pattern, picked (with the
+// folding of each) by the input's length and last byte, one on each reading,
+// or both on the one reading that loads. Mutations change the pick all the
+// time, so every pattern still runs against every kind of hive and reading.
 inline SearchCounts search_image(Bytes input) {
     SearchCounts counts;
     const std::string input_pattern = utils::read_ascii_string(input.last(std::min<std::size_t>(input.size(), 4)));
@@ -351,22 +351,23 @@ inline SearchCounts search_image(Bytes input) {
         counts.largest_context = std::max(counts.largest_context,
                                           match.before.size() + match.text.size() + match.after.size());
     };
+    const std::optional<search::LiteralMatcher>& mine = own[(pick >> 3) & 1];
+    const search::LiteralMatcher* matchers[] = {mine ? &*mine : nullptr,
+                                                fixed.empty() ? nullptr : &fixed[pick % fixed.size()]};
     const auto image = std::make_shared<const utils::ImageBytes>(utils::copy_image(input));
+    const std::array<Result<std::shared_ptr<const hive::Hive>>, 2> readings = {
+        hive::Hive::from_data(hive::HiveData(image)), hive::Hive::from_data_tolerant(hive::HiveData(image))};
+    const bool both_load = readings[0] && readings[1];
     for (const bool tolerant : {false, true}) {
-        auto loaded = tolerant ? hive::Hive::from_data_tolerant(hive::HiveData(image))
-                               : hive::Hive::from_data(hive::HiveData(image));
-        if (!loaded) continue;
-        const hive::Hive& hive = **loaded;
+        if (!readings[tolerant]) continue;
+        const hive::Hive& hive = **readings[tolerant];
         const recovery::Recovery found = recovery::Recovery::scan(hive);
         search::SearchOptions options;
         options.deleted = true;
         options.orphans = tolerant;
-        // An odd step moves both the pattern and the folding between the readings.
-        const std::optional<search::LiteralMatcher>& mine = own[((pick >> 3) ^ tolerant) & 1];
-        const search::LiteralMatcher* matchers[] = {mine ? &*mine : nullptr,
-                                                    fixed.empty() ? nullptr : &fixed[(pick + 3 * tolerant) % fixed.size()]};
-        for (const search::LiteralMatcher* matcher : matchers) {
-            if (!matcher) continue;
+        for (std::size_t which = 0; which < 2; ++which) {
+            const search::LiteralMatcher* matcher = matchers[which];
+            if (!matcher || (both_load && (((pick >> 4) ^ which) & 1) != tolerant)) continue;
             auto matches = search::find_literal(hive, *matcher, options, &found);
             if (!matches) continue;
             for (const search::Match& match : matches->matches) note(match);
