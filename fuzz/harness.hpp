@@ -501,9 +501,12 @@ namespace detail {
 // written for (2.8 MiB for most seeds); a fresh buffer of that size each time
 // cost a page fault for every 4 KiB of it the walk read (the orphan scan reads
 // them all) and an unmapping after, several times what zeroing the bytes the
-// last recovery used costs. A buffer that grew past `kept_bytes` is let go
-// instead: zeroing the hundreds of MiB a hostile log may ask for would cost
-// more than the faults. Nothing may hold the buffer when this is called.
+// last recovery wrote costs. Those are found by comparing with zeros: the
+// pages no one wrote are all the kernel's one zero page, read from cache and
+// left unwritten, so they cost neither memory nor faults. A buffer that grew
+// past `kept_bytes` is let go instead: going over the hundreds of MiB a
+// hostile log may ask for would cost more than the faults. Nothing may hold
+// the buffer when this is called.
 inline std::shared_ptr<utils::ImageBytes> recovery_image(Bytes hive) {
     constexpr std::size_t kept_bytes = std::size_t{16} << 20;
     static std::shared_ptr<utils::ImageBytes> kept;
@@ -513,8 +516,13 @@ inline std::shared_ptr<utils::ImageBytes> recovery_image(Bytes hive) {
     }
     // Recovery writes only below the size and never shortens the buffer, so
     // once that much is zero again the whole capacity is, as growing expects.
+    constexpr std::size_t chunk = 65536;
+    static const std::vector<std::uint8_t> zeros(chunk);
     utils::ImageBytes& image = *kept;
-    std::fill(image.begin(), image.end(), std::uint8_t{0});
+    for (std::size_t at = 0; at < image.size(); at += chunk) {
+        const std::size_t length = std::min(chunk, image.size() - at);
+        if (std::memcmp(image.data() + at, zeros.data(), length) != 0) std::memset(image.data() + at, 0, length);
+    }
     image.resize(hive.size());
     std::copy(hive.begin(), hive.end(), image.begin());
     return kept;
