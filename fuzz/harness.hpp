@@ -5,7 +5,9 @@
 // Every function here drives the core over hostile bytes and swallows every
 // error: the only failures that count are crashes, sanitizer reports, hangs
 // and runaway memory. Each returns a few counts so tests can check that a walk
-// really went through a hive and that its output stayed bounded.
+// really went through a hive and that its output stayed bounded. Inputs are
+// independent: the one thing kept from one to the next is the buffer
+// replay_log() recovers into, zeroed again before each use.
 
 #include <algorithm>
 #include <array>
@@ -507,9 +509,14 @@ namespace detail {
 // past `kept_bytes` is let go instead: going over the hundreds of MiB a
 // hostile log may ask for would cost more than the faults. Nothing may hold
 // the buffer when this is called.
+inline std::shared_ptr<utils::ImageBytes>& kept_recovery_image() {
+    static std::shared_ptr<utils::ImageBytes> kept;
+    return kept;
+}
+
 inline std::shared_ptr<utils::ImageBytes> recovery_image(Bytes hive) {
     constexpr std::size_t kept_bytes = std::size_t{16} << 20;
-    static std::shared_ptr<utils::ImageBytes> kept;
+    std::shared_ptr<utils::ImageBytes>& kept = kept_recovery_image();
     if (!kept || kept.use_count() != 1 || kept->capacity() > kept_bytes) {
         kept = std::make_shared<utils::ImageBytes>(utils::copy_image(hive));
         return kept;

@@ -198,6 +198,24 @@ TEST(FuzzLog, WindowsLogsRecoverTheSmallHive) {
     }
 }
 
+TEST(FuzzLog, KeptRecoveryImageComesBackAsTheHiveAndZeros) {
+    // replay_log() recovers into one buffer kept between inputs: once a log
+    // has filled it, taking it again must give the hive and then nothing but
+    // zeros, up to all the capacity a later recovery may grow into.
+    for (const char* name : {"corpus_UsrClass.dat.LOG1", "windows_old_format"}) {
+        SCOPED_TRACE(name);
+        ASSERT_GT(replay_log(seed("fuzz_transaction_log", name)).recovered, 0u);
+        const ByteVector hive = small_hive(7, 6);
+        const std::shared_ptr<utils::ImageBytes> image = detail::recovery_image(hive);
+        ASSERT_GT(image->capacity(), 2 * hive.size());  // the kept buffer, not a fresh one
+        ASSERT_EQ(image->size(), hive.size());
+        EXPECT_TRUE(std::equal(hive.begin(), hive.end(), image->begin()));
+        image->resize(image->capacity());  // writes nothing: shows what was left there
+        EXPECT_EQ(std::count(image->begin() + static_cast<std::ptrdiff_t>(hive.size()), image->end(), 0),
+                  static_cast<std::ptrdiff_t>(image->size() - hive.size()));
+    }
+}
+
 TEST(FuzzLog, PutsEntryHashesRight) {
     // A real entry keeps its hashes; zeroed ones are restored.
     ByteVector log = seed("fuzz_transaction_log", "corpus_UsrClass.dat.LOG2");
