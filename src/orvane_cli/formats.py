@@ -23,7 +23,7 @@ from orvane_cli.output import Batch, open_text
 from orvane_cli.values import DECODED_TYPES, describe, type_of
 
 CSV_COLUMNS = ["path", "last_written", "value_name", "type", "size", "data"]
-ROWS_PER_BATCH = 65_536
+ROWS_PER_BATCH = 16_384
 _quote = json.encoder.encode_basestring  # a JSON string, non-ASCII kept (as ensure_ascii=False)
 quote = _quote
 _json = json.JSONEncoder(ensure_ascii=False, separators=(",", ":"), check_circular=False).encode
@@ -171,13 +171,13 @@ class Parquet(Rows):
 
     def flush(self) -> None:
         if self.pending:
-            columns = list(zip(*self.pending))
+            # One column at a time, so the rows are not held twice over.
+            arrays = [self._array([row[index] for row in self.pending], field.type)
+                      for index, field in enumerate(self.schema)]
             self.pending.clear()
-            self._writer().write_batch(self.pa.RecordBatch.from_arrays(
-                [self._array(column, field.type) for column, field in zip(columns, self.schema)],
-                schema=self.schema))
+            self._writer().write_batch(self.pa.RecordBatch.from_arrays(arrays, schema=self.schema))
 
-    def _array(self, column: tuple, kind):
+    def _array(self, column: list, kind):
         """One column as an Arrow array. pyarrow.array imports pandas (0.2 s
         and 50 MiB when it is installed) on the first list it converts, only
         to ask whether the list is a pandas object; text columns go through

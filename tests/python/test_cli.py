@@ -273,8 +273,8 @@ class TestParquet:
 
         writer = Parquet(str(tmp_path / "out.parquet"), False)
         texts = [None if size is None else f"t\u00e9{size}" for size in sizes]
-        assert writer._array(tuple(sizes), pa.int64()).equals(pa.array(sizes, type=pa.int64()))
-        assert writer._array(tuple(texts), pa.string()).equals(pa.array(texts, type=pa.string()))
+        assert writer._array(list(sizes), pa.int64()).equals(pa.array(sizes, type=pa.int64()))
+        assert writer._array(list(texts), pa.string()).equals(pa.array(texts, type=pa.string()))
 
     def test_rows_written_without_importing_pandas(self, sample, tmp_path):
         pytest.importorskip("pyarrow")
