@@ -127,7 +127,9 @@ done
 py_seconds=$(( seconds / 10 > 5 ? seconds / 10 : 5 ))
 if [ "${ORVANE_FUZZ_LONG:-0}" != 1 ]; then
   py_venv="$build/venv-python"
-  python=${ORVANE_FUZZ_PYTHON:-$(command -v python3.13 || command -v python3)}
+  # The interpreter the project's own venvs are made with: a python3.13 on the
+  # PATH may be a version manager's shim that runs nothing.
+  python=${ORVANE_FUZZ_PYTHON:-$("$root/scripts/bootstrap-python.sh" 3.13)}
   [ -x "$py_venv/bin/python" ] || "$python" -m venv "$py_venv"
   "$py_venv/bin/python" -c 'import atheris' 2>/dev/null || "$py_venv/bin/pip" install -q atheris \
     || log "atheris does not install here: the decoders get random bytes instead"
