@@ -8,7 +8,7 @@
 #                               inputs that reach new code merged into fuzz/seeds
 #                               (ORVANE_FUZZ_LONG=1 ORVANE_FUZZ_JOBS=2 ORVANE_FUZZ_KEEP=1)
 #
-# The targets are every fuzz/fuzz_*.cpp; each runs with the dictionary
+# The targets are every fuzz/fuzz_*.cpp (or those ORVANE_FUZZ_TARGETS names); each runs with the dictionary
 # fuzz/dicts/<target>.dict when there is one. The Python decoders are those
 # fuzz/python/fuzz_decoders.py lists (its DECODERS table), run with atheris.
 # With ORVANE_FUZZ_KEEP=1 a run that finds nothing then merges into
@@ -36,6 +36,14 @@ build="${ORVANE_FUZZ_BUILD_DIR:-$root/build/fuzz}"
 replay_build="${ORVANE_FUZZ_REPLAY_BUILD_DIR:-$root/build/fuzz-replay}"
 targets=()
 for source in "$root"/fuzz/fuzz_*.cpp; do targets+=("$(basename "$source" .cpp)"); done
+# ORVANE_FUZZ_TARGETS="fuzz_find fuzz_carve" runs only those, so a long run can
+# be spread over several sittings, each merging its seeds for the next.
+if [ -n "${ORVANE_FUZZ_TARGETS:-}" ]; then
+  for wanted in $ORVANE_FUZZ_TARGETS; do
+    [ -f "$root/fuzz/$wanted.cpp" ] || { echo "fuzz/run.sh: no target $wanted" >&2; exit 2; }
+  done
+  read -r -a targets <<< "$ORVANE_FUZZ_TARGETS"
+fi
 . "$root/scripts/shell-helpers.sh"
 
 # Inputs start as small as the seeds and libFuzzer lengthens them slowly
