@@ -1,5 +1,6 @@
 #include "table/column.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orvane::table {
@@ -8,13 +9,6 @@ namespace {
 
 bool has_offsets(ColumnType type) noexcept {
     return type == ColumnType::Utf8 || type == ColumnType::Binary || type == ColumnType::Utf8List;
-}
-
-// The bit of the row after the last, appended: rows only ever come at the end,
-// so a new byte starts every eighth row and earlier bits never change.
-void push_bit(PodBuffer<std::uint8_t>& bits, std::int64_t index, bool value) {
-    if (index % 8 == 0) bits.push_back(0);
-    if (value) bits.back() = static_cast<std::uint8_t>(bits.back() | (1u << (index % 8)));
 }
 
 bool get_bit(const PodBuffer<std::uint8_t>& bits, std::int64_t index) noexcept {
@@ -30,11 +24,41 @@ Column::Column(ColumnType type) : type_(type) {
     }
 }
 
-void Column::push_validity(bool valid) { push_bit(validity_, length_, valid); }
+ColumnSizes Column::sizes() const noexcept {
+    ColumnSizes sizes{validity_.size(), values_.size(), offsets_.size(), bytes_.size(), 0, 0};
+    if (child_) {
+        sizes.child_offsets = child_->offsets_.size();
+        sizes.child_bytes = child_->bytes_.size();
+    }
+    return sizes;
+}
 
-void Column::end_offsets(std::size_t end) {
-    offsets_.push_back(static_cast<std::int32_t>(end));
-    mark_valid();
+void Column::reserve(const ColumnSizes& sizes) {
+    // A batch cut short by one huge value says little of the next one's bytes.
+    constexpr std::size_t most = std::size_t{16} << 20;
+    validity_.reserve(std::min(sizes.validity, most));
+    values_.reserve(std::min(sizes.values, most));
+    offsets_.reserve(std::min(sizes.offsets, most / sizeof(std::int32_t)));
+    bytes_.reserve(std::min(sizes.bytes, most));
+    // A dictionary's few entries come again with each batch; a list's items grow with it.
+    if (child_ && type_ == ColumnType::Utf8List) {
+        child_->offsets_.reserve(std::min(sizes.child_offsets, most / sizeof(std::int32_t)));
+        child_->bytes_.reserve(std::min(sizes.child_bytes, most));
+    }
+}
+
+void Column::reserve_rows(std::size_t rows) {
+    switch (type_) {
+        case ColumnType::Bool: values_.reserve((rows + 7) / 8); break;
+        case ColumnType::UInt16: values_.reserve(rows * 2); break;
+        case ColumnType::UInt32:
+        case ColumnType::Utf8Dictionary: values_.reserve(rows * 4); break;
+        case ColumnType::UInt64:
+        case ColumnType::Timestamp: values_.reserve(rows * 8); break;
+        case ColumnType::Utf8:
+        case ColumnType::Binary:
+        case ColumnType::Utf8List: offsets_.reserve(rows + 1); break;
+    }
 }
 
 void Column::append_null() {
@@ -47,11 +71,11 @@ void Column::append_null() {
     ++null_count_;
     switch (type_) {
         case ColumnType::Bool: push_bit(values_, length_, false); break;
-        case ColumnType::UInt16: values_.resize(values_.size() + 2, 0); break;
+        case ColumnType::UInt16: values_.append_value(std::uint16_t{0}); break;
         case ColumnType::UInt32:
-        case ColumnType::Utf8Dictionary: values_.resize(values_.size() + 4, 0); break;
+        case ColumnType::Utf8Dictionary: values_.append_value(std::uint32_t{0}); break;
         case ColumnType::UInt64:
-        case ColumnType::Timestamp: values_.resize(values_.size() + 8, 0); break;
+        case ColumnType::Timestamp: values_.append_value(std::uint64_t{0}); break;
         case ColumnType::Utf8:
         case ColumnType::Binary:
         case ColumnType::Utf8List: offsets_.push_back(offsets_.back()); break;
@@ -62,15 +86,6 @@ void Column::append_null() {
 void Column::append_bool(bool value) {
     push_bit(values_, length_, value);
     mark_valid();
-}
-
-void Column::append_bytes(std::span<const std::uint8_t> bytes) {
-    bytes_.append(bytes.data(), bytes.size());
-    end_offsets(bytes_.size());
-}
-
-void Column::append_text(std::string_view text) {
-    append_bytes({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
 }
 
 void Column::append_texts(std::span<const std::string_view> texts) {

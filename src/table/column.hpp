@@ -31,6 +31,16 @@ enum class ColumnType : std::uint8_t {
 // What the offsets of one column can address.
 inline constexpr std::size_t largest_column_bytes = 0x7FFFFFFF;
 
+// How long a column's buffers grew, to reserve the next batch's at once.
+struct ColumnSizes {
+    std::size_t validity = 0;
+    std::size_t values = 0;
+    std::size_t offsets = 0;
+    std::size_t bytes = 0;
+    std::size_t child_offsets = 0;
+    std::size_t child_bytes = 0;
+};
+
 class Column {
 public:
     explicit Column(ColumnType type);
@@ -49,13 +59,26 @@ public:
     void append_timestamp(std::int64_t micros) { append_fixed(micros); }
     // Utf8 and Binary rows. The caller keeps a column's bytes within
     // largest_column_bytes (see fits()).
-    void append_bytes(std::span<const std::uint8_t> bytes);
-    void append_text(std::string_view text);
+    void append_bytes(std::span<const std::uint8_t> bytes) {
+        bytes_.append(bytes.data(), bytes.size());
+        end_offsets(bytes_.size());
+    }
+    void append_text(std::string_view text) {
+        append_bytes({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    }
     // A Utf8List row.
     void append_texts(std::span<const std::string_view> texts);
     // A Utf8Dictionary row: `key` tells entries apart, `text` is what a new
     // key puts in the dictionary.
     void append_dictionary(std::uint32_t key, std::string_view text);
+
+    // Batches of a table are alike: each reserves what the one before it
+    // filled, so its buffers do not grow (copying) row by row.
+    ColumnSizes sizes() const noexcept;
+    void reserve(const ColumnSizes& sizes);
+    // The first batch has no batch before it: its fixed widths and offsets
+    // are reserved for `rows` rows (their bytes still grow as they come).
+    void reserve_rows(std::size_t rows);
 
     // Whether `extra` more bytes still fit the offsets (Utf8, Binary).
     bool fits(std::size_t extra) const noexcept { return bytes_.size() + extra <= largest_column_bytes; }
@@ -83,7 +106,7 @@ public:
 private:
     template <class T>
     void append_fixed(T value) {
-        values_.append(reinterpret_cast<const std::uint8_t*>(&value), sizeof value);
+        values_.append_value(value);
         mark_valid();
     }
     template <class T>
@@ -93,8 +116,18 @@ private:
         if (!validity_.empty()) push_validity(true);
         ++length_;
     }
-    void push_validity(bool valid);
-    void end_offsets(std::size_t end);
+    void push_validity(bool valid) { push_bit(validity_, length_, valid); }
+    // The bit of the row after the last, appended: rows only ever come at the
+    // end, so a new byte starts every eighth row and earlier bits never change.
+    static void push_bit(PodBuffer<std::uint8_t>& bits, std::int64_t index, bool value) {
+        if (index % 8 == 0) bits.push_back(0);
+        if (value) bits.back() = static_cast<std::uint8_t>(bits.back() | (1u << (index % 8)));
+    }
+    // Rows are appended in the table's hot loop, so these stay inline.
+    void end_offsets(std::size_t end) {
+        offsets_.push_back(static_cast<std::int32_t>(end));
+        mark_valid();
+    }
 
     ColumnType type_;
     std::int64_t length_ = 0;

@@ -58,6 +58,8 @@ enum ValueColumn : std::size_t {
 // Batches beyond this many bytes would gain nothing, and keeping them well
 // below what 32-bit offsets address leaves room for the row that ends one.
 constexpr std::size_t largest_batch_bytes = std::size_t{1} << 30;
+// What the first batch reserves its fixed-width columns for, at most.
+constexpr std::size_t first_batch_rows = 16384;
 
 std::uint16_t depth_of(std::string_view path) noexcept {
     if (path.empty()) return 0;
@@ -119,7 +121,15 @@ public:
             return error::unexpected(std::move(failure));
         }
         out = Batch{};
-        for (const Field& field : fields()) out.columns.emplace_back(field.type);
+        const auto& fields = this->fields();
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            out.columns.emplace_back(fields[i].type);
+            if (i < sizes_.size()) {
+                out.columns.back().reserve(sizes_[i]);
+            } else {
+                out.columns.back().reserve_rows(std::min<std::size_t>(options_.batch_rows, first_batch_rows));
+            }
+        }
         batch_bytes_ = 0;
         while (!full(out) && phase_ != Phase::Over) {
             if (phase_ == Phase::Live) {
@@ -133,6 +143,8 @@ public:
                 fill_deleted(out);
             }
         }
+        sizes_.clear();
+        for (const Column& column : out.columns) sizes_.push_back(column.sizes());
         return out.rows > 0;
     }
 
@@ -386,6 +398,7 @@ private:
     std::unordered_map<std::uint32_t, std::string> value_paths_;
     std::unordered_map<std::uint32_t, std::string> type_names_;
     std::vector<std::string_view> scratch_;
+    std::vector<ColumnSizes> sizes_;  // of the last batch's columns
 };
 
 }  // namespace

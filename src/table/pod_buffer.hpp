@@ -1,16 +1,17 @@
 #pragma once
-// A growable array of plain values, grown with realloc.
-//
-// A column's buffers reach megabytes and grow by doubling. Grown as a
-// std::vector, each step copies the whole buffer into fresh pages, so a
-// column touches about twice its final size; realloc moves a large block by
-// remapping its pages instead, so only the bytes written are ever touched.
+// A growable array of plain values: small ones grown with realloc, large
+// ones (from buffer_pool::smallest_pooled bytes) in blocks of the buffer
+// pool, so that the memory of batches a consumer has let go serves the next
+// ones without faulting its pages in again.
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <type_traits>
 #include <utility>
+
+#include "table/buffer_pool.hpp"
 
 namespace orvane::table {
 
@@ -26,7 +27,7 @@ public:
           capacity_(std::exchange(other.capacity_, 0)) {}
     PodBuffer& operator=(PodBuffer&& other) noexcept {
         if (this != &other) {
-            std::free(data_);
+            release();
             data_ = std::exchange(other.data_, nullptr);
             size_ = std::exchange(other.size_, 0);
             capacity_ = std::exchange(other.capacity_, 0);
@@ -35,7 +36,7 @@ public:
     }
     PodBuffer(const PodBuffer&) = delete;
     PodBuffer& operator=(const PodBuffer&) = delete;
-    ~PodBuffer() { std::free(data_); }
+    ~PodBuffer() { release(); }
 
     const T* data() const noexcept { return data_; }
     std::size_t size() const noexcept { return size_; }
@@ -44,6 +45,12 @@ public:
     const T& operator[](std::size_t index) const noexcept { return data_[index]; }
     T& back() noexcept { return data_[size_ - 1]; }
     const T& back() const noexcept { return data_[size_ - 1]; }
+
+    std::size_t capacity() const noexcept { return capacity_; }
+    // Room for `capacity` elements in all, so that appending up to it moves nothing.
+    void reserve(std::size_t capacity) {
+        if (capacity > capacity_) set_capacity(capacity);
+    }
 
     void push_back(T value) {
         if (size_ == capacity_) grow(size_ + 1);
@@ -54,6 +61,15 @@ public:
         if (capacity_ - size_ < count) grow(size_ + count);
         std::memcpy(data_ + size_, values, count * sizeof(T));
         size_ += count;
+    }
+    // One plain value's bytes (a byte buffer only): a fixed-size copy the
+    // compiler turns into a store, where append() would call memcpy.
+    template <class V>
+    void append_value(const V& value) {
+        static_assert(std::is_same_v<T, std::uint8_t> && std::is_trivially_copyable_v<V>);
+        if (capacity_ - size_ < sizeof(V)) grow(size_ + sizeof(V));
+        std::memcpy(data_ + size_, &value, sizeof(V));
+        size_ += sizeof(V);
     }
     // New elements get `fill`.
     void resize(std::size_t size, T fill = T{}) {
@@ -70,10 +86,31 @@ private:
     void grow(std::size_t wanted) {
         std::size_t capacity = capacity_ < 16 ? 16 : capacity_ * 2;
         if (capacity < wanted) capacity = wanted;
-        void* grown = std::realloc(data_, capacity * sizeof(T));
-        if (grown == nullptr) throw std::bad_alloc();
-        data_ = static_cast<T*>(grown);
-        capacity_ = capacity;
+        set_capacity(capacity);
+    }
+    void set_capacity(std::size_t capacity) {
+        if (capacity > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        const std::size_t bytes = capacity * sizeof(T);
+        if (bytes < buffer_pool::smallest_pooled) {  // and so was the old block
+            void* grown = std::realloc(data_, bytes);
+            if (grown == nullptr) throw std::bad_alloc();
+            data_ = static_cast<T*>(grown);
+            capacity_ = capacity;
+            return;
+        }
+        void* block = buffer_pool::take(bytes);
+        if (block == nullptr) throw std::bad_alloc();
+        if (size_ > 0) std::memcpy(block, data_, size_ * sizeof(T));
+        release();
+        data_ = static_cast<T*>(block);
+        capacity_ = buffer_pool::block_size(bytes) / sizeof(T);  // the whole block
+    }
+    void release() noexcept {
+        if (capacity_ * sizeof(T) >= buffer_pool::smallest_pooled) {
+            buffer_pool::give(data_, capacity_ * sizeof(T));
+        } else {
+            std::free(data_);
+        }
     }
 
     T* data_ = nullptr;
