@@ -61,31 +61,9 @@ void Column::reserve_rows(std::size_t rows) {
     }
 }
 
-void Column::append_null() {
-    if (validity_.empty()) {
-        // Every row so far was valid.
-        validity_.assign(static_cast<std::size_t>((length_ + 7) / 8), 0xFF);
-        if (length_ % 8 != 0) validity_.back() = static_cast<std::uint8_t>((1u << (length_ % 8)) - 1);
-    }
-    push_validity(false);
-    ++null_count_;
-    switch (type_) {
-        case ColumnType::Bool: push_bit(values_, length_, false); break;
-        case ColumnType::UInt16: values_.append_value(std::uint16_t{0}); break;
-        case ColumnType::UInt32:
-        case ColumnType::Utf8Dictionary: values_.append_value(std::uint32_t{0}); break;
-        case ColumnType::UInt64:
-        case ColumnType::Timestamp: values_.append_value(std::uint64_t{0}); break;
-        case ColumnType::Utf8:
-        case ColumnType::Binary:
-        case ColumnType::Utf8List: offsets_.push_back(offsets_.back()); break;
-    }
-    ++length_;
-}
-
-void Column::append_bool(bool value) {
-    push_bit(values_, length_, value);
-    mark_valid();
+void Column::start_validity() {
+    validity_.assign(static_cast<std::size_t>((length_ + 7) / 8), 0xFF);
+    if (length_ % 8 != 0) validity_.back() = static_cast<std::uint8_t>((1u << (length_ % 8)) - 1);
 }
 
 void Column::append_texts(std::span<const std::string_view> texts) {

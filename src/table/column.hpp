@@ -51,8 +51,27 @@ public:
     std::int64_t length() const noexcept { return length_; }
     std::int64_t null_count() const noexcept { return null_count_; }
 
-    void append_null();
-    void append_bool(bool value);
+    void append_null() {
+        if (validity_.empty()) start_validity();
+        push_validity(false);
+        ++null_count_;
+        switch (type_) {
+            case ColumnType::Bool: push_bit(values_, length_, false); break;
+            case ColumnType::UInt16: values_.append_value(std::uint16_t{0}); break;
+            case ColumnType::UInt32:
+            case ColumnType::Utf8Dictionary: values_.append_value(std::uint32_t{0}); break;
+            case ColumnType::UInt64:
+            case ColumnType::Timestamp: values_.append_value(std::uint64_t{0}); break;
+            case ColumnType::Utf8:
+            case ColumnType::Binary:
+            case ColumnType::Utf8List: offsets_.push_back(offsets_.back()); break;
+        }
+        ++length_;
+    }
+    void append_bool(bool value) {
+        push_bit(values_, length_, value);
+        mark_valid();
+    }
     void append_u16(std::uint16_t value) { append_fixed(value); }
     void append_u32(std::uint32_t value) { append_fixed(value); }
     void append_u64(std::uint64_t value) { append_fixed(value); }
@@ -116,6 +135,8 @@ private:
         if (!validity_.empty()) push_validity(true);
         ++length_;
     }
+    // The bitmap made on the first null: every row before it was valid.
+    void start_validity();
     void push_validity(bool valid) { push_bit(validity_, length_, valid); }
     // The bit of the row after the last, appended: rows only ever come at the
     // end, so a new byte starts every eighth row and earlier bits never change.
