@@ -47,18 +47,12 @@ void Column::reserve(const ColumnSizes& sizes) {
     }
 }
 
-void Column::reserve_rows(std::size_t rows) {
-    switch (type_) {
-        case ColumnType::Bool: values_.reserve((rows + 7) / 8); break;
-        case ColumnType::UInt16: values_.reserve(rows * 2); break;
-        case ColumnType::UInt32:
-        case ColumnType::Utf8Dictionary: values_.reserve(rows * 4); break;
-        case ColumnType::UInt64:
-        case ColumnType::Timestamp: values_.reserve(rows * 8); break;
-        case ColumnType::Utf8:
-        case ColumnType::Binary:
-        case ColumnType::Utf8List: offsets_.reserve(rows + 1); break;
-    }
+void Column::trim() {
+    validity_.shrink();
+    values_.shrink();
+    offsets_.shrink();
+    bytes_.shrink();
+    if (child_) child_->trim();
 }
 
 void Column::start_validity() {

@@ -95,9 +95,10 @@ public:
     // filled, so its buffers do not grow (copying) row by row.
     ColumnSizes sizes() const noexcept;
     void reserve(const ColumnSizes& sizes);
-    // The first batch has no batch before it: its fixed widths and offsets
-    // are reserved for `rows` rows (their bytes still grow as they come).
-    void reserve_rows(std::size_t rows);
+    // Gives back what a reserve left unused (a batch shorter than the one
+    // before it), so a kept batch holds at most about twice its bytes, as
+    // growth by doubling leaves it.
+    void trim();
 
     // Whether `extra` more bytes still fit the offsets (Utf8, Binary).
     bool fits(std::size_t extra) const noexcept { return bytes_.size() + extra <= largest_column_bytes; }

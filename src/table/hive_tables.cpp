@@ -58,8 +58,6 @@ enum ValueColumn : std::size_t {
 // Batches beyond this many bytes would gain nothing, and keeping them well
 // below what 32-bit offsets address leaves room for the row that ends one.
 constexpr std::size_t largest_batch_bytes = std::size_t{1} << 30;
-// What the first batch reserves its fixed-width columns for, at most.
-constexpr std::size_t first_batch_rows = 16384;
 
 std::uint16_t depth_of(std::string_view path) noexcept {
     if (path.empty()) return 0;
@@ -124,11 +122,7 @@ public:
         const auto& fields = this->fields();
         for (std::size_t i = 0; i < fields.size(); ++i) {
             out.columns.emplace_back(fields[i].type);
-            if (i < sizes_.size()) {
-                out.columns.back().reserve(sizes_[i]);
-            } else {
-                out.columns.back().reserve_rows(std::min<std::size_t>(options_.batch_rows, first_batch_rows));
-            }
+            if (i < sizes_.size()) out.columns.back().reserve(sizes_[i]);
         }
         batch_bytes_ = 0;
         while (!full(out) && phase_ != Phase::Over) {
@@ -144,7 +138,12 @@ public:
             }
         }
         sizes_.clear();
-        for (const Column& column : out.columns) sizes_.push_back(column.sizes());
+        for (Column& column : out.columns) {
+            sizes_.push_back(column.sizes());
+            // The last batch is mostly shorter than the one it reserved from,
+            // and is the one a consumer keeps longest (a small table's only one).
+            if (phase_ == Phase::Over) column.trim();
+        }
         return out.rows > 0;
     }
 

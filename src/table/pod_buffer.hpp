@@ -52,6 +52,17 @@ public:
         if (capacity > capacity_) set_capacity(capacity);
     }
 
+    // Moves the elements into a block that fits them when a reserve left
+    // more than half of a large block unused.
+    void shrink() {
+        if (capacity_ * sizeof(T) < buffer_pool::smallest_pooled || size_ * 2 >= capacity_) return;
+        PodBuffer fitted;
+        fitted.reserve(size_);
+        if (size_ > 0) std::memcpy(fitted.data_, data_, size_ * sizeof(T));
+        fitted.size_ = size_;
+        *this = std::move(fitted);
+    }
+
     void push_back(T value) {
         if (size_ == capacity_) grow(size_ + 1);
         data_[size_++] = value;

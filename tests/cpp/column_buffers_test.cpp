@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -117,6 +118,36 @@ TEST_F(BufferPool, AReservedBufferDoesNotMoveWhileFilledToItsReserve) {
         const std::uint8_t* at = buffer.data();
         for (std::size_t i = 0; i < reserved; ++i) buffer.push_back(static_cast<std::uint8_t>(i));
         EXPECT_EQ(buffer.data(), at) << reserved;
+    }
+}
+
+struct ShrinkCase {
+    std::size_t reserved;
+    std::size_t filled;
+    bool moves;
+};
+
+TEST_F(BufferPool, ShrinkingGivesBackWhatAReserveLeftUnusedAndKeepsTheElements) {
+    const ShrinkCase cases[] = {
+        {1 * MiB, 0, true},          {1 * MiB, 1000, true},         {1 * MiB, 100 * KiB, true},
+        {1 * MiB, 600 * KiB, false},  // more than half used: left as it is
+        {32 * KiB, 10, false},        // a malloc block: left to realloc
+    };
+    for (const ShrinkCase& c : cases) {
+        PodBuffer<std::uint8_t> buffer;
+        buffer.reserve(c.reserved);
+        for (std::size_t i = 0; i < c.filled; ++i) buffer.push_back(static_cast<std::uint8_t>(i * 7));
+        const std::uint8_t* at = buffer.data();
+        const std::size_t capacity = buffer.capacity();
+        buffer.shrink();
+        EXPECT_EQ(buffer.data() != at, c.moves) << c.reserved << " " << c.filled;
+        if (c.moves) {
+            EXPECT_LE(buffer.capacity(), std::max(2 * c.filled, buffer_pool::smallest_pooled));
+        } else {
+            EXPECT_EQ(buffer.capacity(), capacity);
+        }
+        ASSERT_EQ(buffer.size(), c.filled);
+        for (std::size_t i = 0; i < c.filled; ++i) ASSERT_EQ(buffer[i], static_cast<std::uint8_t>(i * 7));
     }
 }
 
