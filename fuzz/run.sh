@@ -11,7 +11,7 @@
 # The targets are every fuzz/fuzz_*.cpp (or those ORVANE_FUZZ_TARGETS names); each runs with the dictionary
 # fuzz/dicts/<target>.dict when there is one. The Python decoders are those
 # fuzz/python/fuzz_decoders.py lists (its DECODERS table), run with atheris.
-# With ORVANE_FUZZ_KEEP=1 a run that finds nothing then merges into
+# With ORVANE_FUZZ_KEEP=1 each target that found nothing then merges into
 # fuzz/seeds/<target> the inputs it found that reach code the seeds do not
 # (libFuzzer's -merge=1), minimised and at most max_len bytes each, for
 # committing: the seed corpus stays small and grows only with coverage. Each
@@ -158,12 +158,11 @@ if [ "${ORVANE_FUZZ_LONG:-0}" != 1 ]; then
   done
 fi
 
-if [ ${#failed[@]} -ne 0 ]; then
-  log "findings in: ${failed[*]}"
-  exit 1
-fi
 if [ "${ORVANE_FUZZ_KEEP:-0}" = 1 ]; then
   for target in "${targets[@]}"; do
+    # A target with a finding keeps its corpus in build/fuzz for a look; the
+    # others' runs are not lost to it.
+    [[ " ${failed[*]} " == *" $target "* ]] && continue
     mkdir -p "$root/fuzz/seeds/$target"
     before=$(ls "$root/fuzz/seeds/$target" | wc -l)
     # Only what reaches new edges is added (-use_counters=0: hit counts would
@@ -173,6 +172,10 @@ if [ "${ORVANE_FUZZ_KEEP:-0}" = 1 ]; then
       "$root/fuzz/seeds/$target" "$build/corpus/$target" >"$build/$target.merge.log" 2>&1
     log "$target: $(( $(ls "$root/fuzz/seeds/$target" | wc -l) - before )) inputs added to fuzz/seeds/$target"
   done
+fi
+if [ ${#failed[@]} -ne 0 ]; then
+  log "findings in: ${failed[*]}"
+  exit 1
 fi
 log "no findings (${#targets[@]} targets, ${seconds}s each)"
 cat "$summary" >&2
