@@ -151,18 +151,6 @@ TEST_F(BufferPool, ShrinkingGivesBackWhatAReserveLeftUnusedAndKeepsTheElements) 
     }
 }
 
-TEST_F(BufferPool, AMovedBufferGivesItsBlockBackOnce) {
-    PodBuffer<std::uint8_t> kept;
-    {
-        PodBuffer<std::uint8_t> first;
-        first.reserve(200 * KiB);
-        kept = std::move(first);
-    }
-    EXPECT_EQ(buffer_pool::kept_bytes(), 0u);  // still kept's
-    kept = PodBuffer<std::uint8_t>{};
-    EXPECT_EQ(buffer_pool::kept_bytes(), 256 * KiB);
-}
-
 // A column reserved with the sizes another filled holds the same rows
 // without moving any of its buffers.
 TEST_F(BufferPool, AColumnReservedWithAnotherSizesDoesNotMove) {
