@@ -6,18 +6,19 @@
 #include <mutex>
 #include <vector>
 
+// GCC tells of AddressSanitizer with a macro, clang with __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#define ORVANE_POISON(block, bytes) ASAN_POISON_MEMORY_REGION(block, bytes)
-#define ORVANE_UNPOISON(block, bytes) ASAN_UNPOISON_MEMORY_REGION(block, bytes)
+#define ORVANE_ASAN 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
+#define ORVANE_ASAN 1
+#endif
+#endif
+#ifdef ORVANE_ASAN
 #include <sanitizer/asan_interface.h>
 #define ORVANE_POISON(block, bytes) ASAN_POISON_MEMORY_REGION(block, bytes)
 #define ORVANE_UNPOISON(block, bytes) ASAN_UNPOISON_MEMORY_REGION(block, bytes)
-#endif
-#endif
-#ifndef ORVANE_POISON
+#else
 #define ORVANE_POISON(block, bytes) ((void)(block), (void)(bytes))
 #define ORVANE_UNPOISON(block, bytes) ((void)(block), (void)(bytes))
 #endif

@@ -58,8 +58,7 @@ public:
         if (capacity_ * sizeof(T) < buffer_pool::smallest_pooled || size_ * 2 >= capacity_) return;
         PodBuffer fitted;
         fitted.reserve(size_);
-        if (size_ > 0) std::memcpy(fitted.data_, data_, size_ * sizeof(T));
-        fitted.size_ = size_;
+        fitted.append(data_, size_);
         *this = std::move(fitted);
     }
 
