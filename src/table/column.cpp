@@ -18,6 +18,7 @@ bool get_bit(const PodBuffer<std::uint8_t>& bits, std::int64_t index) noexcept {
 }  // namespace
 
 Column::Column(ColumnType type) : type_(type) {
+    small_entries_.fill(-1);
     if (has_offsets(type)) offsets_.push_back(0);
     if (type == ColumnType::Utf8List || type == ColumnType::Utf8Dictionary) {
         child_ = std::make_unique<Column>(ColumnType::Utf8);
@@ -65,15 +66,15 @@ void Column::append_texts(std::span<const std::string_view> texts) {
     end_offsets(static_cast<std::size_t>(child_->length()));
 }
 
-void Column::append_dictionary(std::uint32_t key, std::string_view text) {
-    // Runs of one type are common: the last key is looked up without hashing.
-    if (last_key_ != key || last_index_ < 0) {
-        auto [entry, added] = dictionary_keys_.try_emplace(key, static_cast<std::int32_t>(child_->length()));
-        if (added) child_->append_text(text);
-        last_key_ = key;
-        last_index_ = entry->second;
+std::int32_t Column::find_entry(std::uint32_t key, std::string_view text) {
+    const auto next = static_cast<std::int32_t>(child_->length());
+    if (key < small_keys) {
+        child_->append_text(text);
+        return small_entries_[key] = next;
     }
-    append_fixed(last_index_);
+    auto [entry, added] = dictionary_keys_.try_emplace(key, next);
+    if (added) child_->append_text(text);
+    return entry->second;
 }
 
 bool Column::is_null(std::int64_t row) const noexcept { return !validity_.empty() && !get_bit(validity_, row); }

@@ -4,6 +4,7 @@
 // nothing: a validity bitmap (made only once a null is appended), fixed-width
 // values or bits, and for variable-length rows 32-bit offsets into their bytes.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -51,7 +52,8 @@ public:
     std::int64_t length() const noexcept { return length_; }
     std::int64_t null_count() const noexcept { return null_count_; }
 
-    void append_null() {
+    // Inlined though long: the tables append two or three nulls a value row.
+    [[gnu::always_inline]] void append_null() {
         if (validity_.empty()) start_validity();
         push_validity(false);
         ++null_count_;
@@ -89,7 +91,13 @@ public:
     void append_texts(std::span<const std::string_view> texts);
     // A Utf8Dictionary row: `key` tells entries apart, `text` is what a new
     // key puts in the dictionary.
-    void append_dictionary(std::uint32_t key, std::string_view text);
+    void append_dictionary(std::uint32_t key, std::string_view text) {
+        // The value types a hive uses are mostly the dozen small codes: those
+        // are found in a table, others by hashing.
+        std::int32_t index = key < small_keys ? small_entries_[key] : -1;
+        if (index < 0) index = find_entry(key, text);
+        append_fixed(index);
+    }
 
     // Batches of a table are alike: each reserves what the one before it
     // filled, so its buffers do not grow (copying) row by row.
@@ -129,6 +137,8 @@ private:
         values_.append_value(value);
         mark_valid();
     }
+    // The index of `key`'s dictionary entry, added when new.
+    std::int32_t find_entry(std::uint32_t key, std::string_view text);
     template <class T>
     T fixed_at(std::int64_t row) const noexcept;
     // Most columns have no nulls, and so no bitmap to keep.
@@ -159,9 +169,9 @@ private:
     PodBuffer<std::int32_t> offsets_;   // length() + 1 entries for offset types
     PodBuffer<std::uint8_t> bytes_;
     std::unique_ptr<Column> child_;
-    std::unordered_map<std::uint32_t, std::int32_t> dictionary_keys_;
-    std::uint32_t last_key_ = 0;
-    std::int32_t last_index_ = -1;  // none yet
+    static constexpr std::uint32_t small_keys = 16;
+    std::array<std::int32_t, small_keys> small_entries_;  // -1: none yet
+    std::unordered_map<std::uint32_t, std::int32_t> dictionary_keys_;  // the larger keys
 };
 
 // A record batch: equally long columns, in the order of the table's fields.

@@ -59,13 +59,18 @@ enum ValueColumn : std::size_t {
 // below what 32-bit offsets address leaves room for the row that ends one.
 constexpr std::size_t largest_batch_bytes = std::size_t{1} << 30;
 
+// A key's depth: the parts of its path split at backslashes (`parts`), 0
+// for the start key's "".
+std::uint16_t depth_of(std::string_view path, std::size_t parts) noexcept {
+    return path.empty() ? 0 : static_cast<std::uint16_t>(std::min<std::size_t>(parts, 0xFFFF));
+}
+
 std::uint16_t depth_of(std::string_view path) noexcept {
-    if (path.empty()) return 0;
     // A path holds few separators among many letters: hopping from one to the
     // next (memchr) beats looking at every byte.
-    std::size_t depth = 1;
-    for (std::size_t at = path.find('\\'); at != std::string_view::npos; at = path.find('\\', at + 1)) ++depth;
-    return static_cast<std::uint16_t>(std::min<std::size_t>(depth, 0xFFFF));
+    std::size_t parts = 1;
+    for (std::size_t at = path.find('\\'); at != std::string_view::npos; at = path.find('\\', at + 1)) ++parts;
+    return depth_of(path, parts);
 }
 
 // The path's components joined by single backslashes.
@@ -181,7 +186,7 @@ private:
             if (kind_ == TableKind::Keys) {
                 ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey* key, live_.key());
                 auto class_name = key::read_class_name(*key);
-                append_key(out, live_.path(), key->node(), key->offset(),
+                append_key(out, live_.path(), live_depth(key->node().name), key->node(), key->offset(),
                            class_name ? *class_name : std::optional<std::string>{}, false);
                 continue;
             }
@@ -190,6 +195,22 @@ private:
             budget_ = key::DataBudget(hive_->data().size());
         }
         return {};
+    }
+
+    // depth_of() the current live key's path, counted from the parts of
+    // the path above it, so that no path is searched for backslashes again.
+    std::uint16_t live_depth(std::string_view name) {
+        const std::size_t depth = live_.depth();
+        parts_.resize(depth);  // a walk goes down one level at a time: the key above is at depth - 1
+        std::size_t parts = 0;
+        if (depth > 0) {
+            parts = parts_.back() + 1;
+            for (std::size_t at = name.find('\\'); at != std::string_view::npos; at = name.find('\\', at + 1)) {
+                ++parts;
+            }
+        }
+        parts_.push_back(parts);
+        return depth_of(live_.path(), parts);
     }
 
     // The bytes of a live value, as values_with_data() reads them: none when
@@ -225,7 +246,7 @@ private:
                 const auto relative = below(path, prefix_);
                 if (!relative) continue;
                 auto class_name = found_->class_name_of(key);
-                append_key(out, *relative, key.node, key.offset,
+                append_key(out, *relative, depth_of(*relative), key.node, key.offset,
                            class_name ? *class_name : std::optional<std::string>{}, true);
             }
             if (deleted_next_ == keys.size()) phase_ = Phase::Over;
@@ -263,12 +284,12 @@ private:
         return path.size() + value.name.size() + 2 * data.size();
     }
 
-    void append_key(Batch& out, std::string_view path, const key::KeyNode& node, std::uint32_t offset,
-                    const std::optional<std::string>& class_name, bool deleted) {
+    void append_key(Batch& out, std::string_view path, std::uint16_t depth, const key::KeyNode& node,
+                    std::uint32_t offset, const std::optional<std::string>& class_name, bool deleted) {
         auto& c = out.columns;
         c[k_path].append_text(path);
         c[k_name].append_text(node.name);
-        c[k_depth].append_u16(depth_of(path));
+        c[k_depth].append_u16(depth);
         if (node.last_written == 0) {
             c[k_last_written].append_null();
         } else {
@@ -398,6 +419,7 @@ private:
     std::unordered_map<std::uint32_t, std::string> type_names_;
     std::vector<std::string_view> scratch_;
     std::vector<ColumnSizes> sizes_;  // of the last batch's columns
+    std::vector<std::size_t> parts_;  // parts_[d]: the path parts of the current live key's ancestor at depth d
 };
 
 }  // namespace

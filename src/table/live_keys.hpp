@@ -29,6 +29,8 @@ public:
 
     // The current key's path relative to the start key ("" for it).
     const std::string& path() const noexcept { return replay_ ? *replayed_path_ : walk_->path(); }
+    // The current key's depth below the start key (0 for it).
+    std::size_t depth() const noexcept { return replay_ ? replay_->keys()[next_ - 1].depth : walk_->depth(); }
     std::uint32_t offset() const noexcept;
     std::uint32_t value_list() const noexcept;
     std::uint32_t value_count() const noexcept;

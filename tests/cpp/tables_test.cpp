@@ -10,6 +10,7 @@
 
 #include "corpus.hpp"
 #include "hive/hive.hpp"
+#include "record_builders.hpp"
 #include "small_tree.hpp"
 #include "table/hive_tables.hpp"
 #include "table/walk_plan.hpp"
@@ -136,6 +137,61 @@ TEST(TablePlans, APlanServesOnlyWalksFromItsKey) {
     EXPECT_EQ(whole.rows.size(), 5u);
     EXPECT_EQ(plans->find(tree.a), nullptr);
     EXPECT_EQ(build(*hive, TableKind::Keys, plans).rows, whole.rows);
+}
+
+// Cells of one column of a whole table, in row order.
+std::vector<std::string> column_of(const std::shared_ptr<const hive::Hive>& hive, TableKind kind,
+                                   std::shared_ptr<WalkPlans> plans, std::size_t column, TableOptions options = {}) {
+    std::vector<std::string> cells;
+    for (const std::string& row : build(hive, kind, std::move(plans), options).rows) {
+        std::size_t begin = 0;
+        for (std::size_t i = 0; i < column; ++i) begin = row.find('\t', begin) + 1;
+        cells.push_back(row.substr(begin, row.find('\t', begin) - begin));
+    }
+    return cells;
+}
+
+TEST(KeysTable, DepthCountsThePartsOfThePathWhenNamesHoldBackslashes) {
+    // ROOT: "a\b" (below it "c", below that "\"), "" (below it "x").
+    testing::ImageBuilder image;
+    const std::uint32_t slash = testing::add_key(image, "\\");
+    const std::uint32_t c = testing::add_key(image, "c", 1, image.add_cell(testing::li({slash})));
+    const std::uint32_t ab = testing::add_key(image, "a\\b", 1, image.add_cell(testing::li({c})));
+    const std::uint32_t x = testing::add_key(image, "x");
+    const std::uint32_t empty = testing::add_key(image, "", 1, image.add_cell(testing::li({x})));
+    image.root(testing::add_key(image, "ROOT", 2, image.add_cell(testing::li({ab, empty}))));
+    auto hive = testing::load(image.build());
+    ASSERT_TRUE(hive.has_value());
+    const std::vector<std::string> paths = {"", "a\\b", "a\\b\\c", "a\\b\\c\\\\", "", "\\x"};
+    const std::vector<std::string> depths = {"0", "2", "3", "5", "0", "2"};
+    // Walked, and replayed from the plan the values table left.
+    for (const bool replayed : {false, true}) {
+        auto plans = std::make_shared<WalkPlans>();
+        if (replayed) (void)build(*hive, TableKind::Values, plans);
+        EXPECT_EQ(column_of(*hive, TableKind::Keys, plans, 0), paths) << replayed;
+        EXPECT_EQ(column_of(*hive, TableKind::Keys, plans, 2), depths) << replayed;
+    }
+}
+
+TEST(ValuesTable, TypeNamesOfSmallAndLargeCodesAcrossBatches) {
+    const std::vector<std::uint32_t> types = {1, 0x1234, 1, 3, 0x1234, 0xFFFFFFFF, 15, 16, 3, 0};
+    testing::ImageBuilder image;
+    std::vector<std::uint32_t> values;
+    for (const std::uint32_t type : types) {
+        testing::Vk vk;
+        vk.data_type = type;
+        values.push_back(image.add_cell(vk.payload()));
+    }
+    const auto count = static_cast<std::uint32_t>(values.size());
+    image.root(testing::add_key(image, "ROOT", 0, testing::kNoCell, count, image.add_cell(testing::u32_array(values))));
+    auto hive = testing::load(image.build());
+    ASSERT_TRUE(hive.has_value());
+    TableOptions options;
+    options.batch_rows = 3;  // each batch starts its dictionary afresh
+    EXPECT_EQ(column_of(*hive, TableKind::Values, nullptr, 3, options),
+              (std::vector<std::string>{"REG_SZ", "REG_UNKNOWN_0x00001234", "REG_SZ", "REG_BINARY",
+                                        "REG_UNKNOWN_0x00001234", "REG_UNKNOWN_0xffffffff", "REG_UNKNOWN_0x0000000f",
+                                        "REG_UNKNOWN_0x00000010", "REG_BINARY", "REG_NONE"}));
 }
 
 TEST(PlannedPaths, RebuiltFromTheNamesAboveEachKey) {
