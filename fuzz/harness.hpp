@@ -331,9 +331,11 @@ struct SearchCounts {
 // but each walk costs the whole hive and the matchers differ only in their
 // tables and in which of a few branches their patterns take, so two of them
 // search: the input's pattern and one fixed pattern, picked (with the
-// folding of each) by the input's length and last byte, one on each reading,
-// or both on the one reading that loads. Mutations change the pick all the
-// time, so every pattern still runs against every kind of hive and reading.
+// folding of each) by the input's length and last byte. When both readings
+// load, each does half the work: one searches with one of the two, the other
+// gathers the texts; when one loads, it does all of it. Mutations change the
+// picks all the time, so every pattern and every gathering still runs against
+// every kind of hive and reading.
 inline SearchCounts search_image(Bytes input) {
     SearchCounts counts;
     const std::string input_pattern = utils::read_ascii_string(input.last(std::min<std::size_t>(input.size(), 4)));
@@ -367,13 +369,15 @@ inline SearchCounts search_image(Bytes input) {
         search::SearchOptions options;
         options.deleted = true;
         options.orphans = tolerant;
-        for (std::size_t which = 0; which < 2; ++which) {
+        const bool searches = !both_load || ((pick >> 4) & 1) == static_cast<std::size_t>(tolerant);
+        for (std::size_t which = 0; which < 2 && searches; ++which) {
             const search::LiteralMatcher* matcher = matchers[which];
-            if (!matcher || (both_load && (((pick >> 4) ^ which) & 1) != tolerant)) continue;
+            if (!matcher || (both_load && ((pick >> 5) & 1) != which)) continue;
             auto matches = search::find_literal(hive, *matcher, options, &found);
             if (!matches) continue;
             for (const search::Match& match : matches->matches) note(match);
         }
+        if (both_load && searches) continue;
         auto texts = search::collect_texts(hive, options, &found);
         if (!texts) continue;
         counts.texts += texts->texts.size();
