@@ -58,7 +58,7 @@ bool logs_argument(PyObject* logs, transaction_log::OpeningRequest& request) {
 // The note as "PATH: note", decoded as paths are (surrogate escapes for
 // bytes that are not in the file-system encoding).
 bool warn(PyObject* path, const transaction_log::Opening& opened) {
-    if (!opened.note) return true;
+    if (!opened.note || opened.routine) return true;  // the hive is as its logs left it: nothing to warn of
     OwnedRef note = OwnedRef::steal(
         PyUnicode_DecodeFSDefaultAndSize(opened.note->data(), static_cast<Py_ssize_t>(opened.note->size())));
     if (!note) return false;

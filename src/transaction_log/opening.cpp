@@ -116,7 +116,10 @@ Result<Opening> open_hive(const OpeningRequest& request) {
             const std::vector<std::string>& applied = hive->applied_logs();
             std::string note = "logs applied: " + (applied.empty() ? std::string("none") : joined(applied)) + "; " +
                                state(*hive);
-            return opening(std::move(hive), std::move(note));
+            const bool routine = !applied.empty() && !is_dirty(*hive);
+            Opening result = opening(std::move(hive), std::move(note));
+            result.routine = routine;
+            return result;
         }
         // A file that cannot be read fails whatever the logs; a replay that
         // fails leaves found logs out, and fails the hive with named ones.

@@ -39,6 +39,9 @@ struct Opening {
     // "logs left out (A): <reason>; clean (...)", ...
     std::optional<std::string> note;
     bool dirty = false;
+    // The note only names the logs that brought the hive up to date: it is
+    // for a caller that says what it read, not a warning.
+    bool routine = false;
 };
 
 // Opens the hive as `request` says. Found logs whose replay fails are left

@@ -1,6 +1,7 @@
 """Evidence as it comes: strings read as Windows reads them, CurrentControlSet,
 orphan keys, keys listed twice, orvane.open on dirty hives."""
 
+import shutil
 import struct
 import warnings
 
@@ -126,6 +127,18 @@ def test_open_is_quiet_on_a_clean_hive(write_hive):
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         assert orvane.open(write_hive(builder), tolerant=True).root_key().name() == "ROOT"
+
+
+@pytest.mark.parametrize("logs", ["auto", "named"])
+def test_open_is_quiet_when_the_logs_bring_the_hive_up_to_date(corpus_dir, tmp_path, logs):
+    for name in ("UsrClass.dat", "UsrClass.dat.LOG1", "UsrClass.dat.LOG2"):
+        shutil.copy(corpus_dir / name, tmp_path / name)
+    named = [str(tmp_path / "UsrClass.dat.LOG1"), str(tmp_path / "UsrClass.dat.LOG2")]
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        hive = orvane.open(str(tmp_path / "UsrClass.dat"), logs="auto" if logs == "auto" else named)
+    assert hive.applied_logs() == named
+    assert not hive.base_block().is_dirty
 
 
 def test_a_directory_is_no_hive(tmp_path):
