@@ -187,7 +187,7 @@ private:
                 ORVANE_ASSIGN_OR_RETURN(const key::RegistryKey* key, live_.key());
                 auto class_name = key::read_class_name(*key);
                 append_key(out, live_.path(), live_depth(key->node().name), key->node(), key->offset(),
-                           class_name ? *class_name : std::optional<std::string>{}, false);
+                           class_text(class_name), false);
                 continue;
             }
             ORVANE_ASSIGN_OR_RETURN(pending_, key::read_values(*hive_, live_.value_list(), live_.value_count()));
@@ -247,7 +247,7 @@ private:
                 if (!relative) continue;
                 auto class_name = found_->class_name_of(key);
                 append_key(out, *relative, depth_of(*relative), key.node, key.offset,
-                           class_name ? *class_name : std::optional<std::string>{}, true);
+                           class_text(class_name), true);
             }
             if (deleted_next_ == keys.size()) phase_ = Phase::Over;
             return;
@@ -284,8 +284,14 @@ private:
         return path.size() + value.name.size() + 2 * data.size();
     }
 
+    // The class name a read gave: none when the key has none or it could not be read.
+    static std::optional<std::string_view> class_text(const Result<std::optional<std::string>>& read) noexcept {
+        if (!read || !*read) return std::nullopt;
+        return std::string_view(**read);
+    }
+
     void append_key(Batch& out, std::string_view path, std::uint16_t depth, const key::KeyNode& node,
-                    std::uint32_t offset, const std::optional<std::string>& class_name, bool deleted) {
+                    std::uint32_t offset, std::optional<std::string_view> class_name, bool deleted) {
         auto& c = out.columns;
         c[k_path].append_text(path);
         c[k_name].append_text(node.name);
