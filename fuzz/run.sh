@@ -8,8 +8,9 @@
 #                               inputs that reach new code merged into fuzz/seeds
 #                               (ORVANE_FUZZ_LONG=1 ORVANE_FUZZ_JOBS=2 ORVANE_FUZZ_KEEP=1)
 #
-# The targets are every fuzz/fuzz_*.cpp (or those ORVANE_FUZZ_TARGETS names); each runs with the dictionary
-# fuzz/dicts/<target>.dict when there is one. The Python decoders are those
+# The targets are every fuzz/fuzz_*.cpp (or those ORVANE_FUZZ_TARGETS names); each runs with a
+# dictionary of tokens: those of a hive image (fuzz/dicts/hive.dict) for the targets that read hives,
+# then its own, fuzz/dicts/<target>.dict. The Python decoders are those
 # fuzz/python/fuzz_decoders.py lists (its DECODERS table), run with atheris.
 # With ORVANE_FUZZ_KEEP=1 each target that found nothing then merges into
 # fuzz/seeds/<target> the inputs it found that reach code the seeds do not
@@ -64,6 +65,18 @@ seed_len() {
   esac
 }
 
+# The dictionary a target runs with, put together in the build folder; nothing when it has none.
+hive_readers=" fuzz_hive fuzz_recovery fuzz_tables fuzz_find fuzz_carve fuzz_transaction_log "
+dictionary_of() {
+  local parts=()
+  [[ "$hive_readers" == *" $1 "* ]] && parts+=("$root/fuzz/dicts/hive.dict")
+  [ -f "$root/fuzz/dicts/$1.dict" ] && parts+=("$root/fuzz/dicts/$1.dict")
+  [ ${#parts[@]} -eq 0 ] && return 0
+  mkdir -p "$build/dicts"
+  cat "${parts[@]}" >"$build/dicts/$1.dict"
+  echo "$build/dicts/$1.dict"
+}
+
 # clang with its libFuzzer and sanitizer runtimes; cmake and ninja from the
 # project's venv when ./dev.sh has made it, else from Debian.
 apt_install build-essential clang libclang-rt-14-dev
@@ -113,7 +126,8 @@ for target in "${targets[@]}"; do
   inputs=("$corpus" "$root/fuzz/seeds/$target")
   [ -d "$root/tests/data/regressions/$target" ] && inputs+=("$root/tests/data/regressions/$target")
   dict=()
-  [ -f "$root/fuzz/dicts/$target.dict" ] && dict=(-dict="$root/fuzz/dicts/$target.dict")
+  dictionary=$(dictionary_of "$target")
+  [ -n "$dictionary" ] && dict=(-dict="$dictionary")
   log "$target for ${seconds}s"
   status=0
   # New inputs go to the first folder only; the seeds in the tree stay as they are.
