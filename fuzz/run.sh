@@ -25,7 +25,8 @@
 # earlier runs found (build/fuzz/corpus/<target>) and the regression inputs in
 # tests/data/regressions/<target>. A crash, sanitizer report, timeout (10 s for
 # one input) or memory blow-up (2 GiB) leaves its input in
-# build/fuzz/findings/<target>/ and fails the run. Replay one with
+# build/fuzz/findings/<target>/ and fails the run; so does an input libFuzzer
+# found slow (over 10 s) that is slow again when replayed. Replay one with
 #   build/fuzz/fuzz/fuzz_hive build/fuzz/findings/fuzz_hive/crash-...
 # or, under gdb, with the replay build in build/fuzz-replay.
 set -euo pipefail
@@ -139,6 +140,17 @@ for target in "${targets[@]}"; do
   if [ "$jobs" -gt 1 ]; then cat fuzz-*.log >>"$build/$target.log" 2>/dev/null || true; rm -f fuzz-*.log; fi
   tail -n 12 "$build/$target.log" >&2
   summarise "$target" "$build/$target.log"
+  # A slow-unit-* is an input that took over 10 s of wall time: a slow input, or a machine that
+  # stalled the worker (a paused process, a burst of paging). Each is replayed; one that runs in
+  # time again is moved to build/fuzz/slow/<target> and named here, one that does not stays a finding.
+  for unit in "$findings"/slow-unit-*; do
+    [ -e "$unit" ] || continue
+    if timeout 10 "$build/fuzz/$target" "$unit" >/dev/null 2>&1; then
+      mkdir -p "$build/slow/$target"
+      mv "$unit" "$build/slow/$target/"
+      log "$target: $(basename "$unit") replays in under 10 s: kept in $build/slow/$target, not a finding"
+    fi
+  done
   if [ "$status" -ne 0 ] || [ -n "$(ls -A "$findings")" ]; then
     log "$target: FINDING (exit $status); inputs in $findings, log in $build/$target.log"
     failed+=("$target")
