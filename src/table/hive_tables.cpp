@@ -59,19 +59,21 @@ enum ValueColumn : std::size_t {
 // below what 32-bit offsets address leaves room for the row that ends one.
 constexpr std::size_t largest_batch_bytes = std::size_t{1} << 30;
 
+std::size_t backslashes(std::string_view text) noexcept {
+    // Text holds few separators among many letters: hopping from one to the
+    // next (memchr) beats looking at every byte.
+    std::size_t count = 0;
+    for (std::size_t at = text.find('\\'); at != std::string_view::npos; at = text.find('\\', at + 1)) ++count;
+    return count;
+}
+
 // A key's depth: the parts of its path split at backslashes (`parts`), 0
 // for the start key's "".
 std::uint16_t depth_of(std::string_view path, std::size_t parts) noexcept {
     return path.empty() ? 0 : static_cast<std::uint16_t>(std::min<std::size_t>(parts, 0xFFFF));
 }
 
-std::uint16_t depth_of(std::string_view path) noexcept {
-    // A path holds few separators among many letters: hopping from one to the
-    // next (memchr) beats looking at every byte.
-    std::size_t parts = 1;
-    for (std::size_t at = path.find('\\'); at != std::string_view::npos; at = path.find('\\', at + 1)) ++parts;
-    return depth_of(path, parts);
-}
+std::uint16_t depth_of(std::string_view path) noexcept { return depth_of(path, 1 + backslashes(path)); }
 
 // The path's components joined by single backslashes.
 std::string normalized(std::string_view path) {
@@ -202,13 +204,7 @@ private:
     std::uint16_t live_depth(std::string_view name) {
         const std::size_t depth = live_.depth();
         parts_.resize(depth);  // a walk goes down one level at a time: the key above is at depth - 1
-        std::size_t parts = 0;
-        if (depth > 0) {
-            parts = parts_.back() + 1;
-            for (std::size_t at = name.find('\\'); at != std::string_view::npos; at = name.find('\\', at + 1)) {
-                ++parts;
-            }
-        }
+        const std::size_t parts = depth == 0 ? 0 : parts_.back() + 1 + backslashes(name);
         parts_.push_back(parts);
         return depth_of(live_.path(), parts);
     }

@@ -116,9 +116,9 @@ Result<Opening> open_hive(const OpeningRequest& request) {
             const std::vector<std::string>& applied = hive->applied_logs();
             std::string note = "logs applied: " + (applied.empty() ? std::string("none") : joined(applied)) + "; " +
                                state(*hive);
-            const bool routine = !applied.empty() && !is_dirty(*hive);
+            const bool applied_any = !applied.empty();
             Opening result = opening(std::move(hive), std::move(note));
-            result.routine = routine;
+            result.routine = applied_any && !result.dirty;
             return result;
         }
         // A file that cannot be read fails whatever the logs; a replay that
