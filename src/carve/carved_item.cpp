@@ -28,7 +28,10 @@ Result<std::shared_ptr<const hive::Hive>> open_item(const CarvedItem& item) {
             ORVANE_ASSIGN_OR_RETURN(auto opened, hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(std::move(bytes))));
             if (item.parts.size() > 1) {
                 std::string line = "Reconstructed from parts at image offsets";
-                for (const Part& part : item.parts) line += " " + error::hex(part.image_offset);
+                for (const Part& part : item.parts) {
+                    line += ' ';  // appended apart: GCC 12 warns falsely on " " + string at -O3
+                    line += error::hex(part.image_offset);
+                }
                 opened->problem_log()->note(std::move(line));
             }
             return opened;
