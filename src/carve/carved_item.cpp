@@ -37,8 +37,10 @@ Result<std::shared_ptr<const hive::Hive>> open_item(const CarvedItem& item) {
             return opened;
         }
         case Kind::Fragment: {
-            ORVANE_ASSIGN_OR_RETURN(auto opened, hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(
-                                                     fragment_image(utils::ByteView(bytes), item.hive_offset))));
+            ORVANE_ASSIGN_OR_RETURN(auto opened,
+                                    hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(fragment_image(
+                                                                       utils::ByteView(bytes), item.hive_offset)),
+                                                                   item.hive_offset));
             opened->problem_log()->note("Carved fragment: no base block; the bins before offset " +
                                         error::hex(item.hive_offset) + " are missing");
             return opened;

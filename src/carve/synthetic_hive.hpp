@@ -12,7 +12,9 @@ namespace orvane::carve {
 // A base block, then (for a fragment that did not start the hive) one bin of
 // `hive_offset` bytes holding a single allocated cell, standing for the bins
 // that are missing, then the fragment's bins. The bytes of the stand-in bin
-// are never written past its header, so it costs no memory.
+// are never written past its header, so it costs no memory; the hive is
+// opened with the stand-in as missing bins (Hive::from_data_tolerant's
+// `missing_bins_end`), so no reference into it reads its zeros as cells.
 utils::ImageBytes fragment_image(utils::ByteView bins, std::uint32_t hive_offset);
 
 // A base block and one bin holding a root key named "carved records" and

@@ -185,7 +185,7 @@ Result<std::shared_ptr<const Hive>> Hive::from_data(HiveData data, std::vector<s
         new Hive(std::move(data), std::move(block), std::move(applied_logs), readable, {}, nullptr));
 }
 
-Result<std::shared_ptr<const Hive>> Hive::from_data_tolerant(HiveData data) {
+Result<std::shared_ptr<const Hive>> Hive::from_data_tolerant(HiveData data, std::uint64_t missing_bins_end) {
     const utils::ByteView image(data.bytes());
     ORVANE_ASSIGN_OR_RETURN(BaseBlock block, read_checked_base_block(image));
     // A major version other than 1 is another format altogether; any minor
@@ -208,6 +208,19 @@ Result<std::shared_ptr<const Hive>> Hive::from_data_tolerant(HiveData data) {
     }
     // Cells are read past bins that are missing or invalid, but not from them.
     HbinWalk walk = walk_hbins(image.bytes(), block.hive_bins_data_size, problems.get());
+    if (missing_bins_end != 0) {
+        // The ranges stay in order and apart: one the walk skipped that starts
+        // inside the missing bins folds into them.
+        std::vector<SkippedRange> skipped{{0, missing_bins_end}};
+        for (const SkippedRange& range : walk.skipped) {
+            if (range.begin <= skipped.front().end) {
+                skipped.front().end = std::max(skipped.front().end, range.end);
+            } else {
+                skipped.push_back(range);
+            }
+        }
+        walk.skipped = std::move(skipped);
+    }
     const std::uint64_t readable = layout::base_block_size + walk.good_end;
     return std::shared_ptr<const Hive>(new Hive(std::move(data), std::move(block), {}, readable,
                                                 std::move(walk.skipped), std::move(problems)));

@@ -50,7 +50,12 @@ public:
     // ended there. Reads then skip, note and go on where a strict hive fails
     // (see problems()).
     [[nodiscard]] static Result<std::shared_ptr<const Hive>> open_tolerant(const std::string& path);
-    [[nodiscard]] static Result<std::shared_ptr<const Hive>> from_data_tolerant(HiveData data);
+    // `missing_bins_end` (a carved fragment's) says the bins before that
+    // offset only stand in for bins that are missing: no cell is read from
+    // them, as from a skipped range, so a reference into them reads nothing
+    // rather than as many zero bytes as the fragment's offset claims.
+    [[nodiscard]] static Result<std::shared_ptr<const Hive>> from_data_tolerant(HiveData data,
+                                                                                std::uint64_t missing_bins_end = 0);
 
     Hive(const Hive&) = delete;
     Hive& operator=(const Hive&) = delete;

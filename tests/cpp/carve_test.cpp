@@ -15,7 +15,10 @@
 #include "carve/lznt1.hpp"
 #include "corpus.hpp"
 #include "hive/hive.hpp"
+#include "key/key_reads.hpp"
+#include "key/registry_key.hpp"
 #include "lznt1_compressor.hpp"
+#include "record_builders.hpp"
 #include "recovery/recovery.hpp"
 #include "tree_walk.hpp"
 
@@ -212,6 +215,70 @@ TEST(Carve, FragmentsAloneKeepTheirHiveOffsets) {
     ASSERT_TRUE(later.has_value());
     EXPECT_FALSE((*later)->problems().empty());
 }
+
+// A fragment that claims to lie 1 GiB into its hive, whose root refers into the
+// bins before it: its value list, or a value's data. The stand-in for those
+// bins is 1 GiB of zeros nobody wrote; read as cells it would be a value list
+// of 2^28 entries from one page of input, or zeros taken for a value's data.
+struct StandInReference {
+    const char* name;
+    std::uint32_t list;       // the root's value list offset (0: a list in the fragment)
+    std::uint32_t data;       // the value's data offset, when the list is the fragment's own
+    const char* problem;      // the start of a line the hive notes
+};
+
+class FragmentStandIn : public ::testing::TestWithParam<StandInReference> {};
+
+TEST_P(FragmentStandIn, ReferencesIntoTheMissingBinsReadNothing) {
+    constexpr std::uint32_t at = 0x40000000;
+    const StandInReference& c = GetParam();
+    testing::ImageBuilder bins;
+    testing::Vk vk;
+    vk.data_size = 16000;  // in one cell (more would need a big-data record)
+    vk.data_offset = c.data;
+    testing::ByteVector entries(4);
+    testing::put_u32(entries, 0, at + bins.add_cell(vk.payload()));
+    const std::uint32_t own_list = at + bins.add_cell(entries);
+    testing::Nk root_node;
+    root_node.flags = 0x0024;  // a root, with an ASCII name
+    root_node.value_count = c.list != 0 ? 0x10000000u : 1u;
+    root_node.value_list_offset = c.list != 0 ? c.list : own_list;
+    bins.add_cell(root_node.payload());
+    Bytes page = slice(bins.build(), testing::ImageBuilder::base, 4096);
+    utils::store_u32(page.data() + 4, at);  // the bin's offset field
+    const CarveResult found = carve_bytes(page);
+    ASSERT_EQ(found.items.size(), 1u);
+    ASSERT_EQ(found.items[0].kind, Kind::Fragment);
+    ASSERT_EQ(found.items[0].hive_offset, at);
+    auto opened = open_item(found.items[0]);
+    ASSERT_TRUE(opened.has_value());
+    auto root = (*opened)->get_key((*opened)->base_block().root_cell_offset);
+    ASSERT_TRUE(root.has_value());
+    auto values = key::values_with_data(*root);
+    ASSERT_TRUE(values.has_value());
+    if (c.list != 0) {
+        EXPECT_TRUE(values->empty());
+    } else {
+        // The one value, without made-up data: the stand-in's zeros.
+        ASSERT_EQ(values->size(), 1u);
+        EXPECT_TRUE(values->front().data.empty());
+        EXPECT_FALSE(values->front().value.raw_data().has_value());
+    }
+    const std::vector<std::string> problems = (*opened)->problems();
+    EXPECT_TRUE(std::any_of(problems.begin(), problems.end(),
+                            [&](const std::string& line) { return line.starts_with(c.problem); }))
+        << ::testing::PrintToString(problems);
+    for (const std::string& line : problems) EXPECT_FALSE(line.starts_with("Skipped value at")) << line;
+    // A cell that starts in the fragment still reads.
+    EXPECT_TRUE((*opened)->get_cell(own_list).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(Carve, FragmentStandIn,
+                         ::testing::Values(StandInReference{"ListIsTheStandInCell", 0x20, 0, "Skipped value list at offset 0x20"},
+                                           StandInReference{"ListAtTheBinSizeField", 0x8, 0, "Skipped value list at offset 0x8"},
+                                           StandInReference{"DataIsTheStandInCell", 0, 0x20, "Carved fragment"},
+                                           StandInReference{"DataAtTheBinSizeField", 0, 0x8, "Carved fragment"}),
+                         [](const ::testing::TestParamInfo<StandInReference>& param) { return std::string(param.param.name); });
 
 struct BadBin {
     const char* name;

@@ -208,6 +208,44 @@ TEST(TolerantLoad, ReadsEachKeyAroundManySkippedBins) {
     }
 }
 
+TEST(TolerantLoad, ReadsNothingFromBinsSaidToBeMissing) {
+    // The bins below `missing` stand in for missing ones (a carved fragment's):
+    // no key there reads, sound or not, and the bad bins around that end
+    // still skip as they would alone.
+    struct Case {
+        const char* bad;
+        std::uint64_t missing;
+    };
+    for (const Case& c : {Case{"00000000", 0x1000}, Case{"00000000", 0x4000}, Case{"00110100", 0x3000},
+                          Case{"00011000", 0x3000}, Case{"01100110", 0x5000}, Case{"00000010", 0x7000}}) {
+        SCOPED_TRACE(std::string(c.bad) + " below " + std::to_string(c.missing));
+        const std::size_t bins = std::string_view(c.bad).size();
+        ImageBuilder image;
+        std::vector<std::uint32_t> keys;
+        for (std::size_t i = 0; i < bins; ++i) {
+            image.add_hbin();
+            keys.push_back(add_key(image, "K" + std::to_string(i)));
+        }
+        image.root(keys.back());
+        for (std::size_t i = 1; i < bins; ++i) {
+            if (c.bad[i] == '1') image.bytes_at(ImageBuilder::base + 0x1000 * i, ascii("xxxx"));
+        }
+        const ByteVector bytes = image.build();
+        auto hive = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(utils::ImageBytes(bytes.begin(), bytes.end())),
+                                                   c.missing);
+        ASSERT_TRUE(hive.has_value());
+        for (std::size_t i = 0; i < bins; ++i) {
+            SCOPED_TRACE(i);
+            const std::string read = key_at(**hive, keys[i]);
+            if (0x1000 * i < c.missing || (c.bad[i] == '1' && i + 1 < bins)) {
+                EXPECT_EQ(read.rfind("Invalid offset", 0), 0u) << read;
+            } else if (c.bad[i] == '0') {
+                EXPECT_EQ(read, "K" + std::to_string(i));
+            }
+        }
+    }
+}
+
 TEST(TolerantLoad, StillRefusesWhatIsNoHive) {
     struct Case {
         ByteVector image;
