@@ -47,8 +47,8 @@ utils::ImageBytes item_bytes(const CarvedItem& item);
 
 // A Hive over the item's bytes, opened the tolerant way: a hive as it is (a
 // truncated one notes the missing bins); a fragment behind a made-up base
-// block and one empty bin standing for the bins before it (no cell is read
-// from that bin: the fragment claims its size), its root the first
+// block and one empty bin standing for the bins before it (as long as the
+// fragment's offset claims, so no cell is read from it), its root the first
 // key node flagged as a root or else the first key node of the fragment; a
 // page of records as free space in one bin, where the deleted-record scan
 // finds them. Problems note what was made up.
