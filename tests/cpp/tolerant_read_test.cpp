@@ -92,8 +92,9 @@ struct ThreeBins {
     }
 };
 
-std::shared_ptr<const hive::Hive> tolerant(const ByteVector& image) {
-    auto hive = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(utils::ImageBytes(image.begin(), image.end())));
+std::shared_ptr<const hive::Hive> tolerant(const ByteVector& image, std::uint64_t missing_bins_end = 0) {
+    auto hive = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(utils::ImageBytes(image.begin(), image.end())),
+                                               missing_bins_end);
     EXPECT_TRUE(hive.has_value()) << hive.error().message();
     return hive ? *hive : nullptr;
 }
@@ -199,17 +200,15 @@ TEST(TolerantLoad, ReadsEachKeyAroundManySkippedBins) {
             image.add_hbin();
             keys.push_back(add_key(image, "K" + std::to_string(i)));
         }
-        image.root(c.missing == 0 ? keys.front() : keys.back());
+        image.root(keys.front());
         for (std::size_t i = 1; i < bins; ++i) {
             if (c.bad[i] == '1') image.bytes_at(ImageBuilder::base + 0x1000 * i, ascii("xxxx"));
         }
-        const ByteVector bytes = image.build();
-        auto hive = hive::Hive::from_data_tolerant(hive::HiveData::from_bytes(utils::ImageBytes(bytes.begin(), bytes.end())),
-                                                   c.missing);
-        ASSERT_TRUE(hive.has_value());
+        const auto hive = tolerant(image.build(), c.missing);
+        ASSERT_TRUE(hive);
         for (std::size_t i = 0; i < bins; ++i) {
             SCOPED_TRACE(i);
-            const std::string read = key_at(**hive, keys[i]);
+            const std::string read = key_at(*hive, keys[i]);
             const bool bad = i > 0 && c.bad[i] == '1';  // the first bin is always sound
             if (0x1000 * i < c.missing || (bad && i + 1 < bins)) {
                 EXPECT_EQ(read.rfind("Invalid offset", 0), 0u) << read;
