@@ -1,6 +1,11 @@
 #include "utils/strings.hpp"
 
 #include <algorithm>
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/unicode.hpp"
 
@@ -46,15 +51,57 @@ std::size_t decode_utf8(Bytes bytes, Faults faults, std::string& out) {
     return first_fault;
 }
 
+std::uint32_t utf16_unit(Bytes bytes, std::size_t i, bool big_endian) {
+    const std::uint8_t a = bytes[i], b = bytes[i + 1];
+    return big_endian ? (std::uint32_t{a} << 8) | b : (std::uint32_t{b} << 8) | a;
+}
+
+#if defined(__SSE2__)
+// Eight units at once: bytes [at, at + 16) of `bytes`, which must hold them.
+__m128i eight_units(Bytes bytes, std::size_t at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.subspan(at, 16).data()));
+}
+#endif
+
+// How many units from byte `i` on, before `whole`, are ASCII (below 0x80).
+// Most registry text is, so eight units are looked at a time.
+std::size_t ascii_units(Bytes bytes, std::size_t i, std::size_t whole, bool big_endian) {
+    std::size_t run = 0;
+#if defined(__SSE2__)
+    // The bits a unit below 0x80 leaves clear, in a 16-bit lane loaded little-endian.
+    const __m128i high_bits = _mm_set1_epi16(static_cast<short>(big_endian ? 0x80FF : 0xFF80));
+    for (; i + 2 * run + 16 <= whole; run += 8) {
+        const __m128i units = eight_units(bytes, i + 2 * run);
+        const int ascii = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, high_bits), _mm_setzero_si128()));
+        // Each lane gives two mask bits: the first lane that is not ASCII ends the run.
+        if (ascii != 0xFFFF) return run + static_cast<std::size_t>(std::countr_one(static_cast<unsigned>(ascii))) / 2;
+    }
+#endif
+    while (i + 2 * run < whole && utf16_unit(bytes, i + 2 * run, big_endian) < 0x80) ++run;
+    return run;
+}
+
+// Writes the `run` ASCII units from byte `i` on as their bytes, to `out`.
+void copy_ascii_units(Bytes bytes, std::size_t i, std::size_t run, bool big_endian, char* out) {
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    for (; k + 8 <= run; k += 8) {
+        __m128i units = eight_units(bytes, i + 2 * k);
+        if (big_endian) units = _mm_srli_epi16(units, 8);
+        // Each lane holds a value below 0x80, which the saturating pack keeps as it is.
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(units, units));
+    }
+#endif
+    const std::size_t low = big_endian ? 1 : 0;
+    for (; k < run; ++k) out[k] = static_cast<char>(bytes[i + 2 * k + low]);
+}
+
 std::size_t decode_utf16(Bytes bytes, bool big_endian, Faults faults, std::string& out) {
     std::size_t first_fault = clean;
     // A trailing odd byte is a unit cut in half.
     const std::size_t whole = bytes.size() & ~std::size_t{1};
     out.reserve(bytes.size());
-    auto unit = [&](std::size_t i) -> std::uint32_t {
-        const std::uint8_t a = bytes[i], b = bytes[i + 1];
-        return big_endian ? (std::uint32_t{a} << 8) | b : (std::uint32_t{b} << 8) | a;
-    };
+    auto unit = [&](std::size_t i) { return utf16_unit(bytes, i, big_endian); };
     auto bad = [&](std::size_t at) {
         if (first_fault == clean) first_fault = at;
         append_utf8(out, replacement_character);
@@ -63,13 +110,11 @@ std::size_t decode_utf16(Bytes bytes, bool big_endian, Faults faults, std::strin
     for (std::size_t i = 0; i < whole; i += 2) {
         // Most registry text is ASCII: a run of such units is written at once,
         // each its own UTF-8 byte, without a capacity check per byte.
-        std::size_t run = 0;
-        while (i + 2 * run < whole && unit(i + 2 * run) < 0x80) ++run;
+        const std::size_t run = ascii_units(bytes, i, whole, big_endian);
         if (run > 0) {
             const std::size_t at = out.size();
             out.resize(at + run);
-            const std::size_t low = big_endian ? 1 : 0;
-            for (std::size_t k = 0; k < run; ++k) out[at + k] = static_cast<char>(bytes[i + 2 * k + low]);
+            copy_ascii_units(bytes, i, run, big_endian, out.data() + at);
             i += 2 * run;
             if (i >= whole) break;
         }

@@ -149,6 +149,55 @@ INSTANTIATE_TEST_SUITE_P(
         Utf16Case{"ascii_then_lone_surrogate", {'a', 0, 'b', 0, 0x00, 0xDC}, std::nullopt}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// Text is decoded eight units at a time where it can be: every length up to
+// three blocks and a bit, with one unit that is not ASCII at every place
+// (or none), in both byte orders, must decode as it would one unit at a time.
+struct Utf16BlockCase {
+    const char* name;
+    bool big_endian;
+    std::uint16_t other;   // the unit that is not ASCII
+    const char* other_utf8;
+};
+
+class Utf16BlockTest : public ::testing::TestWithParam<Utf16BlockCase> {};
+
+TEST_P(Utf16BlockTest, EveryLengthAndPlace) {
+    const Utf16BlockCase& c = GetParam();
+    for (std::size_t length = 0; length <= 35; ++length) {
+        for (std::size_t place = 0; place <= length; ++place) {  // place == length: all ASCII
+            ByteVector bytes;
+            if (c.big_endian) bytes = {0xFE, 0xFF};
+            std::string expected;
+            for (std::size_t k = 0; k < length; ++k) {
+                const bool other = k == place;
+                const std::uint16_t unit = other ? c.other : static_cast<std::uint16_t>('A' + k % 26);
+                const auto low = static_cast<std::uint8_t>(unit & 0xFF), high = static_cast<std::uint8_t>(unit >> 8);
+                if (c.big_endian) {
+                    bytes.insert(bytes.end(), {high, low});
+                } else {
+                    bytes.insert(bytes.end(), {low, high});
+                }
+                expected += other ? std::string(c.other_utf8) : std::string(1, static_cast<char>(unit));
+            }
+            const auto strict = read_utf16_string(bytes, 0);
+            ASSERT_TRUE(strict.has_value()) << length << " units, other at " << place;
+            EXPECT_EQ(*strict, expected) << length << " units, other at " << place;
+            EXPECT_EQ(read_utf16_string_lossy(bytes).text, expected) << length << " units, other at " << place;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Units, Utf16BlockTest,
+    ::testing::Values(
+        // A unit whose high byte alone makes it not ASCII, and one whose low byte alone does.
+        Utf16BlockCase{"le_high_byte_set", false, 0x0141, "\xC5\x81"},
+        Utf16BlockCase{"le_low_byte_high_bit", false, 0x00E9, "\xC3\xA9"},
+        Utf16BlockCase{"be_high_byte_set", true, 0x0141, "\xC5\x81"},
+        Utf16BlockCase{"be_low_byte_high_bit", true, 0x00E9, "\xC3\xA9"},
+        Utf16BlockCase{"le_euro", false, 0x20AC, "\xE2\x82\xAC"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
 struct Utf16LossyCase {
     const char* name;
     ByteVector bytes;
