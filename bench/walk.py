@@ -93,9 +93,13 @@ def find_cpp_walk(given: str | None) -> Path:
     return program
 
 
-def hive_arguments(doc: str, corpus_by_default: bool = True) -> tuple[argparse.Namespace, Path]:
-    """The command line of the walk benchmarks (hives, --rounds, --cpp-walk), and the cpp_walk program."""
+def hive_arguments(doc: str, corpus_by_default: bool = True,
+                   passes: bool = False) -> tuple[argparse.Namespace, Path]:
+    """The command line of the walk benchmarks (hives, --rounds, --cpp-walk, and
+    --passes where asked), and the cpp_walk program."""
     parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    if passes:
+        parser.add_argument("--passes", type=int, default=3, help="turns of the C++ walk and the Python job")
     if corpus_by_default:
         parser.add_argument("hives", nargs="*", help="hive files (default: the corpus)")
     else:
