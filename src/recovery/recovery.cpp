@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -23,6 +24,12 @@ namespace db = value::db_layout;
 constexpr std::uint64_t cell_alignment = 8;
 constexpr std::uint32_t legacy_minor_version = 3;  // hives without big-data records
 constexpr unsigned deepest_subkey_list = 2;  // a root index naming leaves
+
+// A two-byte signature as the little-endian word it is stored as.
+constexpr std::uint16_t signature_word(std::string_view signature) noexcept {
+    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(signature[0]) |
+                                      static_cast<std::uint8_t>(signature[1]) << 8);
+}
 
 constexpr std::uint64_t align_up(std::uint64_t value) noexcept {
     return (value + cell_alignment - 1) / cell_alignment * cell_alignment;
@@ -94,9 +101,16 @@ Recovery Recovery::scan(const hive::Hive& hive) {
                at + layout::cell_size_word + vk::minimum_size <= span.end) {
             const auto offset = static_cast<std::uint32_t>(at);
             const std::uint64_t start = at + layout::cell_size_word;
+            // Most places hold neither record: one word read passes them over.
+            const auto word = area.u16(start);
+            const bool key = word && *word == signature_word(nk::signature);
+            if (!key && !(word && *word == signature_word(vk::signature))) {
+                at += cell_alignment;
+                continue;
+            }
             const utils::ByteView record = found.record_at(offset, span.end);
             std::uint64_t used = 0;
-            if (record.has_signature(0, nk::signature)) {
+            if (key) {
                 if (auto node = plausible_key_node(record, found.reach(offset))) {
                     used = used_length(*node);
                     if (!live.keys.contains(offset) &&
@@ -104,7 +118,7 @@ Recovery Recovery::scan(const hive::Hive& hive) {
                         found.keys_.push_back({offset, span.place, std::move(*node)});
                     }
                 }
-            } else if (record.has_signature(0, vk::signature)) {
+            } else {
                 if (auto value = plausible_value(record, found.reach(offset), hive)) {
                     used = used_length(*value);
                     if (!live.values.contains(offset) &&
