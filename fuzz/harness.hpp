@@ -315,15 +315,15 @@ inline std::uint64_t read_tables_image(Bytes input) {
 }
 
 struct SearchCounts {
-    std::size_t matches = 0;     // over every pattern and reading
+    std::size_t matches = 0;     // of the pattern searched, or spans of the texts gathered
     std::size_t texts = 0;       // texts a regular expression would be tested on
     std::size_t largest_context = 0;  // the most bytes one match's texts held
 };
 
-// The whole-hive search, deleted records included, on the strict and the
-// tolerant reading of `input` (one copy of it serves both): literal patterns,
-// then every text gathered for a regular expression, with spans of the first
-// ones turned into matches.
+// The whole-hive search, deleted records included, on the strict or the
+// tolerant reading of `input` (one copy of it serves both): a literal
+// pattern, or every text gathered for a regular expression, with spans of
+// the first ones turned into matches.
 //
 // The patterns: one made of the input's last bytes, so mutations steer it;
 // short ones that match often; one with Latin-1 letters beyond ASCII; one
@@ -331,11 +331,13 @@ struct SearchCounts {
 // but each walk costs the whole hive and the matchers differ only in their
 // tables and in which of a few branches their patterns take, so two of them
 // search: the input's pattern and one fixed pattern, picked (with the
-// folding of each) by the input's length and last byte. When both readings
-// load, each does half the work: one searches with one of the two, the other
-// gathers the texts; when one loads, it does all of it. Mutations change the
-// picks all the time, so every pattern and every gathering still runs against
-// every kind of hive and reading.
+// folding of each) by the input's length and last byte. Each reading costs a
+// deleted-record scan and each job a walk of the whole hive, so an input
+// gets one job on one reading, picked the same way: a search with one of the
+// two matchers, or the gathering of the texts, on the reading that loads (one
+// of the two when both do). Mutations change the picks all the time, so
+// every pattern and every gathering still runs against every kind of hive and
+// reading.
 inline SearchCounts search_image(Bytes input) {
     SearchCounts counts;
     const std::string input_pattern = utils::read_ascii_string(input.last(std::min<std::size_t>(input.size(), 4)));
@@ -361,30 +363,27 @@ inline SearchCounts search_image(Bytes input) {
     const auto image = std::make_shared<const utils::ImageBytes>(utils::copy_image(input));
     const std::array<Result<std::shared_ptr<const hive::Hive>>, 2> readings = {
         hive::Hive::from_data(hive::HiveData(image)), hive::Hive::from_data_tolerant(hive::HiveData(image))};
-    const bool both_load = readings[0] && readings[1];
-    for (const bool tolerant : {false, true}) {
-        if (!readings[tolerant]) continue;
-        const hive::Hive& hive = **readings[tolerant];
-        const recovery::Recovery found = recovery::Recovery::scan(hive);
-        search::SearchOptions options;
-        options.deleted = true;
-        options.orphans = tolerant;
-        const bool searches = !both_load || ((pick >> 4) & 1) == static_cast<std::size_t>(tolerant);
-        for (std::size_t which = 0; which < 2 && searches; ++which) {
-            const search::LiteralMatcher* matcher = matchers[which];
-            if (!matcher || (both_load && ((pick >> 5) & 1) != which)) continue;
-            auto matches = search::find_literal(hive, *matcher, options, &found);
-            if (!matches) continue;
+    const bool tolerant = readings[0] && readings[1] ? ((pick >> 6) & 1) == 1 : !readings[0];
+    if (!readings[tolerant]) return counts;
+    const hive::Hive& hive = **readings[tolerant];
+    const recovery::Recovery found = recovery::Recovery::scan(hive);
+    search::SearchOptions options;
+    options.deleted = true;
+    options.orphans = tolerant;
+    // The input's own pattern may make no matcher; then the texts are gathered.
+    const search::LiteralMatcher* matcher = ((pick >> 4) & 1) == 1 ? matchers[(pick >> 5) & 1] : nullptr;
+    if (matcher) {
+        if (auto matches = search::find_literal(hive, *matcher, options, &found)) {
             for (const search::Match& match : matches->matches) note(match);
         }
-        if (both_load && searches) continue;
-        auto texts = search::collect_texts(hive, options, &found);
-        if (!texts) continue;
-        counts.texts += texts->texts.size();
-        for (std::size_t i = 0; i < std::min<std::size_t>(texts->texts.size(), 64); ++i) {
-            const std::size_t length = texts->texts[i].run.text.size();
-            note(search::match_in(*texts, i, length / 3, length + 5));
-        }
+        return counts;
+    }
+    auto texts = search::collect_texts(hive, options, &found);
+    if (!texts) return counts;
+    counts.texts = texts->texts.size();
+    for (std::size_t i = 0; i < std::min<std::size_t>(texts->texts.size(), 64); ++i) {
+        const std::size_t length = texts->texts[i].run.text.size();
+        note(search::match_in(*texts, i, length / 3, length + 5));
     }
     return counts;
 }
@@ -664,44 +663,32 @@ struct CarveCounts {
     std::size_t walked_keys = 0;
 };
 
-// The input carved the sector way and the memory way, with loose records;
-// the first items of each kind opened and walked, and the records' pages
-// scanned. Items of one kind go through the same code, and an input holds
-// mostly records (nearly nine in ten of the seeds' items), so a few of each
-// kind cover what more of them would. The memory way finds again most of
-// what the sector way found: an item of the same kind, offsets and parts of
-// the image opens to the same bytes, so it is opened and walked once.
+// The input carved with loose records, the sector way or the memory way as
+// a bit of its length and last byte picks (the memory way finds again most
+// of what the sector way finds, so carving both ways mostly opened the same
+// items twice); the first items of each kind opened and walked, and the
+// records' pages scanned. Items of one kind go through the same code, and an
+// input holds mostly records (nearly nine in ten of the seeds' items), so a
+// few of each kind cover what more of them would.
 inline CarveCounts carve_image(Bytes input) {
     CarveCounts counts;
     auto image = std::make_shared<const hive::HiveData>(hive::HiveData::copy_of(input));
-    using Parts = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
-    std::set<std::tuple<carve::Kind, std::uint64_t, std::uint32_t, Parts>> opened_items;
-    for (const bool memory : {false, true}) {
-        carve::CarveOptions options;
-        options.memory = memory;
-        options.records = true;
-        const carve::CarveResult found = carve::carve(image, options);
-        counts.items += found.items.size();
-        constexpr std::size_t opened_per_kind = 3;
-        std::array<std::size_t, 3> opened_of_kind{};  // by carve::Kind
-        for (const carve::CarvedItem& item : found.items) {
-            std::size_t& opened_before = opened_of_kind[static_cast<std::size_t>(item.kind)];
-            if (opened_before >= opened_per_kind) continue;
-            // Decoded compression units are a buffer of each carve's own: those
-            // items are always opened.
-            Parts parts;
-            for (const carve::Part& part : item.parts) parts.emplace_back(part.image_offset, part.length);
-            if (!item.compressed &&
-                !opened_items.emplace(item.kind, item.image_offset, item.hive_offset, std::move(parts)).second) {
-                continue;
-            }
-            ++opened_before;
-            auto opened = carve::open_item(item);
-            if (!opened) continue;
-            ++counts.opened;
-            counts.walked_keys += walk_hive(**opened).keys;
-            if (item.kind == carve::Kind::Record) (void)scan_deleted(**opened);
-        }
+    carve::CarveOptions options;
+    options.memory = (((input.size() + (input.empty() ? 0 : input.back())) >> 2) & 1) == 1;
+    options.records = true;
+    const carve::CarveResult found = carve::carve(image, options);
+    counts.items = found.items.size();
+    constexpr std::size_t opened_per_kind = 3;
+    std::array<std::size_t, 3> opened_of_kind{};  // by carve::Kind
+    for (const carve::CarvedItem& item : found.items) {
+        std::size_t& opened_before = opened_of_kind[static_cast<std::size_t>(item.kind)];
+        if (opened_before >= opened_per_kind) continue;
+        ++opened_before;
+        auto opened = carve::open_item(item);
+        if (!opened) continue;
+        ++counts.opened;
+        counts.walked_keys += walk_hive(**opened).keys;
+        if (item.kind == carve::Kind::Record) (void)scan_deleted(**opened);
     }
     return counts;
 }
