@@ -132,7 +132,7 @@ for target in "${targets[@]}"; do
   log "$target for ${seconds}s"
   status=0
   # New inputs go to the first folder only; the seeds in the tree stay as they are.
-  # ASan records no stack for each allocation (a tenth of the slowest targets' time):
+  # ASan records no stack for each allocation (the slowest targets run a tenth more inputs so):
   # replaying a finding (see the top of this file) gives a report with them.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:symbolize=1:malloc_context_size=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
