@@ -68,6 +68,12 @@ struct WalkCounts {
     std::size_t problems = 0;             // lines a tolerant hive noted
 };
 
+// Bits that pick which part of its work an input gets: from its length and
+// last byte, which mutations keep changing.
+inline std::size_t pick_bits(Bytes input) noexcept {
+    return input.size() + (input.empty() ? 0 : input.back());
+}
+
 namespace detail {
 
 inline void count_error(WalkCounts& counts, bool failed) {
@@ -351,7 +357,7 @@ inline SearchCounts search_image(Bytes input) {
             if (auto made = search::LiteralMatcher::create(pattern, case_sensitive)) fixed.push_back(*made);
         }
     }
-    const std::size_t pick = input.size() + (input.empty() ? 0 : input.back());
+    const std::size_t pick = pick_bits(input);
     const auto note = [&](const search::Match& match) {
         ++counts.matches;
         counts.largest_context = std::max(counts.largest_context,
@@ -566,7 +572,7 @@ struct LogCounts {
 inline LogCounts replay_log(Bytes input) {
     LogCounts counts;
     constexpr std::size_t orphan_scan_bytes = std::size_t{16} << 20;
-    const bool scans_large = ((input.size() + (input.empty() ? 0 : input.back())) & 15) == 0;
+    const bool scans_large = (pick_bits(input) & 15) == 0;
     const auto scans_orphans = [&](std::size_t copies, const utils::ImageBytes& image) {
         return copies == 1 && (image.size() <= orphan_scan_bytes || scans_large);
     };
@@ -684,7 +690,7 @@ inline CarveCounts carve_image(Bytes input) {
     CarveCounts counts;
     auto image = std::make_shared<const hive::HiveData>(hive::HiveData::copy_of(input));
     carve::CarveOptions options;
-    options.memory = (((input.size() + (input.empty() ? 0 : input.back())) >> 2) & 1) == 1;
+    options.memory = ((pick_bits(input) >> 2) & 1) == 1;
     options.records = true;
     const carve::CarveResult found = carve::carve(image, options);
     counts.items = found.items.size();
