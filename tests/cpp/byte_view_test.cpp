@@ -118,5 +118,23 @@ INSTANTIATE_TEST_SUITE_P(
         SignatureCase{"past_end", {'r', 'e', 'g', 'f'}, 9, "Invalid signature: expected \"regf\", found \"\""}),
     [](const auto& test) { return test.param.name; });
 
+TEST(ByteViewSignature, TellsEveryByteApartAtEveryLength) {
+    // Two- and four-letter signatures are compared as one word, others byte by byte.
+    for (const std::string_view signature : {"n", "nk", "abc", "regf", "hbin5", "HvLE0123"}) {
+        SCOPED_TRACE(std::string(signature));
+        ByteVector bytes{0x00};
+        bytes.insert(bytes.end(), signature.begin(), signature.end());
+        bytes.push_back(0xFF);
+        EXPECT_TRUE(ByteView(bytes).has_signature(1, signature));
+        EXPECT_FALSE(ByteView(bytes).has_signature(0, signature));
+        EXPECT_FALSE(ByteView(bytes).first(signature.size()).has_signature(1, signature));  // one byte short
+        for (std::size_t i = 0; i < signature.size(); ++i) {
+            ByteVector changed = bytes;
+            changed[1 + i] ^= 0x20;
+            EXPECT_FALSE(ByteView(changed).has_signature(1, signature)) << "byte " << i;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace orvane::utils
