@@ -7,7 +7,7 @@
 // and runaway memory. Each returns a few counts so tests can check that a walk
 // really went through a hive and that its output stayed bounded. Inputs are
 // independent: the one thing kept from one to the next is the buffer
-// replay_log() recovers into, zeroed again before each use.
+// replay_log() replays and recovers into, zeroed again before each use.
 
 #include <algorithm>
 #include <array>
@@ -507,12 +507,12 @@ inline ByteVector with_windows_hashes(Bytes input) {
 
 namespace detail {
 
-// The buffer Windows recovery writes into, set to `hive`, and kept from one
-// recovery to the next. What a log recovers is as long as the hive it was
-// written for (2.8 MiB for most seeds); a fresh buffer of that size each time
-// cost a page fault for every 4 KiB of it the walk read (the orphan scan reads
-// them all) and an unmapping after, several times what zeroing the bytes the
-// last recovery wrote costs. Those are found by comparing with zeros: the
+// The buffer a log replays or Windows recovery writes into, set to `hive`,
+// and kept from one replay or recovery to the next. What a log makes is as
+// long as the hive it was written for (2.8 MiB for most seeds); a fresh
+// buffer of that size each time cost a page fault for every 4 KiB of it the
+// walk read (the orphan scan reads them all) and an unmapping after, several
+// times what zeroing the bytes the last replay or recovery wrote costs. Those are found by comparing with zeros: the
 // pages no one wrote are all the kernel's one zero page, read from cache and
 // left unwritten, so they cost neither memory nor faults. A buffer that grew
 // past `kept_bytes` is let go instead: going over the hundreds of MiB a
@@ -551,45 +551,48 @@ struct LogCounts {
     std::size_t pages = 0;
     bool replayed = false;  // apply_logs succeeded
     WalkCounts replayed_walk;
-    std::size_t recovered = 0;  // entries or sectors Windows recovery applied, over both runs
+    std::size_t recovered = 0;  // entries or sectors Windows recovery applied
     WalkCounts recovered_walk;  // after Windows recovery
 };
 
-// The input as an "HvLE"/"DIRT" log: parsed, replayed into a small hive
-// (alone and as both logs), loaded and walked. Then as a Windows log: checked
-// hashes are put right and it recovers a dirty small hive, alone and paired
-// with itself, which is loaded and walked.
+// The input as an "HvLE"/"DIRT" log: parsed, replayed into a small hive,
+// loaded and walked. Then as a Windows log: checked hashes are put right and
+// it recovers a dirty small hive, which is loaded and walked. Each input does
+// both alone or both as a pair of logs (the log with itself), picked by its
+// length and last byte: mutations keep changing those, so a run reaches both
+// ways for every kind of input at half the work of doing both each time.
 //
 // The image two copies of a log make holds the same pages as the one copy's
 // (byte for byte, for every seed and every input two short runs kept), and
 // the orphan scan reads a bin header on every 4 KiB of an image as long as
 // the hive the log was written for: only the one copy's image is scanned for
 // orphans, the tree of both is walked. An image past 16 MiB is scanned for
-// one input in sixteen (picked by its length and last byte): a log may claim
-// a hive of hundreds of MiB that its pages fill only the start of, and the
-// scan of the zeros after them (a page fault every 4 KiB) took a few seeds
-// 40 ms each, where most take one.
+// one input in 256: a log may claim a hive of hundreds of MiB that its pages
+// fill only the start of, and the scan of the zeros after them (a page fault
+// every 4 KiB, in a buffer too large to keep) took a few seeds 40 ms each,
+// where most take one; scanned one input in sixteen, those were still most
+// of the target's page faults.
 inline LogCounts replay_log(Bytes input) {
     LogCounts counts;
     constexpr std::size_t orphan_scan_bytes = std::size_t{16} << 20;
-    const bool scans_large = (pick_bits(input) & 15) == 0;
-    const auto scans_orphans = [&](std::size_t copies, const utils::ImageBytes& image) {
+    const std::size_t bits = pick_bits(input);
+    const std::size_t copies = 1 + (bits & 1);
+    const bool scans_large = (bits & 255) == 0;  // one copy, then
+    const auto scans_orphans = [&](const utils::ImageBytes& image) {
         return copies == 1 && (image.size() <= orphan_scan_bytes || scans_large);
     };
     if (auto log = transaction_log::TransactionLog::parse(input)) {
         counts.parsed = true;
         counts.pages = log->dirty_pages.size();
         static const ByteVector hive = small_hive();
-        for (const std::size_t copies : {1, 2}) {
-            utils::ImageBytes image = utils::copy_image(hive);
-            const std::vector<transaction_log::TransactionLog> logs(copies, *log);
-            if (!transaction_log::apply_logs(image, logs)) continue;
+        const std::shared_ptr<utils::ImageBytes> image = detail::recovery_image(hive);
+        const std::vector<transaction_log::TransactionLog> logs(copies, *log);
+        if (transaction_log::apply_logs(*image, logs)) {
             counts.replayed = true;
-            const bool orphans = scans_orphans(copies, image);
-            auto loaded = hive::Hive::from_data(hive::HiveData::from_bytes(std::move(image)));
-            if (loaded) counts.replayed_walk = walk_hive(**loaded, orphans);
+            auto loaded = hive::Hive::from_data(hive::HiveData(hive::HiveData::Buffer(image)));
+            if (loaded) counts.replayed_walk = walk_hive(**loaded, scans_orphans(*image));
         }
-    }
+    }  // the hive lets go of the image before the recovery takes it
 
     const ByteVector windows_log = with_windows_hashes(input);
     // A hive interrupted mid-write (primary = secondary + 1), at the sequence
@@ -602,14 +605,12 @@ inline LogCounts replay_log(Bytes input) {
                     hive.begin() + hive::layout::file_name);
         hive::store_base_block_checksum(hive);
     }
-    for (const std::size_t copies : {1, 2}) {
-        const std::shared_ptr<utils::ImageBytes> image = detail::recovery_image(hive);
-        const std::vector<Bytes> logs(copies, Bytes(windows_log));
-        const auto report = transaction_log::recover_from_windows_logs(*image, logs);
-        counts.recovered += report.entries_applied + report.sectors_applied;
-        auto loaded = hive::Hive::from_data(hive::HiveData(hive::HiveData::Buffer(image)));
-        if (loaded) counts.recovered_walk = walk_hive(**loaded, scans_orphans(copies, *image));
-    }  // the hive lets go of the image before the next round takes it
+    const std::shared_ptr<utils::ImageBytes> image = detail::recovery_image(hive);
+    const std::vector<Bytes> logs(copies, Bytes(windows_log));
+    const auto report = transaction_log::recover_from_windows_logs(*image, logs);
+    counts.recovered = report.entries_applied + report.sectors_applied;
+    auto loaded = hive::Hive::from_data(hive::HiveData(hive::HiveData::Buffer(image)));
+    if (loaded) counts.recovered_walk = walk_hive(**loaded, scans_orphans(*image));
     return counts;
 }
 
