@@ -9,7 +9,7 @@ LiveKeys::LiveKeys(key::RegistryKey start, std::shared_ptr<WalkPlans> plans)
     if (plans_) replay_ = plans_->find(start_offset_);
     if (replay_) return;
     walk_.emplace(std::move(start));
-    if (plans_) recording_ = std::make_shared<WalkPlan>(start_offset_);
+    if (plans_) recording_ = std::make_shared<WalkPlan>(start_offset_, hive_.data().size());
 }
 
 Checked<bool> LiveKeys::next() {

@@ -1,9 +1,31 @@
 #include "table/walk_plan.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
+#include "key/key_node.hpp"
+
 namespace orvane::table {
+
+namespace {
+
+// A key's cell: its size word and the node's fixed part, the name after.
+constexpr std::size_t smallest_key_cell = 4 + key::nk_layout::fixed_size;
+constexpr std::size_t most_reserved_bytes = std::size_t{64} << 20;
+
+}  // namespace
+
+// A walk visits each key cell once and each name lies in its cell, so the
+// hive's size bounds the keys and (nearly) the name bytes a plan holds.
+// Reserving that much up front keeps the plan from growing by copying: on
+// a 43k-key hive the copies of every doubling faulted in three quarters of
+// both tables' pages. Only the pages written are ever faulted in; the cap
+// keeps a huge hive from asking for more address space than that is worth.
+WalkPlan::WalkPlan(std::uint32_t start, std::size_t hive_bytes) : start_(start) {
+    keys_.reserve(std::min(hive_bytes / smallest_key_cell, most_reserved_bytes / sizeof(PlannedKey)));
+    names_.reserve(std::min(hive_bytes, most_reserved_bytes));
+}
 
 std::string_view WalkPlan::name(std::size_t index) const noexcept {
     const std::size_t begin = index == 0 ? 0 : keys_[index - 1].name_end;

@@ -28,7 +28,8 @@ struct PlannedKey {
 
 class WalkPlan {
 public:
-    explicit WalkPlan(std::uint32_t start) noexcept : start_(start) {}
+    // `hive_bytes`: the size of the hive walked, which bounds what the plan can hold.
+    explicit WalkPlan(std::uint32_t start, std::size_t hive_bytes = 0);
 
     // The start key's offset: the plan serves only walks from that key.
     std::uint32_t start() const noexcept { return start_; }

@@ -195,15 +195,19 @@ TEST(ValuesTable, TypeNamesOfSmallAndLargeCodesAcrossBatches) {
 }
 
 TEST(PlannedPaths, RebuiltFromTheNamesAboveEachKey) {
-    WalkPlan plan(0x20);
-    for (const auto& [depth, name] : std::vector<std::pair<std::uint32_t, std::string>>{
-             {0, "ROOT"}, {1, "A"}, {2, "A1"}, {3, "deep"}, {2, "A2"}, {1, "B"}, {2, "B\\x"}}) {
-        ASSERT_TRUE(plan.add(0, depth, 0, 0, name));
+    // No reservation, one the names outgrow, and one they fit in.
+    for (const std::size_t hive_bytes : {std::size_t{0}, std::size_t{12}, std::size_t{1} << 20}) {
+        SCOPED_TRACE(hive_bytes);
+        WalkPlan plan(0x20, hive_bytes);
+        for (const auto& [depth, name] : std::vector<std::pair<std::uint32_t, std::string>>{
+                 {0, "ROOT"}, {1, "A"}, {2, "A1"}, {3, "deep"}, {2, "A2"}, {1, "B"}, {2, "B\\x"}}) {
+            ASSERT_TRUE(plan.add(0, depth, 0, 0, name));
+        }
+        PlannedPaths paths;
+        std::vector<std::string> out;
+        for (std::size_t i = 0; i < plan.keys().size(); ++i) out.push_back(paths.path_of(plan, i));
+        EXPECT_EQ(out, (std::vector<std::string>{"", "A", "A\\A1", "A\\A1\\deep", "A\\A2", "B", "B\\B\\x"}));
     }
-    PlannedPaths paths;
-    std::vector<std::string> out;
-    for (std::size_t i = 0; i < plan.keys().size(); ++i) out.push_back(paths.path_of(plan, i));
-    EXPECT_EQ(out, (std::vector<std::string>{"", "A", "A\\A1", "A\\A1\\deep", "A\\A2", "B", "B\\B\\x"}));
 }
 
 }  // namespace
