@@ -512,12 +512,13 @@ namespace detail {
 // long as the hive it was written for (2.8 MiB for most seeds); a fresh
 // buffer of that size each time cost a page fault for every 4 KiB of it the
 // walk read (the orphan scan reads them all) and an unmapping after, several
-// times what zeroing the bytes the last replay or recovery wrote costs. Those are found by comparing with zeros: the
-// pages no one wrote are all the kernel's one zero page, read from cache and
-// left unwritten, so they cost neither memory nor faults. A buffer that grew
-// past `kept_bytes` is let go instead: going over the hundreds of MiB a
-// hostile log may ask for would cost more than the faults. Nothing may hold
-// the buffer when this is called.
+// times what zeroing the bytes the last replay or recovery wrote costs.
+// Those are found by comparing with zeros: the pages no one wrote are all
+// the kernel's one zero page, read from cache and left unwritten, so they
+// cost neither memory nor faults. A buffer that grew past `kept_bytes` is
+// let go instead: going over the hundreds of MiB a hostile log may ask for
+// would cost more than the faults. Nothing may hold the buffer when this is
+// called.
 inline std::shared_ptr<utils::ImageBytes>& kept_recovery_image() {
     static std::shared_ptr<utils::ImageBytes> kept;
     return kept;
@@ -577,7 +578,7 @@ inline LogCounts replay_log(Bytes input) {
     constexpr std::size_t orphan_scan_bytes = std::size_t{16} << 20;
     const std::size_t bits = pick_bits(input);
     const std::size_t copies = 1 + (bits & 1);
-    const bool scans_large = (bits & 255) == 0;  // one copy, then
+    const bool scans_large = (bits & 255) == 0;  // and so the log alone, whose image is scanned
     const auto scans_orphans = [&](const utils::ImageBytes& image) {
         return copies == 1 && (image.size() <= orphan_scan_bytes || scans_large);
     };
