@@ -8,20 +8,19 @@ namespace {
 
 constexpr std::uint32_t no_list = 0xFFFFFFFF;
 
-Result<value::RegistryValue> read_value(const hive::Hive& hive, std::uint32_t vk_offset) {
+[[gnu::always_inline]] inline Result<value::RegistryValue> read_value(const hive::Hive& hive,
+                                                                       std::uint32_t vk_offset) {
     ORVANE_ASSIGN_OR_RETURN(const utils::ByteView view, hive.get_cell(vk_offset));
     return value::decode_value_record(view, hive);
 }
 
-}  // namespace
-
-Result<std::vector<value::RegistryValue>> RegistryKey::values() const {
-    return read_values(*hive_, node_->value_list_offset, node_->value_count);
-}
-
-Result<std::vector<value::RegistryValue>> read_values(const hive::Hive& hive, std::uint32_t list_offset,
-                                                      std::uint32_t count) {
-    if (count == 0 || list_offset == 0 || list_offset == no_list) return std::vector<value::RegistryValue>();
+// Appends the values of the list at `list_offset` said to hold `count`
+// entries. Inlined into read_values() and read_values_into(), as read_value()
+// is into it: called as functions they cost the walk's read_values() 0.6 %
+// more instructions than when it filled a vector of its own.
+[[gnu::always_inline]] inline Result<void> fill_values(const hive::Hive& hive, std::uint32_t list_offset,
+                                                       std::uint32_t count, std::vector<value::RegistryValue>& values) {
+    if (count == 0 || list_offset == 0 || list_offset == no_list) return {};
 
     error::ProblemLog* const problems = hive.problem_log();
 
@@ -29,7 +28,7 @@ Result<std::vector<value::RegistryValue>> read_values(const hive::Hive& hive, st
     if (!fetched) {
         if (!problems) return error::unexpected(std::move(fetched).error());
         problems->note("Skipped value list at offset " + error::hex(list_offset), fetched.error());
-        return std::vector<value::RegistryValue>();
+        return {};
     }
     const utils::ByteView list = *fetched;
     std::size_t present = count;
@@ -45,7 +44,6 @@ Result<std::vector<value::RegistryValue>> read_values(const hive::Hive& hive, st
     // and it would otherwise cost memory in the square of the file's size.
     const std::uint64_t name_budget = std::uint64_t{3} * hive.data().size();
     std::uint64_t name_bytes = 0;
-    std::vector<value::RegistryValue> values;
     values.reserve(present);  // the list cell holds all `present` entries
     for (std::size_t i = 0; i < present; ++i) {
         // No entry is special: 0 and 0xFFFFFFFF go to get_cell like any other.
@@ -66,7 +64,29 @@ Result<std::vector<value::RegistryValue>> read_values(const hive::Hive& hive, st
         }
         values.push_back(std::move(*value));
     }
+    return {};
+}
+
+}  // namespace
+
+Result<std::vector<value::RegistryValue>> RegistryKey::values() const {
+    return read_values(*hive_, node_->value_list_offset, node_->value_count);
+}
+
+
+Result<std::vector<value::RegistryValue>> read_values(const hive::Hive& hive, std::uint32_t list_offset,
+                                                      std::uint32_t count) {
+    std::vector<value::RegistryValue> values;
+    if (auto filled = fill_values(hive, list_offset, count, values); !filled) {
+        return error::unexpected(std::move(filled).error());
+    }
     return values;
+}
+
+Result<void> read_values_into(const hive::Hive& hive, std::uint32_t list_offset, std::uint32_t count,
+                              std::vector<value::RegistryValue>& values) {
+    values.clear();
+    return fill_values(hive, list_offset, count, values);
 }
 
 }  // namespace orvane::key

@@ -192,8 +192,11 @@ private:
                            class_text(class_name), false);
                 continue;
             }
-            ORVANE_ASSIGN_OR_RETURN(pending_, key::read_values(*hive_, live_.value_list(), live_.value_count()));
             pending_next_ = 0;
+            if (auto read = key::read_values_into(*hive_, live_.value_list(), live_.value_count(), pending_); !read) {
+                pending_.clear();  // what was read before the error is not the key's values
+                return error::unexpected(std::move(read).error());
+            }
             budget_ = key::DataBudget(hive_->data().size());
         }
         return {};

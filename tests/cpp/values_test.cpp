@@ -39,11 +39,21 @@ std::string read_values(const KeyTree& tree) {
     node.value_count = tree.value_count;
     node.value_list_offset = tree.value_list;
     const auto values = key::RegistryKey(node, 0, **hive).values();
+    // Filling a vector that still holds another key's values reads the same.
+    std::vector<RegistryValue> reused(3);
+    reused[0].name = "stale";
+    const auto into = key::read_values_into(**hive, tree.value_list, tree.value_count, reused);
+    EXPECT_EQ(into.has_value(), values.has_value());
     if (!values.has_value()) return values.error().message();
     std::string out;
     for (const auto& v : *values) {
         EXPECT_EQ(v.hive, hive->get());
         out += (out.empty() ? "" : "; ") + describe(v);
+    }
+    if (into.has_value()) {
+        std::string refilled;
+        for (const auto& v : reused) refilled += (refilled.empty() ? "" : "; ") + describe(v);
+        EXPECT_EQ(refilled, out);
     }
     return "[" + out + "]";
 }
