@@ -519,14 +519,14 @@ namespace detail {
 // let go instead: going over the hundreds of MiB a hostile log may ask for
 // would cost more than the faults. Nothing may hold the buffer when this is
 // called.
-inline std::shared_ptr<utils::ImageBytes>& kept_recovery_image() {
+inline std::shared_ptr<utils::ImageBytes>& kept_image_slot() {
     static std::shared_ptr<utils::ImageBytes> kept;
     return kept;
 }
 
-inline std::shared_ptr<utils::ImageBytes> recovery_image(Bytes hive) {
+inline std::shared_ptr<utils::ImageBytes> kept_image(Bytes hive) {
     constexpr std::size_t kept_bytes = std::size_t{16} << 20;
-    std::shared_ptr<utils::ImageBytes>& kept = kept_recovery_image();
+    std::shared_ptr<utils::ImageBytes>& kept = kept_image_slot();
     if (!kept || kept.use_count() != 1 || kept->capacity() > kept_bytes) {
         kept = std::make_shared<utils::ImageBytes>(utils::copy_image(hive));
         return kept;
@@ -586,7 +586,7 @@ inline LogCounts replay_log(Bytes input) {
         counts.parsed = true;
         counts.pages = log->dirty_pages.size();
         static const ByteVector hive = small_hive();
-        const std::shared_ptr<utils::ImageBytes> image = detail::recovery_image(hive);
+        const std::shared_ptr<utils::ImageBytes> image = detail::kept_image(hive);
         const std::vector<transaction_log::TransactionLog> logs(copies, *log);
         if (transaction_log::apply_logs(*image, logs)) {
             counts.replayed = true;
@@ -606,7 +606,7 @@ inline LogCounts replay_log(Bytes input) {
                     hive.begin() + hive::layout::file_name);
         hive::store_base_block_checksum(hive);
     }
-    const std::shared_ptr<utils::ImageBytes> image = detail::recovery_image(hive);
+    const std::shared_ptr<utils::ImageBytes> image = detail::kept_image(hive);
     const std::vector<Bytes> logs(copies, Bytes(windows_log));
     const auto report = transaction_log::recover_from_windows_logs(*image, logs);
     counts.recovered = report.entries_applied + report.sectors_applied;

@@ -73,7 +73,6 @@ Result<std::vector<value::RegistryValue>> RegistryKey::values() const {
     return read_values(*hive_, node_->value_list_offset, node_->value_count);
 }
 
-
 Result<std::vector<value::RegistryValue>> read_values(const hive::Hive& hive, std::uint32_t list_offset,
                                                       std::uint32_t count) {
     std::vector<value::RegistryValue> values;
@@ -86,7 +85,9 @@ Result<std::vector<value::RegistryValue>> read_values(const hive::Hive& hive, st
 Result<void> read_values_into(const hive::Hive& hive, std::uint32_t list_offset, std::uint32_t count,
                               std::vector<value::RegistryValue>& values) {
     values.clear();
-    return fill_values(hive, list_offset, count, values);
+    auto filled = fill_values(hive, list_offset, count, values);
+    if (!filled) values.clear();  // what came before the error is not the list's values
+    return filled;
 }
 
 }  // namespace orvane::key

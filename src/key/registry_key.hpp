@@ -64,7 +64,7 @@ private:
 [[nodiscard]] Result<std::vector<value::RegistryValue>> read_values(const hive::Hive& hive, std::uint32_t list_offset,
                                                                     std::uint32_t count);
 // The same into `values` (emptied first), reusing its room, for a caller
-// going from key to key. On an error `values` holds what was read before it.
+// going from key to key. On an error `values` is left empty.
 [[nodiscard]] Result<void> read_values_into(const hive::Hive& hive, std::uint32_t list_offset, std::uint32_t count,
                                             std::vector<value::RegistryValue>& values);
 

@@ -193,10 +193,7 @@ private:
                 continue;
             }
             pending_next_ = 0;
-            if (auto read = key::read_values_into(*hive_, live_.value_list(), live_.value_count(), pending_); !read) {
-                pending_.clear();  // what was read before the error is not the key's values
-                return error::unexpected(std::move(read).error());
-            }
+            ORVANE_TRY(key::read_values_into(*hive_, live_.value_list(), live_.value_count(), pending_));
             budget_ = key::DataBudget(hive_->data().size());
         }
         return {};

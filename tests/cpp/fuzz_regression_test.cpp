@@ -199,14 +199,14 @@ TEST(FuzzLog, WindowsLogsRecoverTheSmallHive) {
 }
 
 TEST(FuzzLog, KeptRecoveryImageComesBackAsTheHiveAndZeros) {
-    // replay_log() recovers into one buffer kept between inputs: once a log
+    // replay_log() replays and recovers into one buffer kept between inputs: once a log
     // has filled it, taking it again must give the hive and then nothing but
     // zeros, up to all the capacity a later recovery may grow into.
     for (const char* name : {"corpus_UsrClass.dat.LOG1", "windows_old_format"}) {
         SCOPED_TRACE(name);
         ASSERT_GT(replay_log(seed("fuzz_transaction_log", name)).recovered, 0u);
         const ByteVector hive = small_hive(7, 6);
-        const std::shared_ptr<utils::ImageBytes> image = detail::recovery_image(hive);
+        const std::shared_ptr<utils::ImageBytes> image = detail::kept_image(hive);
         ASSERT_GT(image->capacity(), 2 * hive.size());  // the kept buffer, not a fresh one
         ASSERT_EQ(image->size(), hive.size());
         EXPECT_TRUE(std::equal(hive.begin(), hive.end(), image->begin()));
