@@ -113,6 +113,7 @@ void fill_array(ArrowArray* out, Column column) {
     std::unique_ptr<Column> child = column.take_child();
     node->column = std::move(column);
     const Column& c = node->column;
+    node->buffers.reserve(3);  // validity, then offsets and bytes at most
     node->buffers.push_back(c.validity().empty() ? nullptr : c.validity().data());
     switch (c.type()) {
         case ColumnType::Utf8:
@@ -214,6 +215,7 @@ void export_schema(std::span<const Field> fields, ArrowSchema* out) {
 void export_batch(Batch batch, ArrowArray* out) {
     auto node = std::make_unique<ArrayNode>();
     node->buffers.push_back(nullptr);  // no struct row is null
+    node->children.reserve(batch.columns.size());
     for (Column& column : batch.columns) node->children.push_back(new_array(std::move(column)));
     *out = ArrowArray{batch.rows,
                       0,

@@ -127,6 +127,7 @@ public:
         }
         out = Batch{};
         const auto& fields = this->fields();
+        out.columns.reserve(fields.size());
         for (std::size_t i = 0; i < fields.size(); ++i) {
             out.columns.emplace_back(fields[i].type);
             if (i < sizes_.size()) out.columns.back().reserve(sizes_[i]);
