@@ -270,12 +270,9 @@ inline RecoveryCounts scan_deleted_image(Bytes input) {
 }
 
 // Rows of the keys and values tables (deleted ones included, in batches of 7)
-// drained through the stream a consumer reads, for the strict and the
-// tolerant reading of `input` (one copy of it serves both); how many rows
-// came out. The two tables of one reading share the hive's caches as a Hive
-// object's do, so the second replays the first one's walk when it finished:
-// keys first for the strict reading and values first for the tolerant one,
-// so that both tables are built from a walk and from a replay.
+// drained through the stream a consumer reads; how many rows came out. The
+// two tables of one reading share the hive's caches as a Hive object's do,
+// so the second replays the first one's walk when it finished.
 inline std::uint64_t drain_table(std::shared_ptr<const hive::Hive> hive, table::TableKind kind,
                                  const std::shared_ptr<recovery::ScanCache>& scans,
                                  const std::shared_ptr<table::WalkPlans>& plans) {
@@ -303,21 +300,40 @@ inline std::uint64_t drain_table(std::shared_ptr<const hive::Hive> hive, table::
     return rows;
 }
 
+// Both tables of one reading, `keys_first` or values first, so that each is
+// built from a walk and from a replay of the other's.
+inline std::uint64_t read_tables(const Result<std::shared_ptr<const hive::Hive>>& loaded, bool keys_first) {
+    if (!loaded) return 0;
+    const auto scans = std::make_shared<recovery::ScanCache>();
+    const auto plans = std::make_shared<table::WalkPlans>();
+    const auto first = keys_first ? table::TableKind::Keys : table::TableKind::Values;
+    const auto second = keys_first ? table::TableKind::Values : table::TableKind::Keys;
+    return drain_table(*loaded, first, scans, plans) + drain_table(*loaded, second, scans, plans);
+}
+
+// Both tables of the strict and of the tolerant reading of `input` (one copy
+// of it serves both): keys first for the strict one, values first for the
+// tolerant one. The replay of a kept input runs this.
 inline std::uint64_t read_tables_image(Bytes input) {
-    std::uint64_t rows = 0;
     const auto image = std::make_shared<const utils::ImageBytes>(utils::copy_image(input));
-    for (const bool tolerant : {false, true}) {
-        auto loaded = tolerant ? hive::Hive::from_data_tolerant(hive::HiveData(image))
-                               : hive::Hive::from_data(hive::HiveData(image));
-        if (!loaded) continue;
-        const auto scans = std::make_shared<recovery::ScanCache>();
-        const auto plans = std::make_shared<table::WalkPlans>();
-        const auto first = tolerant ? table::TableKind::Values : table::TableKind::Keys;
-        const auto second = tolerant ? table::TableKind::Keys : table::TableKind::Values;
-        rows += drain_table(*loaded, first, scans, plans);
-        rows += drain_table(*loaded, second, scans, plans);
+    return read_tables(hive::Hive::from_data(hive::HiveData(image)), true) +
+           read_tables(hive::Hive::from_data_tolerant(hive::HiveData(image)), false);
+}
+
+// What fuzz_tables does with one input: both tables of one reading, the
+// strict or the tolerant one, in either order, picked by bits of its length
+// and last byte (the tolerant one when the strict one does not load). Every
+// table costs a walk of the whole hive and its deleted records; a run reaches
+// every reading and order for every kind of input at half the work of
+// reading each input both ways.
+inline std::uint64_t read_tables_one_way(Bytes input) {
+    const std::size_t pick = pick_bits(input);
+    const auto image = std::make_shared<const utils::ImageBytes>(utils::copy_image(input));
+    const bool keys_first = ((pick >> 2) & 1) == 1;
+    if (((pick >> 1) & 1) == 0) {
+        if (auto strict = hive::Hive::from_data(hive::HiveData(image))) return read_tables(strict, keys_first);
     }
-    return rows;
+    return read_tables(hive::Hive::from_data_tolerant(hive::HiveData(image)), keys_first);
 }
 
 struct SearchCounts {
@@ -327,23 +343,22 @@ struct SearchCounts {
 };
 
 // The whole-hive search, deleted records included, on the strict or the
-// tolerant reading of `input` (one copy of it serves both): a literal
-// pattern, or every text gathered for a regular expression, with spans of
-// the first ones turned into matches.
+// tolerant reading of `input`: a literal pattern, or every text gathered for
+// a regular expression, with spans of the first ones turned into matches.
 //
 // The patterns: one made of the input's last bytes, so mutations steer it;
 // short ones that match often; one with Latin-1 letters beyond ASCII; one
-// with no Latin-1 form. Every matcher is made for each input, folded and not,
-// but each walk costs the whole hive and the matchers differ only in their
-// tables and in which of a few branches their patterns take, so two of them
-// search: the input's pattern and one fixed pattern, picked (with the
-// folding of each) by the input's length and last byte. Each reading costs a
-// deleted-record scan and each job a walk of the whole hive, so an input
-// gets one job on one reading, picked the same way: a search with one of the
-// two matchers, or the gathering of the texts, on the reading that loads (one
-// of the two when both do). Mutations change the picks all the time, so
-// every pattern and every gathering still runs against every kind of hive and
-// reading.
+// with no Latin-1 form. The input's own is made for each input, folded and
+// not, the fixed ones once. Each walk costs the whole hive and the matchers
+// differ only in their tables and in which of a few branches their patterns
+// take, so two of them search: the input's pattern and one fixed pattern,
+// picked (with the folding of each) by the input's length and last byte.
+// Each reading costs a deleted-record scan and each job a walk of the whole
+// hive, so an input gets one job on one reading, picked the same way: a
+// search with one of the two matchers, or the gathering of the texts, on the
+// reading that loads (one of the two when both do). Mutations change the
+// picks all the time, so every pattern and every gathering still runs
+// against every kind of hive and reading.
 inline SearchCounts search_image(Bytes input) {
     SearchCounts counts;
     const std::string input_pattern = utils::read_ascii_string(input.last(std::min<std::size_t>(input.size(), 4)));
@@ -351,12 +366,16 @@ inline SearchCounts search_image(Bytes input) {
     for (const bool case_sensitive : {false, true}) {
         if (auto made = search::LiteralMatcher::create(input_pattern, case_sensitive)) own[case_sensitive] = *made;
     }
-    std::vector<search::LiteralMatcher> fixed;  // pattern by pattern, folded then not
-    for (const char* pattern : {"a", "nk", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5"}) {
-        for (const bool case_sensitive : {false, true}) {
-            if (auto made = search::LiteralMatcher::create(pattern, case_sensitive)) fixed.push_back(*made);
+    // Pattern by pattern, folded then not; the same for every input, so made once.
+    static const std::vector<search::LiteralMatcher> fixed = [] {
+        std::vector<search::LiteralMatcher> made;
+        for (const char* pattern : {"a", "nk", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5"}) {
+            for (const bool case_sensitive : {false, true}) {
+                if (auto matcher = search::LiteralMatcher::create(pattern, case_sensitive)) made.push_back(*matcher);
+            }
         }
-    }
+        return made;
+    }();
     const std::size_t pick = pick_bits(input);
     const auto note = [&](const search::Match& match) {
         ++counts.matches;
@@ -367,11 +386,15 @@ inline SearchCounts search_image(Bytes input) {
     const search::LiteralMatcher* matchers[] = {mine ? &*mine : nullptr,
                                                 fixed.empty() ? nullptr : &fixed[pick % fixed.size()]};
     const auto image = std::make_shared<const utils::ImageBytes>(utils::copy_image(input));
-    const std::array<Result<std::shared_ptr<const hive::Hive>>, 2> readings = {
-        hive::Hive::from_data(hive::HiveData(image)), hive::Hive::from_data_tolerant(hive::HiveData(image))};
-    const bool tolerant = readings[0] && readings[1] ? ((pick >> 6) & 1) == 1 : !readings[0];
-    if (!readings[tolerant]) return counts;
-    const hive::Hive& hive = **readings[tolerant];
+    const auto load = [&](bool tolerant) {
+        return tolerant ? hive::Hive::from_data_tolerant(hive::HiveData(image)) : hive::Hive::from_data(hive::HiveData(image));
+    };
+    // The other reading is loaded only when the picked one does not load.
+    bool tolerant = ((pick >> 6) & 1) == 1;
+    Result<std::shared_ptr<const hive::Hive>> reading = load(tolerant);
+    if (!reading) reading = load(tolerant = !tolerant);
+    if (!reading) return counts;
+    const hive::Hive& hive = **reading;
     const recovery::Recovery found = recovery::Recovery::scan(hive);
     search::SearchOptions options;
     options.deleted = true;
@@ -409,14 +432,28 @@ inline WalkCounts walk_tolerant_hive_image(Bytes input) {
     return walk_tolerant(std::make_shared<const utils::ImageBytes>(utils::copy_image(input)));
 }
 
-// What fuzz_hive does with one input: the strict walk and the tolerant one
-// over the same image, so it is copied once.
+// The strict walk and the tolerant one over the same image, so it is copied
+// once. The replay of a kept input runs this.
 inline std::pair<WalkCounts, WalkCounts> walk_both_ways(Bytes input) {
     hive::HiveData::Buffer image = image_of(input);
     std::pair<WalkCounts, WalkCounts> counts;
     if (auto loaded = hive::Hive::from_data(hive::HiveData(image))) counts.first = walk_hive(**loaded);
     counts.second = walk_tolerant(std::move(image));
     return counts;
+}
+
+// What fuzz_hive does with one input: the strict walk or the tolerant one,
+// picked by a bit of its length and last byte (the tolerant one when the
+// strict reading does not load). Nearly every input whose checksum the
+// harness puts right loads both ways, and each walk reads the whole hive, so
+// walking both did the work twice for what mutations reach anyway by
+// changing the pick.
+inline WalkCounts walk_one_way(Bytes input) {
+    hive::HiveData::Buffer image = image_of(input);
+    if (((pick_bits(input) >> 1) & 1) == 0) {
+        if (auto loaded = hive::Hive::from_data(hive::HiveData(image))) return walk_hive(**loaded);
+    }
+    return walk_tolerant(std::move(image));
 }
 
 // A small, sound hive for the logs to be replayed into: a root key with one
@@ -684,10 +721,12 @@ struct CarveCounts {
 // The input carved with loose records, the sector way or the memory way as
 // a bit of its length and last byte picks (the memory way finds again most
 // of what the sector way finds, so carving both ways mostly opened the same
-// items twice); the first items of each kind opened and walked, and the
-// records' pages scanned. Items of one kind go through the same code, and an
-// input holds mostly records (nearly nine in ten of the seeds' items), so a
-// few of each kind cover what more of them would.
+// items twice); the first two items of each kind opened and walked, and the
+// first record's pages scanned. Items of one kind go through the same code,
+// and an input holds mostly records (nearly nine in ten of the seeds'
+// items), so a few of each kind cover what more of them would; the scan of a
+// record's pages reads every key it finds there as the scan of a hive does,
+// and one is enough to drive it on what the carver made.
 inline CarveCounts carve_image(Bytes input) {
     CarveCounts counts;
     auto image = std::make_shared<const hive::HiveData>(hive::HiveData::copy_of(input));
@@ -696,8 +735,9 @@ inline CarveCounts carve_image(Bytes input) {
     options.records = true;
     const carve::CarveResult found = carve::carve(image, options);
     counts.items = found.items.size();
-    constexpr std::size_t opened_per_kind = 3;
+    constexpr std::size_t opened_per_kind = 2;
     std::array<std::size_t, 3> opened_of_kind{};  // by carve::Kind
+    bool scanned = false;
     for (const carve::CarvedItem& item : found.items) {
         std::size_t& opened_before = opened_of_kind[static_cast<std::size_t>(item.kind)];
         if (opened_before >= opened_per_kind) continue;
@@ -706,7 +746,10 @@ inline CarveCounts carve_image(Bytes input) {
         if (!opened) continue;
         ++counts.opened;
         counts.walked_keys += walk_hive(**opened).keys;
-        if (item.kind == carve::Kind::Record) (void)scan_deleted(**opened);
+        if (item.kind == carve::Kind::Record && !scanned) {
+            scanned = true;
+            (void)scan_deleted(**opened);
+        }
     }
     return counts;
 }

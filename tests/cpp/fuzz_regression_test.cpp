@@ -53,7 +53,7 @@ void replay(const Input& input) {
         // No value may come out larger than the file it was read from, nor
         // the names of one key's values outgrow it by more than decoding can.
         const auto [strict, tolerant] = walk_both_ways(bytes);
-        for (const WalkCounts& counts : {strict, tolerant, walk_tolerant_hive_image(bytes)}) {
+        for (const WalkCounts& counts : {strict, tolerant, walk_tolerant_hive_image(bytes), walk_one_way(bytes)}) {
             EXPECT_LE(counts.largest_raw_data, bytes.size());
             EXPECT_LE(counts.largest_value_names, 3 * bytes.size());
         }
@@ -65,6 +65,7 @@ void replay(const Input& input) {
         EXPECT_LE(counts.opened, counts.items);
     } else if (input.target == "fuzz_tables") {
         (void)read_tables_image(bytes);
+        (void)read_tables_one_way(bytes);
     } else if (input.target == "fuzz_find") {
         // Context is a few characters either side of a match in one name or value.
         const SearchCounts counts = search_image(bytes);
