@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -23,6 +24,8 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include <sys/mman.h>
 
 #include "carve/carve.hpp"
 #include "carve/lznt1.hpp"
@@ -72,6 +75,15 @@ struct WalkCounts {
 // last byte, which mutations keep changing.
 inline std::size_t pick_bits(Bytes input) noexcept {
     return input.size() + (input.empty() ? 0 : input.back());
+}
+
+// Bits that change with any byte of the input, for a choice that must not be
+// handed down from an input to the mutations of it: a seed that picked a
+// costly part of the work for one in 256 inputs by pick_bits() had every
+// mutation that kept its length and last byte pick it too.
+inline std::size_t mixed_bits(Bytes input) noexcept {
+    return std::hash<std::string_view>{}(
+        std::string_view(reinterpret_cast<const char*>(input.data()), input.size()));
 }
 
 namespace detail {
@@ -552,30 +564,45 @@ namespace detail {
 // times what zeroing the bytes the last replay or recovery wrote costs.
 // Those are found by comparing with zeros: the pages no one wrote are all
 // the kernel's one zero page, read from cache and left unwritten, so they
-// cost neither memory nor faults. A buffer that grew past `kept_bytes` is
-// let go instead: going over the hundreds of MiB a hostile log may ask for
-// would cost more than the faults. Nothing may hold the buffer when this is
-// called.
+// cost neither memory nor faults. The buffer is made with room for
+// `compared_bytes`, so growing to the length of most logs' hives moves
+// nothing. Past that, a hostile log may ask for hundreds of MiB, and
+// comparing those would cost more than the faults: the pages there are
+// handed back to the system instead (they read as zeros again), and the
+// first `compared_bytes`, where the next logs' pages land, stay mapped.
+// (Such a buffer used to be let go, and the fresh one after it faulted page
+// by page again: on the inputs a run kept, a third more faults in all.)
+// Nothing may hold the buffer when this is called.
 inline std::shared_ptr<utils::ImageBytes>& kept_image_slot() {
     static std::shared_ptr<utils::ImageBytes> kept;
     return kept;
 }
 
 inline std::shared_ptr<utils::ImageBytes> kept_image(Bytes hive) {
-    constexpr std::size_t kept_bytes = std::size_t{16} << 20;
+    constexpr std::size_t compared_bytes = std::size_t{16} << 20;  // a whole number of pages
     std::shared_ptr<utils::ImageBytes>& kept = kept_image_slot();
-    if (!kept || kept.use_count() != 1 || kept->capacity() > kept_bytes) {
-        kept = std::make_shared<utils::ImageBytes>(utils::copy_image(hive));
-        return kept;
+    if (!kept || kept.use_count() != 1) {
+        kept = std::make_shared<utils::ImageBytes>();
+        kept->reserve(compared_bytes);  // address space: untouched pages cost no memory
     }
     // Recovery writes only below the size and never shortens the buffer, so
     // once that much is zero again the whole capacity is, as growing expects.
     constexpr std::size_t chunk = 65536;
     static const std::vector<std::uint8_t> zeros(chunk);
     utils::ImageBytes& image = *kept;
-    for (std::size_t at = 0; at < image.size(); at += chunk) {
-        const std::size_t length = std::min(chunk, image.size() - at);
+    const std::size_t compared = std::min(image.size(), compared_bytes);
+    for (std::size_t at = 0; at < compared; at += chunk) {
+        const std::size_t length = std::min(chunk, compared - at);
         if (std::memcmp(image.data() + at, zeros.data(), length) != 0) std::memset(image.data() + at, 0, length);
+    }
+    if (image.size() > compared_bytes) {
+        // Capacity past 1 MiB is an anonymous mapping of its own, starting on
+        // a page: after MADV_DONTNEED its pages read as zeros again.
+        constexpr std::size_t page = 4096;
+        const std::size_t rest = (image.size() - compared_bytes + page - 1) / page * page;
+        if (::madvise(image.data() + compared_bytes, rest, MADV_DONTNEED) != 0) {
+            std::memset(image.data() + compared_bytes, 0, image.size() - compared_bytes);
+        }
     }
     image.resize(hive.size());
     std::copy(hive.begin(), hive.end(), image.begin());
@@ -604,20 +631,28 @@ struct LogCounts {
 // (byte for byte, for every seed and every input two short runs kept), and
 // the orphan scan reads a bin header on every 4 KiB of an image as long as
 // the hive the log was written for: only the one copy's image is scanned for
-// orphans, the tree of both is walked. An image past 16 MiB is scanned for
-// one input in 256: a log may claim a hive of hundreds of MiB that its pages
-// fill only the start of, and the scan of the zeros after them (a page fault
-// every 4 KiB, in a buffer too large to keep) took a few seeds 40 ms each,
-// where most take one; scanned one input in sixteen, those were still most
-// of the target's page faults.
+// orphans, the tree of both is walked. Even so the scans were three fifths
+// of the target's time on the inputs a run kept (most seeds recover a 2.8 MiB
+// hive full of cells), while fuzz_hive and fuzz_recovery run that scan on
+// every input of theirs: here it runs for one input in four (half of the
+// one-copy ones), enough to show what replayed and recovered images do to
+// it. An image past 16 MiB is scanned for one input in 256: a log may claim
+// a hive of hundreds of MiB that its pages fill only the start of, and the
+// scan of the zeros after them (a page fault every 4 KiB) took a few seeds
+// 30 to 40 ms each, where most take one. Both choices are made by
+// mixed_bits(): picked by length and last byte, the seeds cut at 16 KiB
+// whose last byte is zero made every such choice at once, and so did each
+// mutation of them that kept both.
 inline LogCounts replay_log(Bytes input) {
     LogCounts counts;
     constexpr std::size_t orphan_scan_bytes = std::size_t{16} << 20;
     const std::size_t bits = pick_bits(input);
     const std::size_t copies = 1 + (bits & 1);
-    const bool scans_large = (bits & 255) == 0;  // and so the log alone, whose image is scanned
+    const std::size_t mixed = mixed_bits(input);
+    const bool scans = copies == 1 && (mixed & 1) == 0;
+    const bool scans_large = (mixed & 127) == 0;  // so one input in 256, among those that scan
     const auto scans_orphans = [&](const utils::ImageBytes& image) {
-        return copies == 1 && (image.size() <= orphan_scan_bytes || scans_large);
+        return scans && (image.size() <= orphan_scan_bytes || scans_large);
     };
     if (auto log = transaction_log::TransactionLog::parse(input)) {
         counts.parsed = true;

@@ -217,6 +217,30 @@ TEST(FuzzLog, KeptRecoveryImageComesBackAsTheHiveAndZeros) {
     }
 }
 
+TEST(FuzzLog, KeptImageGrownPastWhatIsComparedComesBackZeroed) {
+    // A log may grow the kept buffer to hundreds of MiB; the part past what is
+    // compared with zeros is handed back to the system, and the buffer is kept.
+    const ByteVector hive = small_hive();
+    constexpr std::size_t mib = std::size_t{1} << 20;
+    for (const std::size_t length : {40 * mib, 16 * mib + 1, 16 * mib + 4097}) {
+        SCOPED_TRACE(length);
+        const std::uint8_t* buffer = nullptr;
+        {
+            const std::shared_ptr<utils::ImageBytes> image = detail::kept_image(hive);
+            utils::grow_image(*image, length, length);
+            for (const std::size_t at : {std::size_t{5} * mib, 16 * mib - 1, 16 * mib, length - 1}) (*image)[at] = 0xA5;
+            buffer = image->data();
+        }
+        const std::shared_ptr<utils::ImageBytes> image = detail::kept_image(hive);
+        ASSERT_EQ(image->size(), hive.size());
+        EXPECT_TRUE(std::equal(hive.begin(), hive.end(), image->begin()));
+        image->resize(length);  // writes nothing: shows what was left there
+        EXPECT_EQ(std::count(image->begin() + static_cast<std::ptrdiff_t>(hive.size()), image->end(), 0),
+                  static_cast<std::ptrdiff_t>(length - hive.size()));
+        EXPECT_EQ(image->data(), buffer);  // kept, not made afresh
+    }
+}
+
 TEST(FuzzLog, PutsEntryHashesRight) {
     // A real entry keeps its hashes; zeroed ones are restored.
     ByteVector log = seed("fuzz_transaction_log", "corpus_UsrClass.dat.LOG2");
